@@ -1,0 +1,65 @@
+// Program paths and the parameter file param.ini: located and read once at start-up into a
+// fixed table; afterwards any module asks for a value by name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace foundation {
+
+struct ProgramPaths {
+    std::string executablePath;
+    std::string programFolder; // up to and including the last "/"
+    std::string programName;   // file name up to its first "."
+    std::string programExtension;
+    std::string programFolderWithSeparator;
+    std::string rootFolder; // program folder without its "/bin/" segments
+};
+
+// Computes the paths from an executable's full path.
+ProgramPaths MakeProgramPaths(const std::string& executablePath);
+// The root folder rule on its own: deletes every "/bin/", then "/Bin/", then "/BIN/".
+std::string RootFolderOf(const std::string& programFolder);
+
+// Sets the paths from the real path of the running executable (/proc/self/exe).
+void InitProgramPaths();
+// Sets the paths as if the executable lived at executablePath (tests, tools).
+void SetProgramPaths(const std::string& executablePath);
+const ProgramPaths& Paths();
+
+struct ParamEntry {
+    std::string key;         // upper case, at most 31 characters
+    std::string description; // upper case, at most 63 characters
+    std::string value;       // case kept, at most 47 characters
+};
+
+inline constexpr std::size_t kMaxParamEntries = 40;
+inline constexpr std::size_t kMaxParamKey = 31;
+inline constexpr std::size_t kMaxParamDescription = 63;
+inline constexpr std::size_t kMaxParamValue = 47;
+inline constexpr const char* kSystemParamFile = "/etc/param.ini";
+
+// The four places searched, in order, for the current program paths. The last one is the
+// system-wide file; tests point it elsewhere so that the machine's own file never matters.
+std::vector<std::string> ParamFileCandidates();
+void SetSystemParamFile(const std::string& path);
+
+// Empties the table and the error text and restores the system-wide file name.
+void ResetParams();
+
+void LoadParamFile();
+bool ReadParamFile(const std::string& path);
+bool GetParam(const std::string& name, std::string& value);
+bool GetParamNumber(const std::string& name, double& number);
+const std::string& ParamError();
+// The file LoadParamFile read, empty when none of the candidates could be opened.
+const std::string& LoadedParamFile();
+const std::vector<ParamEntry>& ParamEntries();
+
+// The decimal syntax shared by the parameter file and the number readers: optional leading
+// blanks, optional sign, digits with an optional "." and fraction, optional exponent, nothing
+// after. Returns false on any other text.
+bool ParseDecimal(const std::string& text, double& value);
+
+} // namespace foundation
