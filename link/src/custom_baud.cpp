@@ -1,0 +1,30 @@
+// The kernel's arbitrary-rate interface lives in <asm/termbits.h>, whose struct termios clashes
+// with the C library's <termios.h>; this file is the only one that includes it.
+#include "link/posix_serial.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace comlink {
+
+bool SetCustomBaud(int fd, std::uint32_t baud) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) {
+        return false;
+    }
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+std::uint32_t DeviceBaud(int fd) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) {
+        return 0;
+    }
+    return t.c_ospeed;
+}
+
+} // namespace comlink
