@@ -114,7 +114,9 @@ int PosixSerialLibrary::OPENCOM(const std::string& mode) {
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | CRTSCTS);
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    t.c_cc[VMIN] = 0;
+    // With VMIN 0 an empty read returns 0, which cannot be told from a hang-up; with VMIN 1
+    // and O_NONBLOCK it fails with EAGAIN instead.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     speed_t code = B0;
     bool standard = StandardSpeed(settings.baud, code);
@@ -176,12 +178,19 @@ int PosixSerialLibrary::READBYTE() {
         return b;
     }
     if (n == 0) {
-        // A non-blocking terminal read returns 0 only at hang-up.
-        Drop("hung up", 0);
+        // End of file: a hang-up, unless the driver disagrees.
+        if (HungUp()) {
+            Drop("hung up", 0);
+        }
     } else if (errno != EAGAIN && errno != EINTR) {
         Drop("read failed", errno);
     }
     return -1;
+}
+
+bool PosixSerialLibrary::HungUp() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 int PosixSerialLibrary::INBUFFER() {

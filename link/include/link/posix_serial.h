@@ -34,6 +34,7 @@ public:
 
 private:
     void Drop(const char* what, int error);
+    bool HungUp() const;
     void SetModemLine(int line, int on);
 
     int fd_ = -1;

@@ -1,0 +1,137 @@
+// The link port over the POSIX device layer and real pseudo-terminals. Time is real, so the
+// receive loop blocks on the device as it does in the programs; only the fixed pauses
+// (400 ms settling, 2 ms line switching) are skipped so that no test sleeps.
+#include "foundation/clock.h"
+#include "foundation/params.h"
+#include "link/d2xx.h"
+#include "link/link_port.h"
+#include "pty_pair.h"
+#include "temp_dir.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <termios.h>
+
+using namespace comlink;
+using testing_support::PtyPair;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Real ticks, but a pause moves the tick on instead of sleeping.
+class SkippedPauseClock final : public foundation::TickSource {
+public:
+    std::uint32_t TickMs() override { return steady_.TickMs() + skippedMs_; }
+    std::int64_t CounterNow() override {
+        return steady_.CounterNow() + std::int64_t{skippedMs_} * 1000000;
+    }
+    std::int64_t CounterFrequency() override { return steady_.CounterFrequency(); }
+    void SleepMs(std::uint32_t ms) override { skippedMs_ += ms; }
+
+private:
+    foundation::SteadyTickSource steady_;
+    std::uint32_t skippedMs_ = 0;
+};
+
+class LinkOverPty : public ::testing::Test {
+protected:
+    LinkOverPty() {
+        ResetLink();
+        ResetUsb();
+        pty = std::make_unique<PtyPair>();
+        testing_support::PointLink(linkPath, pty->slavePath());
+        EXPECT_TRUE(foundation::ReadParamFile(dir.Write("param.ini", "[COM]\n" + linkPath + "\n")));
+        InitLink();
+    }
+    ~LinkOverPty() override {
+        CloseLink();
+        ResetLink();
+    }
+
+    testing_support::ParamGuard params;
+    testing_support::TempDir dir;
+    std::string linkPath = dir.path() + "/mc-link";
+    SkippedPauseClock clock;
+    foundation::ScopedTickSource useClock{clock};
+    std::unique_ptr<PtyPair> pty;
+};
+
+TEST_F(LinkOverPty, BytesBothWaysAndTheRateOnTheFarSide) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    EXPECT_EQ(ChannelCount(), 3);
+    EXPECT_TRUE(SelectChannel(2)); // no modem lines on a pseudo-terminal: ignored
+
+    ASSERT_TRUE(SendByte(0x07));
+    EXPECT_EQ(pty->Read(1), Bytes{0x07});
+    pty->Write({0xA1});
+    std::uint8_t b = 0;
+    ASSERT_TRUE(ReceiveByte(b, 100));
+    EXPECT_EQ(b, 0xA1);
+    EXPECT_FALSE(ReceiveByte(b, 0));
+
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    SetBaud(19200);
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    ASSERT_TRUE(SendByte(0x08));
+    EXPECT_EQ(pty->Read(1), Bytes{0x08});
+}
+
+TEST_F(LinkOverPty, AReceiveTimeOutWaitsOnTheDevice) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    std::uint8_t b = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReceiveByte(b, 2));
+    auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(19));
+    EXPECT_LT(waited, std::chrono::milliseconds(500));
+}
+
+TEST_F(LinkOverPty, PurgeEmptiesWhatTheFarSideSent) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    pty->Write({1, 2, 3, 4});
+    std::uint8_t b = 0;
+    ASSERT_TRUE(ReceiveByte(b, 100)); // the bytes have arrived
+    EXPECT_EQ(b, 1);
+    for (int i = 0; i < 100 && !PurgeInput(); ++i) {
+    }
+    EXPECT_FALSE(ReceiveByte(b, 0));
+}
+
+TEST_F(LinkOverPty, RecoversWhenTheFarSideComesBackAtTheSamePath) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    ASSERT_TRUE(SendByte(0x01));
+    ASSERT_EQ(pty->Read(1), Bytes{0x01});
+
+    pty->Close();
+    std::uint8_t b = 0;
+    EXPECT_FALSE(SendByte(0x02));
+    EXPECT_FALSE(ReceiveByte(b, 50));
+    EXPECT_FALSE(PurgeInput());
+    EXPECT_TRUE(LinkDown());
+    EXPECT_FALSE(LinkError().empty());
+
+    // A new pseudo-terminal appears under the same link path, as a restarted simulator's would.
+    auto second = std::make_unique<PtyPair>();
+    testing_support::PointLink(linkPath, second->slavePath());
+    ASSERT_TRUE(SendByte(0x03)) << LinkError();
+    EXPECT_FALSE(LinkDown());
+    EXPECT_EQ(second->Read(1), Bytes{0x03});
+    second->Write({0x04});
+    ASSERT_TRUE(ReceiveByte(b, 100));
+    EXPECT_EQ(b, 0x04);
+    pty = std::move(second);
+}
+
+TEST_F(LinkOverPty, AMissingDeviceIsAFailureNotASuccess) {
+    testing_support::PointLink(linkPath, dir.path() + "/nothing-here");
+    EXPECT_FALSE(StartLink());
+    EXPECT_TRUE(LinkDown());
+    EXPECT_EQ(LinkError(), linkPath + ": No such file or directory");
+    EXPECT_FALSE(SendByte(0x01));
+}
+
+} // namespace
