@@ -542,6 +542,9 @@ void SetBaud(std::uint16_t rate) {
         s.failure = serial.LastError();
         return;
     }
+    // The port may have been lost before; it is usable again now.
+    s.linkDown = false;
+    s.failure.clear();
     // Reopening leaves the modem lines as the driver sets them; the MC must stay on the
     // channel that was selected.
     if (s.channelCount == kChannelsOnChannelPorts && s.lineState >= 1 && s.lineState <= 3) {

@@ -351,6 +351,21 @@ TEST_F(LinkCom, SetBaudReopensOnlyForANewRateAndKeepsTheChannel) {
     EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM COM2:19200,N,8,1", "DTR 1", "RTS 0"}));
 }
 
+TEST_F(LinkCom, SetBaudTakesUpADeviceThatWasLost) {
+    Configure("2");
+    ASSERT_TRUE(StartLink());
+    serial.Vanish();
+    EXPECT_FALSE(SendByte(0x01));
+    EXPECT_TRUE(LinkDown());
+    serial.Reappear();
+    SetBaud(19200);
+    EXPECT_FALSE(LinkDown());
+    EXPECT_TRUE(LinkError().empty());
+    serial.calls.clear();
+    EXPECT_TRUE(SendByte(0x02));
+    EXPECT_EQ(serial.calls, (Calls{"SENDBYTE 02"}));
+}
+
 TEST_F(LinkCom, SetBaudOnALinkNotYetOpenOnlyStoresTheRate) {
     Configure("2");
     serial.calls.clear();

@@ -14,6 +14,8 @@ inline constexpr std::uint16_t kFirstUsbPort = 256;
 // Line state that matches no real pattern, so the next selection always drives the lines.
 inline constexpr std::uint8_t kUnknownLineState = 99;
 
+// The link's state as the windows and the protocol read it; the texts refer into the link and
+// stay valid until the next InitLink or ResetLink.
 struct LinkView {
     std::uint16_t portNumber;
     // Set when the COM parameter names a device file; the port number is then 1.
