@@ -166,6 +166,24 @@ TEST_F(SerializerTest, StringListEndsAtTheFirstGap) {
     EXPECT_EQ(combo.items.Count(), 0);
 }
 
+TEST_F(SerializerTest, LongListsLoadAndSaveInLinearTime) {
+    // Lookups by name must not scan the file: 50000 lines would otherwise take minutes.
+    std::string text = "[TComboBox0\\Items]\n";
+    for (int i = 0; i < 50000; ++i) {
+        text += "Line" + std::to_string(i) + "=V" + std::to_string(i) + "\n";
+    }
+    TIniFile f = TIniFile::FromText(text);
+    TTestComboBox combo;
+    std::string missing;
+    s.LoadObjFromIni(f, "TComboBox0", missing, &combo);
+    ASSERT_EQ(combo.items.Count(), 50000);
+    EXPECT_EQ(combo.items.Get(49999), "V49999");
+    s.SetRestrictedMode(true);
+    TrtWrapper w(&combo);
+    s.SaveWrapperToIni(&w, f, "TComboBox0");
+    EXPECT_EQ(f.Text(), text + "[TComboBox0]\nText=\n");
+}
+
 TEST_F(SerializerTest, CheckedThenStateLeavesTheBoxCleared) {
     Write("[TCheckBox0]\nState=cbUnchecked\nChecked=True\n");
     TTestCheckBox box;
