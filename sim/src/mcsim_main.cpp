@@ -4,6 +4,7 @@
 #include "sim/dump.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
+#include "sim/uart.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -51,6 +53,15 @@ SIGINT and SIGTERM end it cleanly. Exit codes: 0 normal end, 1 failure while run
 2 wrong arguments or a broken scenario. The scenario format is described in README.md
 (section "Scenario files").
 )";
+
+// Bytes the PC may have on the line before mcsim stops taking more from the terminal, as a
+// UART's full transmit buffer would hold the writer back.
+constexpr std::size_t kMaxBytesOnTheLine = 4096;
+
+// A sleeping process wakes tens of microseconds late, more after a long sleep. So the wait
+// for a byte due at the PC ends this much early and the rest is spent polling, which keeps a
+// read exchange within a few microseconds of its wire time.
+constexpr std::uint64_t kMaxSpinUs = 60;
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -187,6 +198,12 @@ int Serve(const Options& options, sim::Scenario& scenario) {
         }
         trace = &traceFile;
     }
+    struct stat dumpDir {};
+    if (!options.dumpDir.empty() &&
+        (stat(options.dumpDir.c_str(), &dumpDir) != 0 || !S_ISDIR(dumpDir.st_mode))) {
+        std::cerr << "mcsim: " << options.dumpDir << " is not a folder\n";
+        return 2;
+    }
 
     sigset_t stopSignals;
     sigset_t waitMask;
@@ -228,6 +245,8 @@ int Serve(const Options& options, sim::Scenario& scenario) {
 
     std::vector<std::uint8_t> toPc;
     std::uint8_t buffer[512];
+    // At high rates a quarter of a frame at most, so the polling stays a small share.
+    std::uint64_t spinLimitUs = kMaxSpinUs;
     int result = 0;
     auto followPcRate = [&]() {
         std::uint32_t rate = sim::PtyBaud(pty.master);
@@ -239,6 +258,7 @@ int Serve(const Options& options, sim::Scenario& scenario) {
     while (stopRequested == 0) {
         std::uint64_t now = NowUs();
         followPcRate();
+        spinLimitUs = sim::FrameNs(simulator.PcBaud()) / 4000;
         auto arrived = simulator.ReadAll(now);
         toPc.insert(toPc.end(), arrived.begin(), arrived.end());
         if (!FlushToPc(pty.master, toPc)) {
@@ -260,9 +280,22 @@ int Serve(const Options& options, sim::Scenario& scenario) {
         if (auto next = simulator.NextEventUs()) {
             waitUs = *next > now ? std::min<std::uint64_t>(*next - now, waitUs) : 0;
         }
+        if (auto delivery = simulator.NextDeliveryUs(); delivery && options.pacing) {
+            std::uint64_t untilDue = *delivery > now ? *delivery - now : 0;
+            std::uint64_t spin = std::min(kMaxSpinUs, spinLimitUs);
+            if (untilDue <= spin) {
+                waitUs = 0;
+            } else if (untilDue - spin < waitUs) {
+                waitUs = untilDue - spin;
+            }
+        }
         timespec timeout{static_cast<time_t>(waitUs / 1000000),
                          static_cast<long>(waitUs % 1000000) * 1000};
-        pollfd fd{pty.master, static_cast<short>(POLLIN | (toPc.empty() ? 0 : POLLOUT)), 0};
+        short events = toPc.empty() ? 0 : POLLOUT;
+        if (simulator.PendingToMc() < kMaxBytesOnTheLine) {
+            events |= POLLIN;
+        }
+        pollfd fd{pty.master, events, 0};
         int ready = ppoll(&fd, 1, &timeout, &waitMask);
         if (ready < 0) {
             if (errno == EINTR) {

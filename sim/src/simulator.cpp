@@ -232,6 +232,25 @@ std::optional<std::uint64_t> Simulator::NextEventUs() const {
     return CeilUs(std::max(*next, nowNs_));
 }
 
+std::optional<std::uint64_t> Simulator::NextDeliveryUs() const {
+    std::optional<std::uint64_t> next;
+    auto consider = [&next](const Transmitter& tx) {
+        if (!tx.queue.empty() && (!next || tx.queue.front().endNs < *next)) {
+            next = tx.queue.front().endNs;
+        }
+    };
+    for (const auto& unit : units_) {
+        consider(unit.tx);
+    }
+    for (int c = 1; c <= 3; ++c) {
+        consider(channels_[c].busTx);
+    }
+    if (!next) {
+        return std::nullopt;
+    }
+    return CeilUs(std::max(*next, nowNs_));
+}
+
 void Simulator::AdvanceTo(std::uint64_t nowUs) {
     std::uint64_t limit = nowUs * kNsPerUs;
     bool any = true;

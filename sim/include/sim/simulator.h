@@ -66,6 +66,8 @@ public:
     std::vector<std::uint8_t> ReadAll(std::uint64_t nowUs);
     // When the PC's transmitter is empty (what OUTBUFFER waits for).
     std::uint64_t PcTxIdleUs() const;
+    // Bytes the PC has written that have not yet reached the MCs.
+    std::size_t PendingToMc() const { return toMc_.size(); }
     // The rate the PC's UART runs at; bytes at another rate turn to garbage on the way.
     void SetPcBaud(std::uint32_t baud, std::uint64_t nowUs);
     std::uint32_t PcBaud() const { return pcBaud_; }
@@ -74,6 +76,8 @@ public:
     // The earliest time after the last processed one at which a byte may arrive at the PC or
     // an MC may act on its own; nothing when all is quiet.
     std::optional<std::uint64_t> NextEventUs() const;
+    // The earliest time at which a byte now on its way reaches the PC.
+    std::optional<std::uint64_t> NextDeliveryUs() const;
     // Processes everything that happens up to nowUs. Every call above does this first.
     void AdvanceTo(std::uint64_t nowUs);
     // The last time processed, in microseconds (rounded down).
