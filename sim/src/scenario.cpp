@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace sim {
@@ -546,6 +546,11 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 }
 
 bool LoadScenarioFile(const std::string& path, Scenario& scenario, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": is a folder, not a scenario file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot be opened";

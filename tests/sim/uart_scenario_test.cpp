@@ -212,6 +212,8 @@ TEST(Scenario, AMissingFileIsReported) {
     std::string error;
     EXPECT_FALSE(sim::LoadScenarioFile("/nonexistent/x.scenario", s, error));
     EXPECT_EQ(error, "/nonexistent/x.scenario: cannot be opened");
+    EXPECT_FALSE(sim::LoadScenarioFile("/tmp", s, error));
+    EXPECT_EQ(error, "/tmp: is a folder, not a scenario file");
 }
 
 TEST(Scenario, SurvivesArbitraryBytes) {
