@@ -49,20 +49,20 @@ std::uint32_t LoaderBaudForCode(std::uint8_t code) {
     }
 }
 
-Device::Device(const DeviceSpec& spec, std::uint64_t seed, std::uint64_t originNs)
-    : spec_(spec), originNs_(originNs), baud_(spec.baud), restBaud_(spec.baud) {
-    for (const auto& init : spec_.memory) {
+Device::Device(const DeviceConfig& config, std::uint64_t seed, std::uint64_t originNs)
+    : config_(config), originNs_(originNs), baud_(config.baud), restBaud_(config.baud) {
+    for (const auto& init : config_.memory) {
         std::copy(init.bytes.begin(), init.bytes.end(), memory_.begin() + init.address);
     }
     eeprom_.fill(0xFF);
-    for (const auto& init : spec_.eeprom) {
+    for (const auto& init : config_.eeprom) {
         std::copy(init.bytes.begin(), init.bytes.end(), eeprom_.begin() + init.address);
     }
-    flash_.assign(spec_.flashSize, 0xFF);
-    flashWritten_.assign(spec_.flashSize, false);
-    variableState_.resize(spec_.variables.size());
-    for (std::size_t i = 0; i < spec_.variables.size(); ++i) {
-        const VariableSpec& v = spec_.variables[i];
+    flash_.assign(config_.flashSize, 0xFF);
+    flashWritten_.assign(config_.flashSize, false);
+    variableState_.resize(config_.variables.size());
+    for (std::size_t i = 0; i < config_.variables.size(); ++i) {
+        const VariableConfig& v = config_.variables[i];
         VariableState& state = variableState_[i];
         state.random = seed ^ (0xD1B54A32D192ED03ull * (i + 1));
         state.lastStep = 0;
@@ -86,11 +86,11 @@ void Device::Start(std::uint64_t tNs) {
     step_ = Step::Idle;
     streaming_ = false;
     blockBaud_ = false;
-    baud_ = restBaud_ = spec_.baud;
+    baud_ = restBaud_ = config_.baud;
     lastByteNs_ = tNs;
-    if (spec_.hasLoader) {
+    if (config_.hasLoader) {
         mode_ = Mode::Booting;
-        greetingAtNs_ = tNs + spec_.bootMs * kNsPerMs;
+        greetingAtNs_ = tNs + config_.bootMs * kNsPerMs;
     } else {
         mode_ = Mode::Application;
     }
@@ -101,7 +101,7 @@ void Device::HoldInReset() {
     step_ = Step::Idle;
     streaming_ = false;
     blockBaud_ = false;
-    baud_ = restBaud_ = spec_.baud;
+    baud_ = restBaud_ = config_.baud;
 }
 
 std::optional<std::uint64_t> Device::NextTimerNs() const {
@@ -118,7 +118,7 @@ std::optional<std::uint64_t> Device::NextTimerNs() const {
         consider(windowEndNs_);
     }
     if (step_ != Step::Idle && (mode_ == Mode::Application || mode_ == Mode::Loader)) {
-        consider(lastByteNs_ + spec_.exchangeTimeoutMs * kNsPerMs);
+        consider(lastByteNs_ + config_.exchangeTimeoutMs * kNsPerMs);
     }
     return next;
 }
@@ -126,18 +126,18 @@ std::optional<std::uint64_t> Device::NextTimerNs() const {
 void Device::OnTimer(std::uint64_t tNs, TxActions& out) {
     if (mode_ == Mode::Booting && tNs >= greetingAtNs_) {
         Send(out, kGreeting, ByteRole::Greeting);
-        if (spec_.startInLoader) {
+        if (config_.startInLoader) {
             mode_ = Mode::Loader;
         } else {
             mode_ = Mode::LoaderWindow;
-            windowEndNs_ = greetingAtNs_ + spec_.loaderWindowMs * kNsPerMs;
+            windowEndNs_ = greetingAtNs_ + config_.loaderWindowMs * kNsPerMs;
         }
     }
     if (mode_ == Mode::LoaderWindow && tNs >= windowEndNs_) {
         mode_ = Mode::Application;
     }
     if (step_ != Step::Idle && (mode_ == Mode::Application || mode_ == Mode::Loader) &&
-        tNs >= lastByteNs_ + spec_.exchangeTimeoutMs * kNsPerMs) {
+        tNs >= lastByteNs_ + config_.exchangeTimeoutMs * kNsPerMs) {
         EndBlock(out);
     }
 }
@@ -192,8 +192,8 @@ bool Device::IsWriteRequest(std::uint8_t b, std::uint8_t& address) const {
     if (b == kAttention || b >= 0xF0) {
         return false;
     }
-    address = static_cast<std::uint8_t>(b - spec_.writeBase);
-    return address >= spec_.writeLo && address <= spec_.writeHi;
+    address = static_cast<std::uint8_t>(b - config_.writeBase);
+    return address >= config_.writeLo && address <= config_.writeHi;
 }
 
 void Device::ServeApplication(std::uint8_t b, TxActions& out) {
@@ -209,7 +209,7 @@ void Device::ServeApplication(std::uint8_t b, TxActions& out) {
         step_ = Step::Idle;
         memory_[writeAddress_] = b;
         Send(out, b, ByteRole::Echo);
-        if (spec_.comVarx && writeAddress_ == *spec_.comVarx) {
+        if (config_.comVarx && writeAddress_ == *config_.comVarx) {
             streaming_ = true;
             xAddress_ = b;
         }
@@ -233,7 +233,7 @@ void Device::ServeApplication(std::uint8_t b, TxActions& out) {
         if (b == kAttention) {
             streaming_ = false;
             step_ = Step::Armed;
-            Send(out, spec_.applId);
+            Send(out, config_.applId);
         } else {
             // The x-variable is sampled together with the requested byte.
             Send(out, Memory(b));
@@ -243,7 +243,7 @@ void Device::ServeApplication(std::uint8_t b, TxActions& out) {
     }
     if (b == kAttention) {
         step_ = Step::Armed;
-        Send(out, spec_.applId);
+        Send(out, config_.applId);
     } else if (b < 0xE0) {
         Send(out, Memory(b));
     } else if (b >= 0xF0 && b <= 0xF7) {
@@ -273,8 +273,8 @@ void Device::ServeLoader(std::uint8_t b, TxActions& out) {
 }
 
 void Device::LoaderQuery(TxActions& out) {
-    Send(out, spec_.deviceCode);
-    std::uint32_t rate = LoaderBaudForCode(spec_.deviceCode);
+    Send(out, config_.deviceCode);
+    std::uint32_t rate = LoaderBaudForCode(config_.deviceCode);
     if (rate != 0 && rate != restBaud_) {
         restBaud_ = rate;
         TxAction action;
@@ -285,7 +285,7 @@ void Device::LoaderQuery(TxActions& out) {
 }
 
 void Device::Handshake(TxActions& out) {
-    switch (spec_.eepromMode) {
+    switch (config_.eepromMode) {
     case EepromMode::None:
         step_ = Step::Idle;
         return;
@@ -407,10 +407,10 @@ bool Device::ServeBlockSteps(std::uint8_t b, TxActions& out) {
     case Step::ByteWriteData: {
         eeprom_[writeAddress_] = b;
         step_ = Step::ByteMode;
-        if (spec_.eepromWriteMs > 0) {
+        if (config_.eepromWriteMs > 0) {
             TxAction pause;
             pause.kind = TxAction::Kind::Pause;
-            pause.pauseNs = spec_.eepromWriteMs * kNsPerMs;
+            pause.pauseNs = config_.eepromWriteMs * kNsPerMs;
             out.push_back(pause);
         }
         Send(out, b, ByteRole::Echo);
@@ -428,7 +428,7 @@ void Device::FinishWriteBlock(TxActions& out) {
     }
     std::uint32_t address = blockBytes_[0] * 256u + blockBytes_[1];
     bool toFlash = mode_ == Mode::Loader;
-    std::uint32_t size = toFlash ? spec_.flashSize : kEepromSize;
+    std::uint32_t size = toFlash ? config_.flashSize : kEepromSize;
     std::uint8_t status = kStatusAccepted;
     if (sum != 0) {
         status = kStatusBadChecksum;
@@ -444,7 +444,7 @@ void Device::FinishWriteBlock(TxActions& out) {
                 eeprom_[address + i] = data;
             }
         }
-        std::uint32_t ms = toFlash ? spec_.programMs : spec_.eepromWriteMs;
+        std::uint32_t ms = toFlash ? config_.programMs : config_.eepromWriteMs;
         if (ms > 0) {
             TxAction pause;
             pause.kind = TxAction::Kind::Pause;
@@ -456,7 +456,7 @@ void Device::FinishWriteBlock(TxActions& out) {
     EndBlock(out);
 }
 
-void Device::StoreVariable(const VariableSpec& v, int value) {
+void Device::StoreVariable(const VariableConfig& v, int value) {
     std::uint8_t& byte = memory_[v.address];
     if (v.bit < 0) {
         byte = static_cast<std::uint8_t>(value);
@@ -469,7 +469,7 @@ void Device::StoreVariable(const VariableSpec& v, int value) {
 }
 
 int Device::Evaluate(std::size_t index, double ms) {
-    const Waveform& w = spec_.variables[index].wave;
+    const Waveform& w = config_.variables[index].wave;
     VariableState& state = variableState_[index];
     switch (w.kind) {
     case WaveKind::Counter: {
@@ -521,8 +521,8 @@ int Device::Evaluate(std::size_t index, double ms) {
 
 void Device::Refresh(std::uint64_t tNs) {
     double ms = tNs > originNs_ ? static_cast<double>(tNs - originNs_) / kNsPerMs : 0.0;
-    for (std::size_t i = 0; i < spec_.variables.size(); ++i) {
-        const VariableSpec& v = spec_.variables[i];
+    for (std::size_t i = 0; i < config_.variables.size(); ++i) {
+        const VariableConfig& v = config_.variables[i];
         if (v.wave.kind == WaveKind::None || v.wave.kind == WaveKind::Const) {
             continue;
         }

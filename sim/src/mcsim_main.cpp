@@ -152,7 +152,7 @@ void WriteDumps(sim::Simulator& simulator, const std::string& dir) {
             if (slot > 0) {
                 base += "-slot" + std::to_string(slot);
             }
-            base += "-" + device->Spec().name;
+            base += "-" + device->Config().name;
             const auto& eeprom = device->Eeprom();
             std::ofstream(base + ".eeprom.hex")
                 << sim::IntelHex(std::vector<std::uint8_t>(eeprom.begin(), eeprom.end()));

@@ -8,7 +8,7 @@
 
 namespace sim {
 
-const DeviceSpec* Scenario::FindDevice(const std::string& name) const {
+const DeviceConfig* Scenario::FindDevice(const std::string& name) const {
     for (const auto& device : devices) {
         if (device.name == name) {
             return &device;
@@ -120,7 +120,7 @@ constexpr std::uint64_t kMaxBaud = 4000000;
 enum class BaseMode { Auto, Comset, Number };
 
 struct DeviceDraft {
-    DeviceSpec spec;
+    DeviceConfig config;
     BaseMode baseMode = BaseMode::Auto;
     bool windowGiven = false;
     bool applIdGiven = false;
@@ -128,8 +128,8 @@ struct DeviceDraft {
     std::vector<std::pair<std::size_t, std::string>> followNames; // variable index, name
 };
 
-const VariableSpec* FindVariable(const DeviceSpec& spec, const std::string& name) {
-    for (const auto& v : spec.variables) {
+const VariableConfig* FindVariable(const DeviceConfig& config, const std::string& name) {
+    for (const auto& v : config.variables) {
         if (v.name == name) {
             return &v;
         }
@@ -147,20 +147,20 @@ std::string Hex(unsigned value) {
 
 // Settles what the variables imply once the device block is complete.
 void CompleteDevice(DeviceDraft& draft) {
-    DeviceSpec& d = draft.spec;
+    DeviceConfig& d = draft.config;
     if (!draft.applIdGiven) {
         Fail("device " + d.name + " has no appl_id");
     }
     for (const auto& [index, name] : draft.followNames) {
-        const VariableSpec* source = FindVariable(d, name);
+        const VariableConfig* source = FindVariable(d, name);
         if (source == nullptr) {
             Fail("device " + d.name + ": follow source " + name + " is not a variable");
         }
         d.variables[index].wave.source = source->address;
     }
 
-    const VariableSpec* begin = FindVariable(d, "COMSET_VAR_BEG");
-    const VariableSpec* end = FindVariable(d, "COMSET_VAR_END");
+    const VariableConfig* begin = FindVariable(d, "COMSET_VAR_BEG");
+    const VariableConfig* end = FindVariable(d, "COMSET_VAR_END");
     BaseMode mode = draft.baseMode;
     if (mode == BaseMode::Comset && begin == nullptr) {
         Fail("device " + d.name + ": write_base comset needs a variable COMSET_VAR_BEG");
@@ -189,7 +189,7 @@ void CompleteDevice(DeviceDraft& draft) {
     }
 
     if (!draft.comVarxName.empty()) {
-        const VariableSpec* v = FindVariable(d, draft.comVarxName);
+        const VariableConfig* v = FindVariable(d, draft.comVarxName);
         if (v == nullptr) {
             Fail("device " + d.name + ": com_varx " + draft.comVarxName + " is not a variable");
         }
@@ -198,7 +198,7 @@ void CompleteDevice(DeviceDraft& draft) {
         }
         d.comVarx = static_cast<std::uint8_t>(v->address);
     } else if (!d.comVarx) {
-        const VariableSpec* v = FindVariable(d, "COM_VARX");
+        const VariableConfig* v = FindVariable(d, "COM_VARX");
         if (v != nullptr) {
             if (v->address > 0xFF) {
                 Fail("device " + d.name + ": COM_VARX must lie in page 0");
@@ -280,14 +280,14 @@ std::vector<std::uint8_t> ParseBytes(Words& w) {
 }
 
 void ParseDeviceLine(const std::string& key, Words& w, DeviceDraft& draft) {
-    DeviceSpec& d = draft.spec;
+    DeviceConfig& d = draft.config;
     if (key == "appl_id") {
         d.applId = static_cast<std::uint8_t>(w.Number("application id", 0, 255));
         draft.applIdGiven = true;
     } else if (key == "baud") {
         d.baud = static_cast<std::uint32_t>(w.Number("baud rate", 50, kMaxBaud));
     } else if (key == "var") {
-        VariableSpec v;
+        VariableConfig v;
         v.name = w.Word("variable name");
         if (FindVariable(d, v.name) != nullptr) {
             Fail("variable " + v.name + " defined twice");
@@ -372,7 +372,7 @@ void ParseDeviceLine(const std::string& key, Words& w, DeviceDraft& draft) {
     w.End();
 }
 
-void ParseFault(Words& w, FaultSpec& faults) {
+void ParseFault(Words& w, FaultConfig& faults) {
     std::string kind = w.Word("fault kind");
     if (kind == "vanish") {
         faults.vanish = true;
@@ -442,10 +442,10 @@ void ParseLines(const std::string& text, Scenario& scenario, std::size_t& lineNu
             if (key == "end") {
                 w.End();
                 CompleteDevice(*draft);
-                scenario.devices.push_back(draft->spec);
+                scenario.devices.push_back(draft->config);
                 draft.reset();
             } else if (key == "device") {
-                Fail("device " + draft->spec.name + " is not closed with \"end\"");
+                Fail("device " + draft->config.name + " is not closed with \"end\"");
             } else {
                 ParseDeviceLine(key, w, *draft);
             }
@@ -453,9 +453,9 @@ void ParseLines(const std::string& text, Scenario& scenario, std::size_t& lineNu
         }
         if (key == "device") {
             draft.emplace();
-            draft->spec.name = w.Word("device name");
-            if (scenario.FindDevice(draft->spec.name) != nullptr) {
-                Fail("device " + draft->spec.name + " defined twice");
+            draft->config.name = w.Word("device name");
+            if (scenario.FindDevice(draft->config.name) != nullptr) {
+                Fail("device " + draft->config.name + " defined twice");
             }
             w.End();
         } else if (key == "channel") {
@@ -512,7 +512,7 @@ void ParseLines(const std::string& text, Scenario& scenario, std::size_t& lineNu
         }
     }
     if (draft) {
-        Fail("device " + draft->spec.name + " is not closed with \"end\"");
+        Fail("device " + draft->config.name + " is not closed with \"end\"");
     }
     for (const auto& placement : placements) {
         if (scenario.FindDevice(placement.device) == nullptr) {

@@ -30,13 +30,13 @@ Simulator::Simulator(const Scenario& scenario, std::uint64_t startUs)
     dtr_ = wiring_ == Wiring::UsbAdapter;
 
     auto place = [this, &scenario](const std::string& name, int channel, int slot) {
-        const DeviceSpec* spec = scenario.FindDevice(name);
-        if (spec == nullptr) {
+        const DeviceConfig* config = scenario.FindDevice(name);
+        if (config == nullptr) {
             return -1;
         }
         Unit unit;
         std::uint64_t seed = scenario.seed + 0x9E3779B97F4A7C15ull * (units_.size() + 1);
-        unit.device = std::make_unique<Device>(*spec, seed, originNs_);
+        unit.device = std::make_unique<Device>(*config, seed, originNs_);
         unit.channel = channel;
         unit.slot = slot;
         unit.tx.freeNs = originNs_;
@@ -44,18 +44,18 @@ Simulator::Simulator(const Scenario& scenario, std::uint64_t startUs)
         return static_cast<int>(units_.size() - 1);
     };
     for (int c = 1; c <= 3; ++c) {
-        const ChannelSpec& spec = scenario.channels[c];
+        const ChannelConfig& config = scenario.channels[c];
         Channel& channel = channels_[c];
         channel.slots.fill(-1);
         channel.busTx.freeNs = originNs_;
-        if (spec.device.empty()) {
+        if (config.device.empty()) {
             continue;
         }
-        channel.local = place(spec.device, c, 0);
-        channel.bus = spec.bus && channel.local >= 0;
+        channel.local = place(config.device, c, 0);
+        channel.bus = config.bus && channel.local >= 0;
         for (int s = 1; s <= 7; ++s) {
-            if (channel.bus && !spec.slots[s].empty()) {
-                channel.slots[s] = place(spec.slots[s], c, s);
+            if (channel.bus && !config.slots[s].empty()) {
+                channel.slots[s] = place(config.slots[s], c, s);
             }
         }
     }
@@ -174,7 +174,7 @@ Device* Simulator::DeviceAt(int channel, int slot) {
     return index >= 0 ? units_[index].device.get() : nullptr;
 }
 
-void Simulator::SetFaults(const FaultSpec& faults) {
+void Simulator::SetFaults(const FaultConfig& faults) {
     faults_ = faults;
     dropCount_ = echoCount_ = noiseCount_ = checksumCount_ = lateCount_ = 0;
 }
@@ -432,7 +432,7 @@ void Simulator::Dispatch(int channelIndex, std::uint8_t b, std::uint64_t tNs) {
 }
 
 void Simulator::ServeBus(Channel& channel, std::uint8_t request, std::uint64_t tNs) {
-    auto idOf = [this](int unitIndex) { return units_[unitIndex].device->Spec().applId; };
+    auto idOf = [this](int unitIndex) { return units_[unitIndex].device->Config().applId; };
     std::optional<std::uint8_t> reply;
     if (request == 0x00) {
         reply = idOf(channel.local);

@@ -84,7 +84,7 @@ protected:
 
 TEST_F(Demo, AddressFilesMatchTheScenario) {
     for (const char* name : {"DEMO", "PUMP", "MIXER"}) {
-        const sim::DeviceSpec* device = scenario.FindDevice(name);
+        const sim::DeviceConfig* device = scenario.FindDevice(name);
         ASSERT_NE(device, nullptr) << name;
         auto lines = ReadAddressFile(dir + "/" + name + ".ADR");
         EXPECT_EQ(lines.size(), device->variables.size()) << name;
@@ -93,7 +93,7 @@ TEST_F(Demo, AddressFilesMatchTheScenario) {
             names.insert(line.name);
             auto match =
                 std::find_if(device->variables.begin(), device->variables.end(),
-                             [&](const sim::VariableSpec& v) { return v.name == line.name; });
+                             [&](const sim::VariableConfig& v) { return v.name == line.name; });
             ASSERT_NE(match, device->variables.end()) << name << ": " << line.name;
             EXPECT_EQ(match->address, line.address) << line.name;
             EXPECT_EQ(match->bit, line.bit) << line.name;
@@ -103,9 +103,9 @@ TEST_F(Demo, AddressFilesMatchTheScenario) {
 }
 
 TEST_F(Demo, TheDemoApplicationHasWhatTheScopeShows) {
-    const sim::DeviceSpec& demo = *scenario.FindDevice("DEMO");
+    const sim::DeviceConfig& demo = *scenario.FindDevice("DEMO");
     EXPECT_GE(demo.variables.size(), 40u);
-    auto find = [&](const std::string& name) -> const sim::VariableSpec* {
+    auto find = [&](const std::string& name) -> const sim::VariableConfig* {
         for (const auto& v : demo.variables) {
             if (v.name == name) {
                 return &v;

@@ -95,7 +95,7 @@ TEST(Scenario, ReadsEverySetting) {
     EXPECT_EQ(s.latencyUs, 150u);
     ASSERT_EQ(s.devices.size(), 2u);
 
-    const sim::DeviceSpec& a = *s.FindDevice("A");
+    const sim::DeviceConfig& a = *s.FindDevice("A");
     EXPECT_EQ(a.applId, 0x85);
     EXPECT_EQ(a.baud, 19200u);
     EXPECT_EQ(a.writeBase, 0xA0); // 0xE0 - 0x40
@@ -147,7 +147,7 @@ TEST(Scenario, ReadsEverySetting) {
 TEST(Scenario, WriteBaseFollowsHowTheApplicationIsBuilt) {
     auto base = [](const std::string& body) {
         sim::Scenario s = sim_test::ParseOrFail("device D\n" + body + "end\n");
-        const sim::DeviceSpec& d = s.devices.at(0);
+        const sim::DeviceConfig& d = s.devices.at(0);
         return std::vector<int>{d.writeBase, d.writeLo, d.writeHi};
     };
     // An object-file application: base 0x80 over the lower 128 bytes.

@@ -238,11 +238,11 @@ TEST(Faults, TheMcVanishesAndComesBack) {
 TEST(Faults, CanBeChangedWhileRunning) {
     TestPc pc(kFaulty);
     EXPECT_EQ(CountReplies(pc, 4), 4);
-    sim::FaultSpec faults;
+    sim::FaultConfig faults;
     faults.drop.every = 1;
     pc.sim->SetFaults(faults);
     EXPECT_EQ(CountReplies(pc, 4), 0);
-    pc.sim->SetFaults(sim::FaultSpec{});
+    pc.sim->SetFaults(sim::FaultConfig{});
     EXPECT_EQ(CountReplies(pc, 4), 4);
 }
 

@@ -31,7 +31,7 @@ public:
     enum class Mode { Reset, Booting, LoaderWindow, Loader, Application };
 
     // originNs: the simulation's time zero, from which the waveforms run.
-    Device(const DeviceSpec& spec, std::uint64_t seed, std::uint64_t originNs);
+    Device(const DeviceConfig& config, std::uint64_t seed, std::uint64_t originNs);
 
     // Power-on, or the end of a reset, at time t.
     void Start(std::uint64_t tNs);
@@ -55,7 +55,7 @@ public:
     void CancelExchange();
 
     // Inspection and set-up for tests, the program's dumps and the bus master.
-    const DeviceSpec& Spec() const { return spec_; }
+    const DeviceConfig& Config() const { return config_; }
     Mode CurrentMode() const { return mode_; }
     bool Streaming() const { return streaming_; }
     std::uint8_t XAddress() const { return xAddress_; }
@@ -100,12 +100,12 @@ private:
     void EndBlock(TxActions& out);
     void LoaderQuery(TxActions& out);
     bool IsWriteRequest(std::uint8_t b, std::uint8_t& address) const;
-    void StoreVariable(const VariableSpec& v, int value);
+    void StoreVariable(const VariableConfig& v, int value);
     int Evaluate(std::size_t index, double ms);
 
     static void Send(TxActions& out, std::uint8_t b, ByteRole role = ByteRole::Reply);
 
-    DeviceSpec spec_;
+    DeviceConfig config_;
     std::uint64_t originNs_;
     std::array<std::uint8_t, kMemorySize> memory_{};
     std::array<std::uint8_t, kEepromSize> eeprom_{};

@@ -25,7 +25,7 @@ struct Waveform {
     std::uint16_t source = 0; // follow: the address followed
 };
 
-struct VariableSpec {
+struct VariableConfig {
     std::string name;
     std::uint16_t address = 0; // 0 .. 0x7FF
     int bit = -1;              // 0..7 for a bit variable
@@ -48,11 +48,11 @@ struct MemoryInit {
 };
 
 // One MC firmware.
-struct DeviceSpec {
+struct DeviceConfig {
     std::string name;
     std::uint8_t applId = 0xFF;
     std::uint32_t baud = 9600; // the rate it listens at after a reset
-    std::vector<VariableSpec> variables;
+    std::vector<VariableConfig> variables;
     std::vector<MemoryInit> memory;
 
     // Writes: request byte = (writeBase + A) mod 256 for A in writeLo..writeHi.
@@ -78,7 +78,7 @@ struct DeviceSpec {
     std::uint32_t exchangeTimeoutMs = 1000;
 };
 
-struct ChannelSpec {
+struct ChannelConfig {
     std::string device;               // empty: nothing answers on this channel
     bool bus = false;                 // a device bus (probe 0xFD) behind this channel's MC
     std::array<std::string, 8> slots; // index 1..7; empty: no device in the slot
@@ -98,7 +98,7 @@ struct FaultRate {
     bool Active() const { return every > 0 || fraction > 0; }
 };
 
-struct FaultSpec {
+struct FaultConfig {
     FaultRate drop;     // reply bytes never sent
     FaultRate echo;     // echo bytes sent with a bit flipped
     FaultRate noise;    // random bytes sent after a reply byte
@@ -115,15 +115,15 @@ struct FaultSpec {
 };
 
 struct Scenario {
-    std::vector<DeviceSpec> devices;
-    std::array<ChannelSpec, 4> channels; // index 1..3
+    std::vector<DeviceConfig> devices;
+    std::array<ChannelConfig, 4> channels; // index 1..3
     Wiring wiring = Wiring::ComThreeChannels;
     int ptyChannel = 1;
     std::uint64_t seed = 1;
     std::uint32_t latencyUs = 0;
-    FaultSpec faults;
+    FaultConfig faults;
 
-    const DeviceSpec* FindDevice(const std::string& name) const;
+    const DeviceConfig* FindDevice(const std::string& name) const;
 };
 
 // Parses a scenario text. On failure returns false and error names the line: "line 7: ...".

@@ -87,8 +87,8 @@ public:
     // Without pacing bytes take no time and rates are not compared (throughput tests).
     void SetPacing(bool on) { pacing_ = on; }
     void SetLatencyUs(std::uint64_t us) { latencyNs_ = us * 1000; }
-    void SetFaults(const FaultSpec& faults);
-    const FaultSpec& Faults() const { return faults_; }
+    void SetFaults(const FaultConfig& faults);
+    const FaultConfig& Faults() const { return faults_; }
     // Takes every MC off the line (or brings them back) from nowUs on.
     void SetVanished(bool vanished, std::uint64_t nowUs);
 
@@ -165,7 +165,7 @@ private:
     bool pacing_ = true;
     std::uint64_t latencyNs_ = 0;
 
-    FaultSpec faults_;
+    FaultConfig faults_;
     FaultCounters counters_;
     std::uint64_t dropCount_ = 0;
     std::uint64_t echoCount_ = 0;
