@@ -1,0 +1,32 @@
+// The variable table of an MC application: from its address file or from the debug records
+// of its OMF-51 object file, with optional conversions, and lookups by name.
+#pragma once
+
+#include "mcu/appl.h"
+
+#include <array>
+#include <string>
+
+namespace mcu {
+
+// Names that belong to the debug link itself; the scope does not list them.
+inline constexpr std::array<const char*, 11> LinkKeywords = {
+    "USERRAM",     "COM_VARX",    "COMSET_VAR_BEG", "COMSET_VAR_END",
+    "COMSET_ADDR", "BSR_DATA2PC", "FREE_RAM",       "BITVAR",
+    "F0",          "F1",          "COMVAL_PEND"};
+
+bool IsLinkKeyword(const std::string& name);
+
+bool LoadAddressFile(MCAppl& appl, const std::string& fileName);
+// Reads the object file named by appl.varFileName.
+bool LoadObjectFile(MCAppl& appl);
+// Reads appl.varFileName + ".cvt" when it exists.
+void LoadConversions(MCAppl& appl);
+
+bool FindVariable(MCAppl& appl, const std::string& name, std::uint16_t& address,
+                  std::uint8_t& bitMask);
+bool FindVariable(MCAppl& appl, const std::string& name, std::uint8_t& address,
+                  std::uint8_t& bitMask);
+bool VariableDefined(const MCAppl& appl, const std::string& name);
+
+} // namespace mcu

@@ -1,0 +1,237 @@
+#include "foundation/params.h"
+#include "mcu/vartable.h"
+#include "omf_writer.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace mcu;
+using testing_support::ParamGuard;
+using testing_support::TempDir;
+
+namespace {
+
+const std::string kData = MCU_DATA_DIR;
+
+const MCVar* Var(const MCAppl& a, const std::string& name) {
+    for (const auto& v : a.vars) {
+        if (v.name == name) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+class VarTableTest : public ::testing::Test {
+protected:
+    ParamGuard guard;
+    TempDir dir;
+    MCAppl appl;
+};
+
+TEST_F(VarTableTest, AddressFileFieldsAndConversions) {
+    ASSERT_TRUE(LoadAddressFile(appl, kData + "/drive.ADR")) << appl.errorText;
+    EXPECT_EQ(appl.errorText, "");
+    ASSERT_EQ(appl.VarCount(), 8);
+    EXPECT_EQ(appl.vars[0].name, "SPEED");
+    EXPECT_EQ(appl.vars[0].address, 0x3A);
+    EXPECT_EQ(appl.vars[0].bitMask, 0x04);
+    EXPECT_EQ(Var(appl, "TEMP")->address, 59); // 58,6 rounds
+    EXPECT_EQ(Var(appl, "TEMP")->bitMask, 0);
+    EXPECT_TRUE(Var(appl, "USERRAM")->linkKeyword);
+    EXPECT_FALSE(Var(appl, "SPEED")->linkKeyword);
+    EXPECT_EQ(Var(appl, "HIGH")->address, 0x7FF);
+    EXPECT_EQ(Var(appl, "FLAG")->bitMask, 0x80);
+    EXPECT_EQ(Var(appl, "WIDE")->bitMask, 0); // bit 9 names no bit of a byte
+
+    LoadConversions(appl);
+    // Names are compared in upper case with the stored ones.
+    EXPECT_EQ(Var(appl, "SPEED")->factor, 2.0);
+    EXPECT_EQ(Var(appl, "SPEED")->offset, 0.5);
+    EXPECT_EQ(Var(appl, "SPEED")->unit, "rpm");
+    EXPECT_EQ(Var(appl, "TEMP")->offset, -40.0);
+    EXPECT_EQ(Var(appl, "TEMP")->unit, "degC_");
+    EXPECT_EQ(Var(appl, "COUNTER")->factor, 2.0); // the rest of a short line is skipped
+    EXPECT_EQ(Var(appl, "COUNTER")->offset, 0.0);
+    EXPECT_EQ(Var(appl, "COUNTER")->unit, "1");
+    EXPECT_EQ(Var(appl, "HIGH")->factor, 1.0);
+}
+
+TEST_F(VarTableTest, AddressFileFailures) {
+    EXPECT_FALSE(LoadAddressFile(appl, "nothere.ADR"));
+    EXPECT_EQ(appl.errorText, "file nothere.ADR not found");
+
+    MCAppl gap;
+    EXPECT_FALSE(LoadAddressFile(gap, kData + "/gap.ADR"));
+    EXPECT_EQ(gap.errorText, "Syntax error in address file");
+    EXPECT_EQ(gap.VarCount(), 1); // what was read stays
+
+    for (const char* bad : {"", ";comment first\nA 1\n", "A\n", "A x\n", "A 1\nB 2 3\n\n"}) {
+        MCAppl a;
+        EXPECT_FALSE(LoadAddressFile(a, dir.Write("bad.ADR", bad))) << bad;
+        EXPECT_EQ(a.errorText, "Syntax error in address file") << bad;
+    }
+    MCAppl ok;
+    EXPECT_TRUE(LoadAddressFile(ok, dir.Write("ok.ADR", "A 1\nB 2 x\n"))); // a final line break
+    EXPECT_EQ(ok.VarCount(), 2);
+    EXPECT_EQ(ok.vars[1].bitMask, 0); // a third field that is not a number is ignored
+}
+
+TEST_F(VarTableTest, AddressFileLimitsAndHostileLines) {
+    std::string lines;
+    for (int i = 0; i < 1201; ++i) {
+        lines += "V" + std::to_string(i) + " " + std::to_string(i % 256) + "\n";
+    }
+    EXPECT_FALSE(LoadAddressFile(appl, dir.Write("many.ADR", lines)));
+    EXPECT_EQ(appl.errorText, "Max number of vars reached: 1200");
+    EXPECT_EQ(appl.VarCount(), 1200);
+
+    MCAppl odd;
+    std::string longName(300, 'N');
+    ASSERT_TRUE(
+        LoadAddressFile(odd, dir.Write("odd.ADR", longName + " 65537.5 3\nNEG -1\n"
+                                                             "HUGE 1e300\nX $FFFFFFFF -2\n")))
+        << odd.errorText;
+    EXPECT_EQ(odd.vars[0].name, std::string(20, 'N'));
+    EXPECT_EQ(odd.vars[0].address, 2); // 65538 in 16 bits
+    EXPECT_EQ(odd.vars[1].address, 0xFFFF);
+    EXPECT_EQ(odd.vars[3].address, 0xFFFF);
+    EXPECT_EQ(odd.vars[3].bitMask, 0);
+}
+
+TEST_F(VarTableTest, FindVariableMovesFoundVariablesToTheFront) {
+    std::string lines;
+    for (int i = 1; i <= 12; ++i) {
+        lines += "V" + std::to_string(i) + " " + std::to_string(0x100 + i) + "\n";
+    }
+    ASSERT_TRUE(LoadAddressFile(appl, dir.Write("v.ADR", lines)));
+    auto order = [&] {
+        std::string s;
+        for (const auto& v : appl.vars) {
+            s += v.name + " ";
+        }
+        return s;
+    };
+    std::uint16_t address = 0;
+    std::uint8_t mask = 0xFF;
+    ASSERT_TRUE(FindVariable(appl, "V10", address, mask));
+    EXPECT_EQ(address, 0x10A);
+    EXPECT_EQ(mask, 0);
+    EXPECT_EQ(order(), "V10 V2 V3 V4 V5 V6 V7 V8 V9 V1 V11 V12 ");
+    ASSERT_TRUE(FindVariable(appl, "V5", address, mask));
+    EXPECT_EQ(order(), "V10 V5 V3 V4 V2 V6 V7 V8 V9 V1 V11 V12 ");
+    std::uint8_t low = 0;
+    ASSERT_TRUE(FindVariable(appl, "V10", low, mask));
+    EXPECT_EQ(low, 0x0A);
+    EXPECT_EQ(order(), "V10 V5 V3 V4 V2 V6 V7 V8 V9 V1 V11 V12 ");
+    EXPECT_EQ(appl.frontCount, 2);
+
+    EXPECT_FALSE(FindVariable(appl, "v10", address, mask)); // case counts
+    EXPECT_EQ(appl.errorText, "Var v10 not defined");
+}
+
+TEST_F(VarTableTest, VariableDefinedCutsMembersAndIndexes) {
+    ASSERT_TRUE(LoadAddressFile(appl, kData + "/drive.ADR"));
+    auto before = appl.vars.front().name;
+    appl.errorText = "kept";
+    EXPECT_TRUE(VariableDefined(appl, "SPEED.3"));
+    EXPECT_TRUE(VariableDefined(appl, "TEMP[2]"));
+    EXPECT_TRUE(VariableDefined(appl, "USERRAM"));
+    EXPECT_FALSE(VariableDefined(appl, "SPEEDY"));
+    EXPECT_FALSE(VariableDefined(appl, "speed"));
+    EXPECT_EQ(appl.errorText, "kept");
+    EXPECT_EQ(appl.vars.front().name, before);
+    EXPECT_TRUE(IsLinkKeyword("COMSET_VAR_BEG"));
+    EXPECT_FALSE(IsLinkKeyword("com_varx"));
+}
+
+class ObjectFileTest : public VarTableTest {
+protected:
+    bool Load(const std::vector<std::uint8_t>& bytes) {
+        appl = MCAppl{};
+        appl.varFileName = dir.path() + "/APPL";
+        omf::WriteFile(appl.varFileName, bytes);
+        return LoadObjectFile(appl);
+    }
+};
+
+TEST_F(ObjectFileTest, DataAndBitSymbolsAcrossDebugRecords) {
+    auto file = omf::ObjectFile({
+        {{0, 2, 0x30, "SPEED"},
+         {0, 4, 0x13, "READY"},
+         {0, 1, 0x99, "CODELABEL"},
+         {0, 2, 0x1234, "HIGHBYTEIGNORED"}},
+        {{5, 2, 0x41, "NEXTREC"}, {0, 4, 0x00, "B0"}, {0, 2, 0x7F, std::string(25, 'L')}},
+    });
+    ASSERT_TRUE(Load(file)) << appl.errorText;
+    ASSERT_EQ(appl.VarCount(), 6);
+    EXPECT_EQ(appl.vars[0].name, "SPEED");
+    EXPECT_EQ(appl.vars[0].address, 0x30);
+    EXPECT_EQ(appl.vars[1].name, "READY");
+    EXPECT_EQ(appl.vars[1].address, 0x22);
+    EXPECT_EQ(appl.vars[1].bitMask, 0x08);
+    EXPECT_EQ(appl.vars[2].address, 0x34); // only the low byte of the value
+    EXPECT_EQ(appl.vars[3].name, "NEXTREC");
+    EXPECT_EQ(appl.vars[4].address, 0x20);
+    EXPECT_EQ(appl.vars[4].bitMask, 0x01);
+    EXPECT_EQ(appl.vars[5].name, std::string(20, 'L'));
+    for (const auto& v : appl.vars) {
+        EXPECT_FALSE(v.linkKeyword);
+    }
+}
+
+TEST_F(ObjectFileTest, MissingFileAndFilesWithoutDebugRecords) {
+    appl.varFileName = dir.path() + "/NOTHERE";
+    EXPECT_FALSE(LoadObjectFile(appl));
+    EXPECT_EQ(appl.errorText, "File Error : objectfile " + dir.path() + "/NOTHERE does not exist");
+
+    const std::string noDebug = "no debug information found: please compile with debug-option";
+    auto noDebugFile = omf::ModuleHeader("APPL");
+    auto following = omf::FollowingRecord(12);
+    noDebugFile.insert(noDebugFile.end(), following.begin(), following.end());
+    // A code content record: segment 0, offset 0x0020, code bytes.
+    auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05});
+    noDebugFile.insert(noDebugFile.end(), content.begin(), content.end());
+    EXPECT_FALSE(Load(noDebugFile));
+    EXPECT_EQ(appl.errorText, noDebug);
+
+    EXPECT_FALSE(Load({}));
+    EXPECT_EQ(appl.errorText, noDebug);
+}
+
+TEST_F(ObjectFileTest, TruncatedAndHostileFilesEndTheWalkSafely) {
+    auto file = omf::ObjectFile({{{0, 2, 0x30, "SPEED"}, {0, 2, 0x31, "TORQUE"}}});
+    ASSERT_TRUE(Load(file));
+    const auto full = appl.VarCount();
+    ASSERT_EQ(full, 2);
+    // Every prefix of a good file loads what it holds and nothing more.
+    for (std::size_t cut = 0; cut < file.size(); ++cut) {
+        std::vector<std::uint8_t> prefix(file.begin(), file.begin() + static_cast<long>(cut));
+        Load(prefix);
+        EXPECT_LE(appl.VarCount(), full) << cut;
+    }
+    // A record length byte that overstates its content runs into the end of the file.
+    auto bad = file;
+    bad[bad.size() - 1 - 7 - 3] = 0xFF;
+    Load(bad);
+    EXPECT_LE(appl.VarCount(), full);
+}
+
+TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
+    std::vector<std::vector<omf::Symbol>> records;
+    int n = 0;
+    while (n < 1210) {
+        std::vector<omf::Symbol> symbols;
+        for (int i = 0; i < 20 && n < 1210; ++i, ++n) {
+            symbols.push_back(
+                {0, 2, static_cast<std::uint16_t>(n & 0xFF), "V" + std::to_string(n)});
+        }
+        records.push_back(symbols);
+    }
+    EXPECT_FALSE(Load(omf::ObjectFile(records)));
+    EXPECT_EQ(appl.errorText, "Max number of vars reached: 1200");
+    EXPECT_EQ(appl.VarCount(), 1200);
+    EXPECT_EQ(appl.vars.back().name, "V1199");
+}
+
+} // namespace
