@@ -112,8 +112,8 @@ TComboBox::TComboBox(const QString& name, QWidget* parent)
     // No automatic completion: a typed prefix must not turn into another variable's name.
     setCompleter(nullptr);
     setMaxVisibleItems(8);
-    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { emit UserChanged(); });
-    connect(this, &QComboBox::activated, this, [this] { emit UserChanged(); });
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { Q_EMIT UserChanged(); });
+    connect(this, &QComboBox::activated, this, [this] { Q_EMIT UserChanged(); });
 }
 
 std::string TComboBox::Text() const {
@@ -197,7 +197,7 @@ const TClass& TCheckBox::StaticClass() {
 TCheckBox::TCheckBox(const QString& name, const QString& caption, QWidget* parent)
     : QCheckBox(caption, parent), TComponent(name.toStdString()) {
     setObjectName(name);
-    connect(this, &QCheckBox::stateChanged, this, [this] { emit Clicked(); });
+    connect(this, &QCheckBox::stateChanged, this, [this] { Q_EMIT Clicked(); });
 }
 
 std::int32_t TCheckBox::State() const {

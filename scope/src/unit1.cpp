@@ -151,9 +151,9 @@ void TApplicationEvents::ApplicationStateChanged(Qt::ApplicationState state) {
     }
     active_ = active;
     if (active) {
-        emit Activate();
+        Q_EMIT Activate();
     } else {
-        emit Deactivate();
+        Q_EMIT Deactivate();
     }
 }
 

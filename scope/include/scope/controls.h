@@ -64,7 +64,7 @@ public:
     // The index at which a sorted list takes text (after equal lines).
     int SortedPosition(const QString& text) const;
 
-signals:
+Q_SIGNALS:
     // The user typed into the box or picked an item from its list.
     void UserChanged();
 
@@ -98,7 +98,7 @@ public:
     persistence::TFont& Font() { return font_; }
     persistence::TSizeConstraints& Constraints() { return constraints_; }
 
-signals:
+Q_SIGNALS:
     void Clicked();
 
 private:

@@ -9,8 +9,15 @@
 #include "mcu/appl.h"
 #include "scope/controls.h"
 
+#include <QAction>
 #include <QColor>
+#include <QFrame>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSlider>
+#include <QToolButton>
 #include <QWidget>
 
 #include <array>
@@ -18,14 +25,7 @@
 #include <memory>
 #include <string>
 
-class QAction;
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QMenu;
 class QShortcut;
-class QSlider;
-class QToolButton;
 
 namespace scope {
 
@@ -88,7 +88,7 @@ public:
     // state notifies Deactivate, once per change.
     void ApplicationStateChanged(Qt::ApplicationState state);
 
-signals:
+Q_SIGNALS:
     void Activate();
     void Deactivate();
 
