@@ -191,10 +191,14 @@ bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t star
             }
             continue;
         }
-        if (base + static_cast<std::uint32_t>(address) > 0xFFFF) {
-            continue;
+        // Data records take the base; an end record ends the read wherever it points.
+        const bool data = n >= 1 && !(r.Peek(type) && type == kEndRecord);
+        if (data && base != 0) {
+            if (base + static_cast<std::uint32_t>(address) > 0xFFFF) {
+                continue;
+            }
+            address += static_cast<std::int32_t>(base);
         }
-        address += static_cast<std::int32_t>(base);
 
         if (address + n > size) {
             n = size - address;
