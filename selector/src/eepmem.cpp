@@ -406,7 +406,8 @@ bool WriteToMc(oEEPMem& image) {
     WriteTransfer t;
     const std::uint32_t startTime = detail::NowHundredths();
     int failures = 0;
-    while (t.address < detail::End(image)) {
+    const std::int32_t end = detail::End(image);
+    while (t.address < end) {
         if (!detail::Takeable(image, t.address)) {
             ++t.address;
             continue;
