@@ -10,7 +10,6 @@
 #include "selector/console.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace selector {
 
