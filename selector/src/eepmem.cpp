@@ -10,7 +10,6 @@
 #include "selector/console.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace selector {
 
@@ -406,7 +405,8 @@ bool WriteToMc(oEEPMem& image) {
     WriteTransfer t;
     const std::uint32_t startTime = detail::NowHundredths();
     int failures = 0;
-    while (t.address < detail::End(image)) {
+    const std::int32_t end = detail::End(image);
+    while (t.address < end) {
         if (!detail::Takeable(image, t.address)) {
             ++t.address;
             continue;

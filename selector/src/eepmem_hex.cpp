@@ -191,10 +191,14 @@ bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t star
             }
             continue;
         }
-        if (base + static_cast<std::uint32_t>(address) > 0xFFFF) {
-            continue;
+        // Data records take the base; an end record ends the read wherever it points.
+        const bool data = n >= 1 && !(r.Peek(type) && type == kEndRecord);
+        if (data && base != 0) {
+            if (base + static_cast<std::uint32_t>(address) > 0xFFFF) {
+                continue;
+            }
+            address += static_cast<std::int32_t>(base);
         }
-        address += static_cast<std::int32_t>(base);
 
         if (address + n > size) {
             n = size - address;
@@ -230,7 +234,8 @@ bool WriteHexFile(oEEPMem& image, const std::string& fileName) {
     image.ErrorText.clear();
     std::string text;
     std::int32_t address = 0;
-    while (address < End(image)) {
+    const std::int32_t end = End(image);
+    while (address < end) {
         if (!Takeable(image, address)) {
             ++address;
             continue;
@@ -276,9 +281,10 @@ bool WriteFlash(oEEPMem& image) {
     const std::uint32_t startTime = NowHundredths();
     std::int32_t address = 0;
     int failures = 0;
-    while (address < End(image)) {
+    const std::int32_t end = End(image);
+    while (address < end) {
         const std::int32_t n =
-            std::min<std::int32_t>((address / kBlockSize + 1) * kBlockSize, End(image)) - address;
+            std::min<std::int32_t>((address / kBlockSize + 1) * kBlockSize, end) - address;
         ++counts.records;
         ProgBlock block;
         block.Count = static_cast<std::uint8_t>(n);

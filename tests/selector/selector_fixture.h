@@ -81,6 +81,7 @@ public:
         return bytes;
     }
     foundation::FakeClock& Clock() { return clock_; }
+    testing_support::FakeSerialLibrary& Serial() { return serial_; }
 
 private:
     testing_support::ParamGuard params_;

@@ -1,0 +1,25 @@
+// The texts a channel box accepts: NAME, NAME.b (bit b of the byte), NAME[i] (the byte i above
+// NAME), both suffixes in either order, and a bare MC address in place of a name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace scope {
+
+struct ChannelName {
+    std::string base;            // the name or address text without its suffixes
+    std::uint8_t suffixMask = 0; // 1 << b for a ".b" suffix, else 0
+    std::uint8_t arrayIndex = 0; // i of a "[i]" suffix, else 0
+};
+
+// Splits an upper-case box text into its parts. False when a suffix is malformed: a "." not
+// followed by a digit 0..7, a "[" without a later "]", or an index that is not an integer up
+// to 255.
+bool SplitChannelName(const std::string& text, ChannelName& name);
+
+// The integers of a channel text: decimal digits, or hexadecimal digits after a "$". Nothing
+// else (no sign, no blanks). False as well when the value exceeds limit.
+bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value);
+
+} // namespace scope

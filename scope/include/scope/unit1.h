@@ -1,0 +1,251 @@
+// Unit1: the scope program's main window TForm1. It holds the controls (each with its
+// component name as object name), the records of the three trace channels and the
+// x-variable, the two setters, the trigger state and the trace bitmap, and it owns the one
+// MCAppl record of the program. Creation runs the start-up (OnCreate); destruction closes the
+// link and writes recent.dsw (OnDestroy).
+#pragma once
+
+#include "foundation/tools.h"
+#include "mcu/appl.h"
+#include "scope/controls.h"
+
+#include <QAction>
+#include <QColor>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSlider>
+#include <QToolButton>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QShortcut;
+
+namespace scope {
+
+class TGlobalHotKey;
+
+inline constexpr int kClientWidth = 904;
+inline constexpr int kClientHeight = 625;
+inline constexpr int kTraceWidth = 704;
+inline constexpr int kTraceHeight = 442;
+inline constexpr int kChannelSamples = 256;
+inline constexpr int kStatBlockLength = 1000;
+// Identifier of the Escape hot key.
+inline constexpr int kEscapeHotKey = 255;
+// The sweep origin lies this far in the past after a change, so the next sample drawn begins
+// a new sweep at the left edge.
+inline constexpr std::uint32_t kSweepMs = 2000;
+
+// Channel pen colours, the font colours of the channel panels.
+inline constexpr QRgb kChannel1Colour = 0xFF0000FF; // blue
+inline constexpr QRgb kChannel2Colour = 0xFF800080; // purple
+inline constexpr QRgb kChannel3Colour = 0xFF008000; // green
+inline constexpr QRgb kSilver = 0xFFC0C0C0;         // a name box that did not resolve
+
+// One channel: index 0 is the x-variable, 1..3 the trace channels. The sample arrays are used
+// from index 1 to 256, the lane arrays from 1 to 8.
+struct TChannel {
+    std::uint8_t active = 0; // channel 1: the acquisition's run flag
+    std::uint8_t restart = 0;
+    std::int32_t count = 0;
+    std::string name;
+    std::uint16_t address = 0;
+    std::uint8_t mask = 0;
+    std::array<std::uint8_t, kChannelSamples + 1> values{};
+    foundation::StatBlock statistics;
+    std::array<std::uint32_t, kChannelSamples + 1> times{}; // ClockMs stamps; 0 = empty slot
+    std::array<std::int32_t, 9> lastX{};
+    std::array<std::int32_t, 9> lastY{};
+    QRgb colour = 0;
+    std::uint8_t binary = 0;
+};
+
+struct TSetter {
+    // Checked with a name present, and its variable could be read.
+    std::uint8_t selected = 0;
+    // Last value read from or written to the MC.
+    std::uint8_t value = 0;
+};
+
+// "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
+QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
+// root + "/user/dsf/ombrix/" + the application's name.
+std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName);
+
+// The application's activate and deactivate notifications.
+class TApplicationEvents : public QObject {
+    Q_OBJECT
+public:
+    explicit TApplicationEvents(QObject* parent);
+    // Follows the application state: turning active notifies Activate, leaving the active
+    // state notifies Deactivate, once per change.
+    void ApplicationStateChanged(Qt::ApplicationState state);
+
+Q_SIGNALS:
+    void Activate();
+    void Deactivate();
+
+private:
+    bool active_ = false;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the controls and runs OnCreate. When the MC application cannot be opened the
+    // window asks for termination (TerminationRequested) and stays without content.
+    explicit TForm1(QWidget* parent = nullptr);
+    // Runs OnDestroy.
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // --- controls, named as their components ---
+    TPaintBox* PaintBox1;
+    QLabel* Label1;
+    QLabel* Label16;
+    QLabel* Label17;
+    QLabel* Label21;
+    TTreeView* TreeView1;
+    QFrame* Panel1;
+    QFrame* Panel2;
+    QFrame* Panel3;
+    QFrame* Panel4;
+    QFrame* Panel5;
+    QFrame* Panel6;
+    QFrame* Panel7;
+    TComboBox* VarName1;
+    TComboBox* VarName2;
+    TComboBox* VarName3;
+    TComboBox* VarNameX;
+    TComboBox* TriggerName;
+    TComboBox* SetterName1;
+    TComboBox* SetterName2;
+    TCheckBox* DisplayBin1;
+    TCheckBox* DisplayBin2;
+    TCheckBox* DisplayBin3;
+    TCheckBox* VarSelected2;
+    TCheckBox* VarSelected3;
+    TCheckBox* VarSelectedX;
+    TCheckBox* NoHisSelected;
+    TCheckBox* TriggerSelected;
+    TCheckBox* SetterSelected1;
+    TCheckBox* SetterSelected2;
+    QLineEdit* Min1;
+    QLineEdit* Min2;
+    QLineEdit* Min3;
+    QLineEdit* Max1;
+    QLineEdit* Max2;
+    QLineEdit* Max3;
+    QLineEdit* Avg1;
+    QLineEdit* Avg2;
+    QLineEdit* Avg3;
+    QLineEdit* TriggerVal;
+    QLineEdit* SetterVal1;
+    QLineEdit* SetterVal2;
+    QSlider* TriggerTrackBar;
+    QSlider* SetterTrackBar1;
+    QSlider* SetterTrackBar2;
+    TWrapButton* ClearHis;
+    QToolButton* SpeedButtonSingle;
+    QToolButton* SpeedButtonCont;
+    TApplicationEvents* ApplicationEvents1;
+    QMenu* PopupMenu1;
+    QAction* CopyToClipBoard;
+    QAction* SaveSettings;
+    QAction* LoadSettings;
+
+    // --- window model ---
+    std::array<TChannel, 4> channels;
+    std::array<TSetter, 3> setters; // 1 and 2
+    std::uint32_t sweepOrigin = 0;
+    std::int32_t drawnSamples = 0;
+    bool singleShot = false;
+    bool xCapable = false;
+    bool triggerArmed = false;
+    std::string recentPath;
+    std::array<QLineEdit*, 4> MinEdits{}; // 1..3
+    std::array<QLineEdit*, 4> MaxEdits{};
+    std::array<QLineEdit*, 4> AvgEdits{};
+    // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in PaintBox1; null
+    // until creation step 10.
+    QImage traceBitmap;
+    mcu::MCAppl appl;
+
+    bool RunFlag() const { return channels[1].active != 0; }
+    // Every start and stop of the acquisition goes through here.
+    void SetRunFlag(bool on);
+    // Termination was requested during creation: the program ends without its message loop.
+    bool TerminationRequested() const { return terminationRequested_; }
+    // The settings folder of the opened application; empty before creation step 12.
+    const std::string& SettingsFolder() const { return settingsFolder_; }
+    bool HotKeyRegistered() const { return escapeShortcut_ != nullptr; }
+    bool GlobalHotKeyGrabbed() const;
+
+    // --- start-up, shutdown, activation ---
+    void OnCreate();
+    void OnDestroy();
+    void OnActivate();
+    void OnDeactivate();
+    void OnHotKey(int id);
+    void RestartChannel(int index);
+
+    // --- channel, setter and trigger controls ---
+    void FillVariableTree();
+    void ConfigureSetters();
+    void SelectChannelVariable(TComboBox* box, int index);
+    void SetComboText(TComboBox* box, const std::string& text);
+    void PruneComboItems(TComboBox* box);
+    void SelectSetterVariable(TComboBox* box, int setter);
+    void OnChange(QObject* sender);
+    void OnClick(QObject* sender);
+    // True when the dragged object may be dropped on target: a node of the variable tree.
+    bool OnDragOver(QObject* target, bool fromTree) const;
+    void OnDragDrop(QObject* target, const QString& nodeText);
+    void OnSetterSelected(QObject* sender);
+    void OnSetterChange(QObject* sender);
+
+    // --- speed buttons, settings, clipboard ---
+    void SpeedButtonSingleClick();
+    void SpeedButtonContClick();
+    void ClearHisClick();
+    void CopyToClipBoardClick();
+    void SaveSettingsClick();
+    void LoadSettingsClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BindEvents();
+    void RequestTermination();
+    void RegisterHotKey();
+    void RegisterStoredControls();
+    void PrepareSettingsFolder();
+    void LoadRecentSettings();
+    void SaveRecentSettings();
+    void PaintSilver(TComboBox* box, bool silver);
+    void SetChannelActive(int index, bool on);
+    void ClearXYTimes();
+    TComboBox* ChannelBox(int index) const;
+    int ChannelIndexOf(const QObject* box) const;
+
+    bool terminationRequested_ = false;
+    bool linkOpened_ = false;
+    bool destroyed_ = false;
+    // Set while a setter's track bar is moved back after a write; that move writes nothing.
+    bool snappingBack_ = false;
+    std::string settingsFolder_;
+    std::unique_ptr<QShortcut> escapeShortcut_;
+    std::unique_ptr<TGlobalHotKey> globalEscape_;
+};
+
+} // namespace scope

@@ -1,0 +1,360 @@
+// The channel, setter and trigger controls of the scope window: the variable tree, the name
+// boxes and what they accept, drag and drop from the tree, and the setters that write an MC
+// variable from a track bar.
+#include "foundation/clock.h"
+#include "mcu/access.h"
+#include "mcu/vartable.h"
+#include "scope/channel_name.h"
+#include "scope/unit1.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSlider>
+#include <QToolButton>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
+#include <cctype>
+
+namespace scope {
+
+namespace {
+
+const char* const kCategories[4] = {"SFR bits", "SFR bytes", "USER bits", "USER bytes"};
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string UpperCase(std::string text) {
+    foundation::UpperCaseText(text);
+    return text;
+}
+
+} // namespace
+
+TComboBox* TForm1::ChannelBox(int index) const {
+    switch (index) {
+    case 0:
+        return VarNameX;
+    case 1:
+        return VarName1;
+    case 2:
+        return VarName2;
+    case 3:
+        return VarName3;
+    default:
+        return nullptr;
+    }
+}
+
+int TForm1::ChannelIndexOf(const QObject* box) const {
+    for (int i = 0; i <= 3; ++i) {
+        if (box == ChannelBox(i)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TForm1::FillVariableTree() {
+    TreeView1->clear();
+    std::uint8_t userRam = 0;
+    std::uint8_t mask = 0;
+    if (!mcu::FindVariable(appl, "USERRAM", userRam, mask)) {
+        userRam = 0;
+    }
+    std::array<std::vector<std::string>, 4> names;
+    for (const mcu::MCVar& var : appl.vars) {
+        if (var.linkKeyword) {
+            continue;
+        }
+        const std::uint16_t a = var.address;
+        const bool special = (a < 0x200 && (a & 0xFF) < userRam) || a > 0xF00;
+        const int category = (special ? 0 : 2) + (var.bitMask != 0 ? 0 : 1);
+        names[static_cast<std::size_t>(category)].push_back(var.name);
+    }
+    for (int category = 0; category < 4; ++category) {
+        auto* node = new QTreeWidgetItem(TreeView1, QStringList{kCategories[category]});
+        auto& list = names[static_cast<std::size_t>(category)];
+        std::stable_sort(list.begin(), list.end(), LessIgnoringCase);
+        for (const std::string& name : list) {
+            new QTreeWidgetItem(node, QStringList{QString::fromStdString(name)});
+        }
+    }
+    QTreeWidgetItem* userBytes = TreeView1->topLevelItem(3);
+    userBytes->setExpanded(true);
+    for (int i = 0; i < userBytes->childCount(); ++i) {
+        userBytes->child(i)->setExpanded(true);
+    }
+}
+
+void TForm1::ConfigureSetters() {
+    Panel4->hide();
+    Panel5->hide();
+    xCapable = false;
+    int skipped = 0;
+    std::uint8_t address = 0;
+    std::uint8_t mask = 0;
+    if (mcu::FindVariable(appl, "COM_VARX", address, mask)) {
+        xCapable = true;
+    } else {
+        // Without the MC's x support the x-variable is not offered at all.
+        Panel6->hide();
+    }
+    std::uint8_t begin = 0;
+    std::uint8_t end = 0;
+    if (!mcu::FindVariable(appl, "COMSET_VAR_BEG", begin, mask) ||
+        !mcu::FindVariable(appl, "COMSET_VAR_END", end, mask)) {
+        return;
+    }
+    for (std::size_t i = 0; i < appl.vars.size(); ++i) {
+        const mcu::MCVar var = appl.vars[i];
+        if (var.bitMask != 0 || var.address < begin || var.address >= end) {
+            continue;
+        }
+        if (var.name == "COM_VARX") {
+            ++skipped;
+            continue;
+        }
+        if (var.name == "COMSET_VAR_BEG" || var.name == "COMSET_VAR_END" || var.name == "USERRAM") {
+            continue;
+        }
+        SetComboText(SetterName1, var.name);
+        Panel4->show();
+        if (end - begin > skipped + 1) {
+            SetComboText(SetterName2, var.name);
+            Panel5->show();
+        }
+    }
+}
+
+void TForm1::SetComboText(TComboBox* box, const std::string& text) {
+    box->SetText(text);
+    if (box->Items().IndexOf(text) < 0) {
+        box->Items().Add(text);
+    }
+}
+
+void TForm1::PruneComboItems(TComboBox* box) {
+    if (!mcu::VariableDefined(appl, box->Text())) {
+        box->SetText("");
+    }
+    // From the end, so that an entry right after a removed one is looked at too.
+    for (int i = box->Items().Count() - 1; i >= 0; --i) {
+        if (!mcu::VariableDefined(appl, box->Items().Get(i))) {
+            box->Items().Delete(i);
+        }
+    }
+}
+
+void TForm1::PaintSilver(TComboBox* box, bool silver) {
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base,
+               silver ? QColor::fromRgba(kSilver) : QApplication::palette().color(QPalette::Base));
+    box->setPalette(p);
+}
+
+void TForm1::ClearXYTimes() {
+    for (int i = 1; i <= 3; ++i) {
+        channels[static_cast<std::size_t>(i)].times.fill(0);
+    }
+}
+
+void TForm1::SelectChannelVariable(TComboBox* box, int index) {
+    TChannel& channel = channels[static_cast<std::size_t>(index)];
+    if (box->Text().empty()) {
+        SetChannelActive(index, false);
+        return;
+    }
+    const std::string channelName = UpperCase(box->Text());
+    // Silver stays when any step below refuses the text; the record is then left as it was.
+    PaintSilver(box, true);
+    ChannelName parts;
+    if (!SplitChannelName(channelName, parts)) {
+        return;
+    }
+    std::uint16_t address = 0;
+    std::uint8_t mask = 0;
+    std::uint32_t bare = 0;
+    if (ParseNameInteger(parts.base, 0xFFFF, bare)) {
+        address = static_cast<std::uint16_t>(bare);
+    } else {
+        if (!mcu::FindVariable(appl, parts.base, address, mask)) {
+            return;
+        }
+        SetComboText(box, channelName);
+    }
+    if (mask == 0) {
+        mask = parts.suffixMask;
+    }
+    PaintSilver(box, false);
+    sweepOrigin = static_cast<std::uint32_t>(foundation::ClockMs()) - kSweepMs;
+    SetChannelActive(index, true);
+    channel.name = channelName;
+    channel.address = static_cast<std::uint16_t>(address + parts.arrayIndex);
+    channel.mask = mask;
+    if (index >= 1) {
+        MinEdits[static_cast<std::size_t>(index)]->clear();
+        MaxEdits[static_cast<std::size_t>(index)]->clear();
+        AvgEdits[static_cast<std::size_t>(index)]->clear();
+        RestartChannel(index);
+    }
+    if (channels[0].active != 0) {
+        ClearXYTimes();
+    }
+}
+
+void TForm1::OnChange(QObject* sender) {
+    if (sender == VarName1) {
+        SelectChannelVariable(VarName1, 1);
+    } else if (sender == VarName2 || sender == VarName3) {
+        auto* box = static_cast<TComboBox*>(sender);
+        SelectChannelVariable(box, ChannelIndexOf(box));
+        if (!box->Text().empty()) {
+            (box == VarName2 ? VarSelected2 : VarSelected3)->SetChecked(true);
+        }
+    } else if (sender == VarNameX) {
+        SelectChannelVariable(VarNameX, 0);
+        if (!VarNameX->Text().empty()) {
+            VarSelectedX->SetChecked(true);
+        }
+    }
+    // TriggerName: the trigger variable is looked up at every test of the trigger.
+}
+
+void TForm1::OnClick(QObject* sender) {
+    const std::array<TCheckBox*, 4> binary = {nullptr, DisplayBin1, DisplayBin2, DisplayBin3};
+    for (int i = 1; i <= 3; ++i) {
+        if (sender == binary[static_cast<std::size_t>(i)]) {
+            TChannel& c = channels[static_cast<std::size_t>(i)];
+            c.binary = binary[static_cast<std::size_t>(i)]->Checked() ? 1 : 0;
+            c.restart = 1;
+            return;
+        }
+    }
+    if (sender == VarSelected2 || sender == VarSelected3) {
+        auto* box = static_cast<TCheckBox*>(sender);
+        const int index = box == VarSelected2 ? 2 : 3;
+        SetChannelActive(index, box->Checked());
+        if (box->Checked()) {
+            SelectChannelVariable(ChannelBox(index), index);
+        }
+    } else if (sender == VarSelectedX) {
+        SetChannelActive(0, VarSelectedX->Checked());
+        if (VarSelectedX->Checked()) {
+            SelectChannelVariable(VarNameX, 0);
+            ClearXYTimes();
+        }
+    }
+    // NoHisSelected: read by the x-y drawing.
+}
+
+bool TForm1::OnDragOver(QObject* target, bool fromTree) const {
+    const bool nameBox = ChannelIndexOf(target) >= 0 || target == TriggerName;
+    return nameBox && fromTree;
+}
+
+void TForm1::OnDragDrop(QObject* target, const QString& nodeText) {
+    if (target == TriggerName) {
+        TriggerName->SetTextQ(nodeText);
+        return;
+    }
+    const int index = ChannelIndexOf(target);
+    if (index < 0) {
+        return;
+    }
+    TComboBox* box = ChannelBox(index);
+    box->SetTextQ(nodeText);
+    SelectChannelVariable(box, index);
+    if (index == 2) {
+        VarSelected2->SetChecked(true);
+    } else if (index == 3) {
+        VarSelected3->SetChecked(true);
+    } else if (index == 0) {
+        VarSelectedX->SetChecked(true);
+    }
+}
+
+void TForm1::OnSetterSelected(QObject* sender) {
+    if (sender == SetterSelected1 || sender == SetterSelected2) {
+        const int setter = sender == SetterSelected1 ? 1 : 2;
+        auto* check = static_cast<TCheckBox*>(sender);
+        TComboBox* name = setter == 1 ? SetterName1 : SetterName2;
+        if (name->Text().empty()) {
+            check->SetChecked(false);
+            return;
+        }
+        setters[static_cast<std::size_t>(setter)].selected = check->Checked() ? 1 : 0;
+        if (check->Checked()) {
+            SelectSetterVariable(name, setter);
+        }
+    } else if (sender == TriggerSelected) {
+        if (TriggerName->Text().empty()) {
+            TriggerSelected->SetChecked(false);
+            return;
+        }
+        triggerArmed = false;
+        if (TriggerSelected->Checked()) {
+            triggerArmed = true;
+            // A triggered sweep is a single sweep.
+            SpeedButtonSingleClick();
+            SpeedButtonSingle->setChecked(true);
+        } else {
+            for (int i = 1; i <= 3; ++i) {
+                RestartChannel(i);
+            }
+        }
+    }
+    // A new setter name takes effect at the next click of the setter's check box.
+}
+
+void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
+    TSetter& s = setters[static_cast<std::size_t>(setter)];
+    std::uint16_t address = 0;
+    std::uint8_t mask = 0;
+    std::uint8_t value = 0;
+    // A setter counts as selected only once its variable could be read; a name the
+    // application does not define cannot be.
+    if (!mcu::FindVariable(appl, box->Text(), address, mask) ||
+        !mcu::ReadVariable(appl, address, 0, value)) {
+        s.selected = 0;
+        return;
+    }
+    s.value = value;
+    // Moving the bar to another position writes the value just read back once.
+    (setter == 1 ? SetterTrackBar1 : SetterTrackBar2)->setValue(value);
+    (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(value));
+}
+
+void TForm1::OnSetterChange(QObject* sender) {
+    if (sender == TriggerTrackBar) {
+        TriggerVal->setText(QString::number(TriggerTrackBar->value()));
+        return;
+    }
+    if (snappingBack_ || (sender != SetterTrackBar1 && sender != SetterTrackBar2)) {
+        return;
+    }
+    const int setter = sender == SetterTrackBar1 ? 1 : 2;
+    TSetter& s = setters[static_cast<std::size_t>(setter)];
+    if (s.selected == 0) {
+        return;
+    }
+    QSlider* bar = setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
+    TComboBox* name = setter == 1 ? SetterName1 : SetterName2;
+    const auto position = static_cast<std::uint8_t>(bar->value());
+    if (mcu::SetVariable(appl, name->Text(), 0, position)) {
+        s.value = position;
+    }
+    (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(s.value));
+    // After a failed write the bar goes back to the last value the MC took; going back is
+    // not a new request, so it writes nothing.
+    snappingBack_ = true;
+    bar->setValue(s.value);
+    snappingBack_ = false;
+}
+
+} // namespace scope

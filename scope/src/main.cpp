@@ -1,0 +1,24 @@
+// The scope program OMBRIX: start-up of the modules, then the main window and its message
+// loop until the application terminates.
+#include "persistence/serializers.h"
+#include "scope/startup.h"
+#include "scope/unit1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(scope::kApplicationTitle);
+    scope::InstallFatalBox();
+    scope::InitScopeModules();
+    int code = 0;
+    {
+        scope::TForm1 form;
+        if (!form.TerminationRequested()) {
+            form.show();
+            code = QApplication::exec();
+        }
+    }
+    persistence::FreeGlobalSerializer();
+    return code;
+}

@@ -1,0 +1,57 @@
+#include "scope_bench.h"
+
+#include "foundation/params.h"
+#include "mcu/access.h"
+#include "mcu/appl.h"
+#include "persistence/serializers.h"
+#include "scope/startup.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace scope_testing {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string DemoScenario() {
+    return ReadFile(std::string(DEMO_DIR) + "/demo.scenario");
+}
+
+ScopeBench::ScopeBench(const std::string& scenario, const std::string& filePath,
+                       const std::string& com)
+    : sim_(scenario) {
+    std::string params = "[FILE_PATH]\n" + filePath + "\n";
+    if (!com.empty()) {
+        params += "[COM]\n" + com + "\n";
+    }
+    root_.Write("bin/ombrix.ini", params);
+}
+
+ScopeBench::~ScopeBench() {
+    Close();
+    persistence::FreeGlobalSerializer();
+    mcu::ResetMcuModule();
+    mcu::ApplIdTable().fill("");
+}
+
+scope::TForm1& ScopeBench::Start() {
+    persistence::FreeGlobalSerializer();
+    scope::InitScopeModules(root_.path() + "/bin/ombrix");
+    form_ = std::make_unique<scope::TForm1>();
+    return *form_;
+}
+
+void ScopeBench::Close() {
+    form_.reset();
+}
+
+std::string ScopeBench::SettingsFile(const std::string& applName) const {
+    return root_.path() + "/user/dsf/ombrix/" + applName + "/recent.dsw";
+}
+
+} // namespace scope_testing

@@ -1,0 +1,10 @@
+// The scope suite needs a QApplication for its widgets; GoogleTest runs inside it.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,219 @@
+// The setters (read, write through SetVariable, switching themselves off) and the trigger
+// controls, against the simulated MC; the bytes on the wire are asserted where they matter.
+#include "scope_bench.h"
+
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace scope;
+using scope_testing::ScopeBench;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// A small application whose settable window is given by the markers.
+std::string Scenario(const std::string& vars) {
+    return "device S\n appl_id 0x85\n" + vars + "end\nchannel 1 S\n";
+}
+
+class SetterBench {
+public:
+    SetterBench(const std::string& adr, const std::string& scenarioVars) {
+        files.Write("applid.inc", "APPL_SET EQU 133\n");
+        files.Write("SET.ADR", adr);
+        bench = std::make_unique<ScopeBench>(Scenario(scenarioVars), files.path());
+        bench->Start();
+    }
+    TForm1& Form() { return bench->Form(); }
+
+    testing_support::TempDir files;
+    std::unique_ptr<ScopeBench> bench;
+};
+
+TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
+    {
+        // Two bytes between the markers, one of them COM_VARX: only one setter.
+        SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $42\nCOM_VARX $41\nA $40\nZ $50\n", "");
+        ASSERT_FALSE(b.Form().TerminationRequested());
+        EXPECT_FALSE(b.Form().Panel4->isHidden());
+        EXPECT_TRUE(b.Form().Panel5->isHidden());
+        EXPECT_FALSE(b.Form().Panel6->isHidden());
+        EXPECT_EQ(b.Form().SetterName1->TextQ(), "A");
+        EXPECT_EQ(b.Form().SetterName1->count(), 1);
+    }
+    {
+        // Three bytes: room for both; bits, bytes outside the window, the markers and USERRAM
+        // are never offered.
+        SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $43\nCOM_VARX $42\nUSERRAM $40\n"
+                      "A $41\nB $40\nBIT $41 3\nOUT $43\n",
+                      "");
+        EXPECT_FALSE(b.Form().Panel5->isHidden());
+        EXPECT_EQ(b.Form().SetterName1->count(), 2);
+        EXPECT_EQ(b.Form().SetterName2->TextQ(), "B");
+    }
+    {
+        // One marker missing: both setters stay hidden; no COM_VARX: no x-variable.
+        SetterBench b("COMSET_VAR_BEG $40\nA $40\n", "");
+        EXPECT_TRUE(b.Form().Panel4->isHidden());
+        EXPECT_TRUE(b.Form().Panel5->isHidden());
+        EXPECT_TRUE(b.Form().Panel6->isHidden());
+        EXPECT_FALSE(b.Form().xCapable);
+        EXPECT_EQ(b.Form().SetterName1->count(), 0);
+    }
+}
+
+class SetterTest : public ::testing::Test {
+protected:
+    SetterTest() : bench(scope_testing::DemoScenario(), DEMO_DIR), form(bench.Start()) {}
+
+    std::uint8_t Memory(std::uint32_t address) {
+        return bench.Sim().Sim().DeviceAt(1)->Memory(address);
+    }
+
+    ScopeBench bench;
+    TForm1& form;
+};
+
+TEST_F(SetterTest, SelectedSetterReadsWritesBackOnceAndWritesEveryMove) {
+    form.SetterName1->SetText("SETPOINT");
+    bench.Sim().ClearWire();
+    form.SetterSelected1->SetChecked(true);
+    EXPECT_EQ(form.setters[1].selected, 1);
+    EXPECT_EQ(form.setters[1].value, 100);
+    EXPECT_EQ(form.SetterTrackBar1->value(), 100);
+    EXPECT_EQ(form.SetterVal1->text(), "100");
+    // The read of $40, then the value read written back once: attention, the write request
+    // (base $A0 + $40) and the value.
+    EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x40, 0x07, 0xE0, 100}));
+
+    bench.Sim().ClearWire();
+    form.SetterTrackBar1->setValue(150);
+    EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE0, 150}));
+    EXPECT_EQ(Memory(0x40), 150);
+    EXPECT_EQ(form.setters[1].value, 150);
+    EXPECT_EQ(form.SetterVal1->text(), "150");
+
+    // Switched off, the bar writes nothing.
+    form.SetterSelected1->SetChecked(false);
+    EXPECT_EQ(form.setters[1].selected, 0);
+    bench.Sim().ClearWire();
+    form.SetterTrackBar1->setValue(20);
+    EXPECT_TRUE(bench.Sim().Sent().empty());
+    EXPECT_EQ(Memory(0x40), 150);
+}
+
+TEST_F(SetterTest, FailedWriteSnapsTheBarBackToTheLastGoodValue) {
+    // PORT2 ($11, $A5) can be read but lies outside the MC's write window: its write request
+    // $B1 is answered as a read, never with the address echo.
+    form.SetterName2->SetText("PORT2");
+    form.SetterSelected2->SetChecked(true);
+    ASSERT_EQ(form.setters[2].selected, 1);
+    EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
+
+    bench.Sim().ClearWire();
+    form.SetterTrackBar2->setValue(10);
+    // Three tries, then the attention that ends the exchange; the way back sends nothing.
+    EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xB1, 0x07, 0xB1, 0x07, 0xB1, 0x07}));
+    EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
+    EXPECT_EQ(form.SetterVal2->text(), "165");
+    EXPECT_EQ(form.setters[2].value, 0xA5);
+    EXPECT_EQ(Memory(0x11), 0xA5);
+}
+
+TEST_F(SetterTest, SetterWhoseReadFailsIsDeselected) {
+    form.SetterName1->SetText("GAIN");
+    bench.Sim().Sim().SetVanished(true, bench.Sim().Clock().NowUs());
+    form.SetterSelected1->SetChecked(true);
+    EXPECT_TRUE(form.SetterSelected1->Checked()); // the box stays checked
+    EXPECT_EQ(form.setters[1].selected, 0);
+    bench.Sim().Sim().SetVanished(false, bench.Sim().Clock().NowUs());
+    bench.Sim().ClearWire();
+    form.SetterTrackBar1->setValue(77);
+    EXPECT_TRUE(bench.Sim().Sent().empty());
+
+    // A name the application does not define cannot be read either.
+    form.SetterName2->SetText("NOSUCH");
+    form.SetterSelected2->SetChecked(true);
+    EXPECT_EQ(form.setters[2].selected, 0);
+}
+
+TEST_F(SetterTest, EmptyNameUnchecksAndANewNameWaitsForTheNextClick) {
+    form.SetterName1->SetText("");
+    form.SetterSelected1->SetChecked(true);
+    EXPECT_FALSE(form.SetterSelected1->Checked());
+    EXPECT_EQ(form.setters[1].selected, 0);
+
+    form.SetterName1->SetText("GAIN");
+    QTest::mouseClick(form.SetterSelected1, Qt::LeftButton);
+    ASSERT_EQ(form.setters[1].selected, 1);
+    EXPECT_EQ(form.SetterTrackBar1->value(), 8);
+
+    // Typing another name changes nothing until the box is clicked again.
+    bench.Sim().ClearWire();
+    QTest::keyClicks(form.SetterName1->lineEdit(), "X");
+    EXPECT_TRUE(bench.Sim().Sent().empty());
+    EXPECT_EQ(form.setters[1].selected, 1);
+}
+
+TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
+    form.TriggerSelected->SetChecked(true);
+    EXPECT_FALSE(form.TriggerSelected->Checked()); // no trigger name
+    EXPECT_FALSE(form.triggerArmed);
+
+    form.VarName1->SetText("SAW");
+    form.OnChange(form.VarName1);
+    ASSERT_TRUE(form.RunFlag());
+    form.TriggerName->SetText("SINE");
+    form.TriggerSelected->SetChecked(true);
+    EXPECT_TRUE(form.triggerArmed);
+    EXPECT_TRUE(form.singleShot);
+    EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
+    EXPECT_FALSE(form.SpeedButtonCont->isChecked());
+    EXPECT_TRUE(form.RunFlag()); // running continuously: the sweep in progress goes on
+
+    // Unchecked: disarmed and every channel restarts.
+    for (int i = 1; i <= 3; ++i) {
+        form.channels[static_cast<std::size_t>(i)].restart = 0;
+    }
+    form.TriggerSelected->SetChecked(false);
+    EXPECT_FALSE(form.triggerArmed);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(form.channels[static_cast<std::size_t>(i)].restart, 1) << i;
+    }
+
+    // After a single sweep stopped the acquisition, arming the trigger starts it again.
+    form.SetRunFlag(false);
+    form.TriggerSelected->SetChecked(true);
+    EXPECT_TRUE(form.RunFlag());
+    EXPECT_TRUE(form.triggerArmed);
+}
+
+TEST_F(SetterTest, TriggerLevelFollowsItsTrackBar) {
+    EXPECT_EQ(form.TriggerVal->text(), "0");
+    form.TriggerTrackBar->setValue(200);
+    EXPECT_EQ(form.TriggerVal->text(), "200");
+    bench.Sim().ClearWire();
+    form.TriggerTrackBar->setValue(3);
+    EXPECT_EQ(form.TriggerVal->text(), "3");
+    EXPECT_TRUE(bench.Sim().Sent().empty());
+}
+
+TEST_F(SetterTest, SpeedButtonsSwitchModesAndRestartAfterASingleSweep) {
+    form.SpeedButtonSingle->click();
+    EXPECT_TRUE(form.singleShot);
+    EXPECT_FALSE(form.RunFlag()); // it was not running: a mode change does not start it
+    form.SpeedButtonSingle->click();
+    EXPECT_TRUE(form.RunFlag()); // one more sweep
+    form.SetRunFlag(false);
+    form.SpeedButtonCont->click();
+    EXPECT_TRUE(form.RunFlag());
+    EXPECT_FALSE(form.singleShot);
+    form.SetRunFlag(false);
+    form.SpeedButtonCont->click(); // already continuous: nothing changes
+    EXPECT_FALSE(form.RunFlag());
+}
+
+} // namespace

@@ -1,0 +1,293 @@
+// The mcload program end to end: installed beside its parameter file, talking to the mcsim
+// program over a pseudo-terminal in real time.
+#include "selector/eepmem.h"
+#include "temp_dir.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// A child process with its standard output and error on pipes.
+class Process {
+public:
+    Process(const std::string& path, const std::vector<std::string>& args) {
+        int out[2];
+        int err[2];
+        if (pipe(out) != 0 || pipe(err) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            close(out[0]);
+            close(err[0]);
+            std::vector<std::string> all{path};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (auto& a : all) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(path.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~Process() {
+        if (pid_ > 0 && !ended_) {
+            Stop(SIGKILL);
+        }
+        close(out_);
+        close(err_);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // The first line on standard output, waiting up to 10 s for it.
+    std::string FirstLine() {
+        std::string line;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline) {
+            pollfd fd{out_, POLLIN, 0};
+            if (poll(&fd, 1, 100) > 0) {
+                char c;
+                if (read(out_, &c, 1) != 1) {
+                    break;
+                }
+                if (c == '\n') {
+                    return line;
+                }
+                line += c;
+            }
+        }
+        return line;
+    }
+
+    // Collects the output until the process ends; one that runs past limitS is killed.
+    Outcome Wait(int limitS = 60) {
+        Outcome o;
+        auto deadline = Clock::now() + std::chrono::seconds(limitS);
+        bool outOpen = true;
+        bool errOpen = true;
+        auto drain = [](int fd, short revents, bool& open, std::string& into) {
+            if (!open || (revents & (POLLIN | POLLHUP)) == 0) {
+                return;
+            }
+            char buffer[4096];
+            ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                into.append(buffer, static_cast<std::size_t>(n));
+            } else {
+                open = false;
+            }
+        };
+        while ((outOpen || errOpen) && Clock::now() < deadline) {
+            pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+            if (poll(fds, 2, 100) > 0) {
+                drain(out_, fds[0].revents, outOpen, o.out);
+                drain(err_, fds[1].revents, errOpen, o.err);
+            }
+        }
+        if (outOpen || errOpen) {
+            kill(pid_, SIGKILL);
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        ended_ = true;
+        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return o;
+    }
+
+    Outcome Stop(int signal) {
+        kill(pid_, signal);
+        return Wait();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    bool ended_ = false;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// mcload installed in an installation tree of its own (bin/ and config/param.ini), so that
+// it finds its parameter file as it would on a bench; mcsim publishes its terminal there.
+class McloadProgram : public ::testing::Test {
+protected:
+    McloadProgram() {
+        fs::create_directories(tree.path() + "/bin");
+        fs::copy_file(MCLOAD_PATH, Mcload());
+        tree.Write("config/param.ini", "[COM] the link\n" + Link() + "\n");
+        dumps = tree.MakeDir("dumps");
+    }
+    std::string Mcload() const { return tree.path() + "/bin/mcload"; }
+    std::string Link() const { return tree.path() + "/link"; }
+    Outcome Run(const std::vector<std::string>& args) { return Process(Mcload(), args).Wait(); }
+    std::unique_ptr<Process> StartMcsim(const std::string& scenario) {
+        auto mcsim = std::make_unique<Process>(
+            MCSIM_PATH, std::vector<std::string>{"--dump-dir", dumps,
+                                                 tree.Write("s.scenario", scenario), Link()});
+        EXPECT_NE(mcsim->FirstLine(), "");
+        return mcsim;
+    }
+    // An image of a hex file, as the loader itself reads it.
+    selector::oEEPMem Hex(const std::string& path, std::uint16_t size) {
+        selector::oEEPMem image;
+        selector::InitImage(image, size);
+        EXPECT_TRUE(selector::ReadImage(image, path, 0, size)) << image.ErrorText;
+        EXPECT_EQ(image.ErrorText, "") << path;
+        return image;
+    }
+
+    testing_support::TempDir tree;
+    std::string dumps;
+};
+
+TEST_F(McloadProgram, HelpVersionAndWrongArguments) {
+    Outcome help = Run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: mcload identify", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+
+    Outcome version = Run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "mcload 1.0\n");
+
+    Outcome wrong = Run({"read"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_EQ(wrong.err.rfind("mcload: read needs one FILE.hex\nUsage: mcload", 0), 0u)
+        << wrong.err;
+    EXPECT_EQ(wrong.out, "");
+}
+
+TEST_F(McloadProgram, ALinkThatCannotBeOpenedEndsWithCodeOne) {
+    // No mcsim: the link path leads nowhere.
+    Outcome o = Run({"read", tree.path() + "/x.hex"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("COM could not be opened (" + Link(), 0), 0u) << o.err;
+}
+
+const char* kEeprom = R"(
+device MC
+  appl_id 0x12
+  eeprom 0 0x10 0x11 0x12 0x13 0x14 0x15 0x16 0x17 0x18 0x19 0x1A 0x1B 0x1C 0x1D 0x1E 0x1F
+  eeprom 0x80 0xC0 0xFF 0xEE
+end
+channel 1 MC
+)";
+
+TEST_F(McloadProgram, SavesChangesAndReloadsTheEeprom) {
+    auto mcsim = StartMcsim(kEeprom);
+    const std::string saved = tree.path() + "/saved.hex";
+    Outcome read = Run({"read", saved});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_NE(read.out.find("Read data via COM from MC.EEP"), std::string::npos) << read.out;
+    selector::oEEPMem image = Hex(saved, 256);
+    EXPECT_EQ(image.Used, 256);
+    EXPECT_EQ(std::count(image.Marks.begin(), image.Marks.end(), 1), 256);
+    EXPECT_EQ(image.Data[0x0F], 0x1F);
+    EXPECT_EQ(image.Data[0x81], 0xFF);
+    EXPECT_EQ(image.Data[0x82], 0xEE);
+    EXPECT_EQ(image.Data[0xFF], 0xFF);
+
+    // Change two bytes and write the file back.
+    const std::string changed = tree.path() + "/changed.hex";
+    image.Data[0x05] = 0x55;
+    image.Data[0xFF] = 0x66;
+    ASSERT_TRUE(selector::WriteImage(image, changed)) << image.ErrorText;
+    Outcome write = Run({"write", changed});
+    ASSERT_EQ(write.exitCode, 0) << write.err;
+    EXPECT_NE(write.out.find("16 records processed"), std::string::npos) << write.out;
+
+    const std::string again = tree.path() + "/again.hex";
+    Outcome reread = Run({"read", again, "--quiet"});
+    ASSERT_EQ(reread.exitCode, 0) << reread.err;
+    EXPECT_EQ(reread.out, "");
+    EXPECT_EQ(ReadText(again), ReadText(changed));
+
+    Outcome end = mcsim->Stop(SIGTERM);
+    EXPECT_EQ(end.exitCode, 0) << end.err;
+    EXPECT_EQ(ReadText(dumps + "/ch1-MC.eeprom.hex"), ReadText(changed));
+}
+
+TEST_F(McloadProgram, ProgramsAPic18ThroughItsLoader) {
+    // A pseudo-terminal carries no reset: the board sits in its loader from the start.
+    auto mcsim = StartMcsim("device PIC\n  appl_id 0x12\n  loader 0x50\n  start_in_loader\n"
+                            "end\nchannel 1 PIC\n");
+    std::string hex = ":020000040000FA\n";
+    for (int a = 0; a < 0x48; a += 8) {
+        std::string line;
+        std::uint8_t sum = static_cast<std::uint8_t>(8 + a);
+        char head[16];
+        std::snprintf(head, sizeof head, ":0800%02X00", a);
+        line = head;
+        for (int i = 0; i < 8; ++i) {
+            const auto b = static_cast<std::uint8_t>(a * 3 + i);
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02X", b);
+            line += digits;
+            sum = static_cast<std::uint8_t>(sum + b);
+        }
+        char check[3];
+        std::snprintf(check, sizeof check, "%02X", static_cast<std::uint8_t>(0 - sum));
+        hex += line + check + "\n";
+    }
+    hex += ":020000040030CA\n:0100000011EE\n:00000001FF\n";
+    const std::string program = tree.Write("program.hex", hex);
+
+    Outcome flash = Run({"flash", program});
+    ASSERT_EQ(flash.exitCode, 0) << flash.err << flash.out;
+    EXPECT_EQ(flash.out.rfind("connected to device : Lorpeth 19200 Baud (PIC 18Fxx2 loading)\n", 0),
+              0u)
+        << flash.out;
+    EXPECT_NE(flash.out.find("5 records processed\n72 bytes transfered ("), std::string::npos)
+        << flash.out;
+
+    Outcome end = mcsim->Stop(SIGTERM);
+    EXPECT_EQ(end.exitCode, 0) << end.err;
+    selector::oEEPMem expected = Hex(program, 0xFFFF);
+    selector::oEEPMem flashed = Hex(dumps + "/ch1-PIC.flash.hex", 0xFFFF);
+    EXPECT_EQ(flashed.Used, 0x48);
+    EXPECT_EQ(flashed.Marks, expected.Marks);
+    EXPECT_EQ(flashed.Data, expected.Data);
+}
+
+TEST_F(McloadProgram, ASilentBoardIsAFatalStopOnStandardError) {
+    auto mcsim = StartMcsim("device MC\n  appl_id 0x12\n  eeprom_mode none\nend\nchannel 1 MC\n");
+    Outcome o = Run({"read", tree.path() + "/x.hex", "--quiet"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err, "no answer from MCU, can not access EEProm\n");
+    EXPECT_FALSE(fs::exists(tree.path() + "/x.hex"));
+}
+
+} // namespace
