@@ -1,16 +1,14 @@
 #include "scope/startup.h"
 
 #include "foundation/clock.h"
-#include "foundation/fatal.h"
 #include "foundation/params.h"
+#include "gui/fatal_box.h"
 #include "link/d2xx.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "mcu/appl.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
-
-#include <QMessageBox>
 
 namespace scope {
 
@@ -31,10 +29,7 @@ void InitScopeModules(const std::string& executablePath) {
 }
 
 void InstallFatalBox() {
-    foundation::SetFatalHandler([](const std::string& text) {
-        QMessageBox::critical(nullptr, kBoxTitle, QString::fromStdString(text), QMessageBox::Ok);
-        foundation::ExitProgram(1);
-    });
+    gui::InstallFatalMessageBox(kBoxTitle);
 }
 
 } // namespace scope

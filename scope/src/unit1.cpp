@@ -2,11 +2,11 @@
 
 #include "foundation/clock.h"
 #include "foundation/params.h"
+#include "gui/hotkey.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
-#include "scope/hotkey.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -421,7 +421,7 @@ void TForm1::RegisterHotKey() {
     escapeShortcut_->setContext(Qt::ApplicationShortcut);
     connect(escapeShortcut_.get(), &QShortcut::activated, this,
             [this] { OnHotKey(kEscapeHotKey); });
-    globalEscape_ = std::make_unique<TGlobalHotKey>([this] { OnHotKey(kEscapeHotKey); });
+    globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { OnHotKey(kEscapeHotKey); });
 }
 
 bool TForm1::GlobalHotKeyGrabbed() const {

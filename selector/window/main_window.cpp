@@ -2,6 +2,7 @@
 
 #include "foundation/fatal.h"
 #include "foundation/params.h"
+#include "gui/hotkey.h"
 #include "link/d2xx.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 
 #include <cstdio>
 
@@ -198,6 +200,12 @@ int TForm1::ItemCount() const {
 }
 
 void TForm1::OnCreate() {
+    // Escape ends the program wherever the focus is: inside it through the shortcut, elsewhere
+    // through the display-wide grab where the window system allows one.
+    escapeShortcut_ = std::make_unique<QShortcut>(QKeySequence(Qt::Key_Escape), this);
+    escapeShortcut_->setContext(Qt::ApplicationShortcut);
+    connect(escapeShortcut_.get(), &QShortcut::activated, this, [this] { HotKey(); });
+    globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { HotKey(); });
     busy_ = true;
     followUpCommand_ = arguments_.isEmpty() ? QString() : arguments_.first();
     comlink::StartLink();
@@ -237,8 +245,8 @@ void TForm1::ApplIdDialogue() {
                 return;
             }
             shown = value;
-        } else if (shown >= 1 && shown <= 7) {
-            return;
+        } else if (escaped_ || (shown >= 1 && shown <= 7)) {
+            return; // Escape cancels the box and ends the program whatever it showed
         }
     }
 }
@@ -281,6 +289,7 @@ void TForm1::DeviceOnClick(int position) {
 }
 
 void TForm1::HotKey() {
+    escaped_ = true;
     followUpCommand_.clear();
     desktop_.RequestQuit();
 }

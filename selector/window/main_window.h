@@ -15,6 +15,11 @@
 
 class QButtonGroup;
 class QGroupBox;
+class QShortcut;
+
+namespace gui {
+class TGlobalHotKey;
+} // namespace gui
 
 namespace tarnel {
 
@@ -89,9 +94,12 @@ private:
     bool busy_ = false;
     bool destroyed_ = false;
     bool ranDialogue_ = false;
+    bool escaped_ = false;
     QString followUpCommand_;
     QGroupBox* group_ = nullptr;
     QButtonGroup* buttons_ = nullptr;
+    std::unique_ptr<QShortcut> escapeShortcut_;
+    std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
 };
 
 // Program start-up before the window: paths and parameters, the FTDI port state, the link

@@ -8,49 +8,10 @@ OMBRIX=$1
 MCSIM=$2
 DEMO=$3
 
-for tool in Xvfb xdotool; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
+source "$(dirname "$0")/../support/x11_e2e.sh"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    for log in "$work"/*.log; do
-        echo "--- $(basename "$log")"
-        cat "$log"
-    done
-    exit 1
-}
-
-# Polls a condition every 0.1 s for up to the given seconds.
-wait_for() {
-    local limit=$(($(date +%s) + $2))
-    until eval "$1"; do
-        [ "$(date +%s)" -lt "$limit" ] || return 1
-        sleep 0.1
-    done
-}
-
-# A display number nobody uses: Xvfb picks it and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for '[ -s "$work/display" ]' 20 || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-"$MCSIM" "$DEMO/demo.scenario" "$work/mc" >"$work/mcsim.log" 2>&1 &
-pids+=($!)
-wait_for '[ -L "$work/mc" ]' 20 || fail "mcsim did not publish its link"
+start_xvfb
+start_mcsim "$MCSIM" "$DEMO/demo.scenario"
 
 # An installation of its own: the program in ROOT/bin, its parameter file beside it.
 mkdir -p "$work/root/bin"
@@ -58,7 +19,7 @@ cp "$OMBRIX" "$work/root/bin/ombrix"
 printf '[COM]\n%s\n[FILE_PATH]\n%s\n' "$work/mc" "$DEMO" >"$work/root/bin/ombrix.ini"
 
 # Under the sanitizer build, leaks of the system libraries the X11 platform loads are not ours.
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan-system.supp"
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/../support/lsan-system.supp"
 (
     QT_QPA_PLATFORM=xcb "$work/root/bin/ombrix" >"$work/ombrix.log" 2>&1
     echo $? >"$work/exit-code"

@@ -4,6 +4,7 @@
 #include "sim_link.h"
 #include "temp_dir.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <gtest/gtest.h>
@@ -36,6 +37,15 @@ struct ScriptedDesktop : tarnel::Desktop {
         }
         auto answer = answers.front();
         answers.pop_front();
+        if (answer && *answer == "<Escape>") {
+            // The hot key while the box is up: it reaches the window, the box is cancelled.
+            for (QWidget* w : QApplication::allWidgets()) {
+                if (auto* form = qobject_cast<tarnel::TForm1*>(w)) {
+                    form->HotKey();
+                }
+            }
+            return false;
+        }
         if (!answer) {
             return false;
         }
@@ -77,7 +87,7 @@ protected:
 
     void StartBench(const std::string& scenario) {
         form.reset();
-        bench.reset();  // one bench at a time: each installs the link and the clock
+        bench.reset(); // one bench at a time: each installs the link and the clock
         bench = std::make_unique<testing_support::SimBench>(scenario);
     }
     void Create(const QStringList& arguments = {}) {
@@ -220,6 +230,17 @@ TEST_F(SelectorTest, CancelWithAnInvalidShownValueAsksAgain) {
     Create();
     EXPECT_EQ(desktop.shownTexts, (QStringList{"2", "9", "9"}));
     EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0xAA);
+}
+
+TEST_F(SelectorTest, EscapeDuringTheApplIdBoxEndsTheDialogue) {
+    StartBench(ApplIdScenario("0x44"));
+    desktop.answers = {QString("9"), QString("<Escape>")};
+    Create({"true"});
+    EXPECT_EQ(desktop.shownTexts, (QStringList{"2", "9"}));
+    EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0x44);
+    EXPECT_GE(desktop.quitRequests, 1);
+    form->OnDestroy();
+    EXPECT_EQ(desktop.starts, 0);
 }
 
 TEST(FollowUpCommand, SplitsWordsAndQuotesWithoutAShell) {

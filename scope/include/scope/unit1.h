@@ -27,9 +27,11 @@
 
 class QShortcut;
 
-namespace scope {
-
+namespace gui {
 class TGlobalHotKey;
+} // namespace gui
+
+namespace scope {
 
 inline constexpr int kClientWidth = 904;
 inline constexpr int kClientHeight = 625;
@@ -245,7 +247,7 @@ private:
     bool snappingBack_ = false;
     std::string settingsFolder_;
     std::unique_ptr<QShortcut> escapeShortcut_;
-    std::unique_ptr<TGlobalHotKey> globalEscape_;
+    std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
 };
 
 } // namespace scope

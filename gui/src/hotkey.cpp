@@ -1,4 +1,4 @@
-#include "scope/hotkey.h"
+#include "gui/hotkey.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdlib>
 
-namespace scope {
+namespace gui {
 
 namespace {
 
@@ -102,4 +102,4 @@ bool TGlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message
     return true;
 }
 
-} // namespace scope
+} // namespace gui

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace scope {
+namespace gui {
 
 class TGlobalHotKey : public QAbstractNativeEventFilter {
 public:
@@ -31,4 +31,4 @@ private:
     std::uint8_t keycode_ = 0; // 0: nothing grabbed
 };
 
-} // namespace scope
+} // namespace gui
