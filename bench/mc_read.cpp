@@ -197,7 +197,8 @@ void Print(const Scenario& scenario, const Result& r) {
 }
 
 void PrintGoal(const char* goal, bool met, double figure) {
-    std::printf("goal %-40s %-6s (%.4g)\n", goal, met ? "met" : "missed", figure);
+    std::printf(figure >= 100 ? "goal %-40s %-6s (%.0f)\n" : "goal %-40s %-6s (%.4f)\n", goal,
+                met ? "met" : "missed", figure);
 }
 
 // The goals of the MC protocol layer on this benchmark.
