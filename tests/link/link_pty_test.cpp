@@ -5,6 +5,7 @@
 #include "foundation/params.h"
 #include "link/d2xx.h"
 #include "link/link_port.h"
+#include "link/posix_serial.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
 
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <termios.h>
+#include <thread>
 
 using namespace comlink;
 using testing_support::PtyPair;
@@ -88,6 +90,68 @@ TEST_F(LinkOverPty, AReceiveTimeOutWaitsOnTheDevice) {
     auto waited = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(waited, std::chrono::milliseconds(19));
     EXPECT_LT(waited, std::chrono::milliseconds(500));
+}
+
+// The POSIX layer with a count of the calls the link makes into it.
+class CountingSerial final : public SerialLibrary {
+public:
+    int OPENCOM(const std::string& mode) override { return posix.OPENCOM(mode); }
+    void CLOSECOM() override { posix.CLOSECOM(); }
+    int SENDBYTE(std::uint8_t b) override { return posix.SENDBYTE(b); }
+    int READBYTE() override {
+        ++reads;
+        return posix.READBYTE();
+    }
+    int INBUFFER() override {
+        ++looks;
+        return posix.INBUFFER();
+    }
+    int OUTBUFFER() override { return posix.OUTBUFFER(); }
+    void RTS(int on) override { posix.RTS(on); }
+    void DTR(int on) override { posix.DTR(on); }
+    bool IsOpen() const override { return posix.IsOpen(); }
+    std::string LastError() const override { return posix.LastError(); }
+    bool WaitReadable(std::uint32_t timeoutMs) override {
+        ++waits;
+        return posix.WaitReadable(timeoutMs);
+    }
+
+    PosixSerialLibrary posix;
+    int reads = 0;
+    int looks = 0;
+    int waits = 0;
+};
+
+TEST_F(LinkOverPty, AWaitedByteIsTakenByOneWaitAndOneRead) {
+    // At 115200 baud a read exchange lasts 174 us; looking again after the wait has said a
+    // byte is there would only add calls into the kernel.
+    CountingSerial serial;
+    ScopedSerialLibrary use(serial);
+    ASSERT_TRUE(StartLink()) << LinkError();
+    std::thread farSide([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pty->Write({0x5A});
+    });
+    std::uint8_t b = 0;
+    EXPECT_TRUE(ReceiveByte(b, 100));
+    farSide.join();
+    EXPECT_EQ(b, 0x5A);
+    EXPECT_EQ(serial.waits, 1);
+    EXPECT_EQ(serial.reads, 1);
+    EXPECT_EQ(serial.looks, 0);
+
+    // A byte already there ends the wait at once.
+    pty->Write({0x5B});
+    for (int i = 0; i < 1000 && serial.posix.INBUFFER() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    serial.waits = serial.reads = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ReceiveByte(b, 100));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+    EXPECT_EQ(b, 0x5B);
+    EXPECT_EQ(serial.waits, 1);
+    EXPECT_EQ(serial.reads, 1);
 }
 
 TEST_F(LinkOverPty, PurgeEmptiesWhatTheFarSideSent) {
