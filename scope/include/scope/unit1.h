@@ -250,6 +250,8 @@ public:
     // One pass of the idle loop: done comes back false when the loop wants another pass at
     // once.
     void OnIdle(bool& done);
+    // What the idle timers run: OnIdle, then the pace of the next pass.
+    void IdlePass();
     void PollTimeBurst();
     void PollXBurst();
     void PollXSynchronous();
@@ -285,7 +287,6 @@ protected:
 private:
     void BuildControls();
     void BindEvents();
-    void IdlePass();
     // A successful read of the acquisition: counts towards the rate.
     void CountRead();
     void StoreXSample(int index, int slot, std::uint8_t byte);
