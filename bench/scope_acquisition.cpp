@@ -27,6 +27,7 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -111,9 +112,6 @@ int main(int argc, char** argv) {
         }
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
-        ::setenv("XDG_RUNTIME_DIR", "/tmp", 0); // quiet Qt's notice about it
-    }
 
     // An installation root: param.ini beside the program points COM at mcsim's link and
     // FILE_PATH at the demo application (through a short link: values are cut at 47
@@ -126,6 +124,11 @@ int main(int argc, char** argv) {
     const std::string root = rootTemplate;
     const std::string linkPath = root + "/mc";
     fs::create_directories(root + "/bin");
+    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
+        // Qt wants one, private to the user; without it, it complains on every run.
+        ::mkdir((root + "/run").c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+    }
     fs::create_directory_symlink(DEMO_DIR, root + "/demo");
     {
         std::ofstream param(root + "/bin/ombrix.ini");

@@ -390,7 +390,9 @@ void TForm1::OnCreate() {
     Label17->setToolTip(QString::fromStdString(comlink::PortName()));
     // 10
     RegisterHotKey();
-    traceBitmap = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_ARGB32);
+    // Opaque pixels in the screen's own layout: the copy to the screen is a plain block copy,
+    // with no alpha to blend.
+    traceBitmap = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_RGB32);
     traceBitmap.fill(Qt::white);
     PaintBox1->SetBitmap(&traceBitmap);
     // 11 to 13
