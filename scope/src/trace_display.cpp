@@ -17,10 +17,10 @@ namespace scope {
 namespace {
 
 // A canvas with a pen position: a stroke runs from where the last one ended, as the drawing
-// rules are written.
+// rules are written. It notes the part of the bitmap its strokes touched.
 class TCanvas {
 public:
-    explicit TCanvas(QImage& image) : painter_(&image), width_(image.width()) {}
+    TCanvas(QImage& image, QRect& dirty) : painter_(&image), width_(image.width()), dirty_(dirty) {}
 
     QPainter& Painter() { return painter_; }
     void MoveTo(int x, int y) { at_ = QPointF(x, y); }
@@ -30,6 +30,8 @@ public:
         QPointF b = to;
         if (ClipToWidth(a, b)) {
             painter_.drawLine(a, b);
+            // Pens are at most 2 pixels wide with square caps.
+            dirty_ |= QRectF(a, b).normalized().toAlignedRect().adjusted(-2, -2, 3, 3);
         }
         at_ = to;
     }
@@ -58,6 +60,7 @@ private:
 
     QPainter painter_;
     int width_;
+    QRect& dirty_;
     QPointF at_;
 };
 
@@ -106,13 +109,18 @@ void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
 void TForm1::ClearScreen() {
     QPainter painter(&traceBitmap);
     ClearWith(painter, traceBitmap);
+    dirty_ = traceBitmap.rect();
 }
 
 void TForm1::CopyToScreen() {
-    PaintBox1->CopyToScreen();
+    // Only what changed since the last copy needs to reach the screen; a burst touches a
+    // narrow strip of the sweep.
+    PaintBox1->CopyToScreen(dirty_ & traceBitmap.rect());
+    dirty_ = QRect();
 }
 
 void TForm1::DrawGrid() {
+    dirty_ = traceBitmap.rect();
     QPainter painter(&traceBitmap);
     GridWith(painter, GridDivisions(channels[0].active != 0, VarNameX->Text()), traceBitmap.width(),
              traceBitmap.height());
@@ -144,7 +152,7 @@ void TForm1::DrawTimeSamples(int index) {
     // Restarting the channel at a sweep's end empties its count; the samples of this burst
     // are drawn all the same.
     const int pending = std::min(c.count, kChannelSamples);
-    TCanvas canvas(traceBitmap);
+    TCanvas canvas(traceBitmap, dirty_);
     for (int p = 1; p <= pending; ++p) {
         const auto sample = static_cast<std::size_t>(p);
         const std::uint8_t value = c.values[sample];
@@ -199,6 +207,7 @@ void TForm1::DrawTimeSamples(int index) {
                 sweepOrigin = c.times[sample];
                 c.lastX[lane] = TimeColumn(c.times[sample], sweepOrigin, w);
                 ClearWith(canvas.Painter(), traceBitmap);
+                dirty_ = traceBitmap.rect();
                 GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()),
                          w, h);
             } else if (c.restart != 0) {
@@ -221,9 +230,10 @@ void TForm1::DrawXYChannel(int index) {
     const int lanes = c.binary != 0 ? 8 : 1;
     const int w = traceBitmap.width();
     const int h = traceBitmap.height();
-    TCanvas canvas(traceBitmap);
+    TCanvas canvas(traceBitmap, dirty_);
     if (index == 1) {
         ClearWith(canvas.Painter(), traceBitmap);
+        dirty_ = traceBitmap.rect();
         GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()), w, h);
     }
     const std::uint32_t recent = static_cast<std::uint32_t>(foundation::ClockMs()) - kRecentMs;
@@ -284,6 +294,7 @@ void TForm1::DrawXYChannel(int index) {
 }
 
 void TForm1::DrawLegend() {
+    dirty_ = traceBitmap.rect();
     QPainter painter(&traceBitmap);
     const QFont font = LegendFont();
     painter.setFont(font);

@@ -312,6 +312,8 @@ private:
     std::string settingsFolder_;
     // Set by a pass of the idle loop that could do nothing on the link.
     bool idleBackoff_ = false;
+    // The part of the trace bitmap drawn since it was last copied to the screen.
+    QRect dirty_;
     QTimer* idleTimer_ = nullptr;
     QTimer* reopenTimer_ = nullptr;
     std::unique_ptr<QShortcut> escapeShortcut_;
