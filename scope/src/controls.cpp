@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -262,11 +263,14 @@ void TPaintBox::SetBitmap(const QImage* bitmap) {
     update();
 }
 
-void TPaintBox::paintEvent(QPaintEvent*) {
+void TPaintBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    const QRect area = event->rect();
+    if (bitmap_ == nullptr || !bitmap_->rect().contains(area)) {
+        painter.fillRect(area, Qt::white);
+    }
     if (bitmap_ != nullptr) {
-        painter.drawImage(0, 0, *bitmap_);
+        painter.drawImage(area.topLeft(), *bitmap_, area);
     }
 }
 

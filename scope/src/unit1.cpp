@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -295,6 +296,15 @@ void TForm1::BuildControls() {
     LoadSettings = PopupMenu1->addAction("Load Settings");
     LoadSettings->setObjectName("LoadSettings");
     setContextMenuPolicy(Qt::CustomContextMenu);
+
+    // The idle notification: a zero-interval timer runs one burst per pass of the event loop
+    // while the acquisition runs; the slow one looks after a lost link while it is stopped.
+    idleTimer_ = new QTimer(this);
+    idleTimer_->setObjectName("IdleTimer");
+    idleTimer_->setInterval(0);
+    reopenTimer_ = new QTimer(this);
+    reopenTimer_->setObjectName("ReopenTimer");
+    reopenTimer_->setInterval(kReopenIntervalMs);
 }
 
 void TForm1::BindEvents() {
@@ -327,6 +337,8 @@ void TForm1::BindEvents() {
     connect(LoadSettings, &QAction::triggered, this, [this] { LoadSettingsClick(); });
     connect(ApplicationEvents1, &TApplicationEvents::Activate, this, [this] { OnActivate(); });
     connect(ApplicationEvents1, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
+    connect(idleTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
+    connect(reopenTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(mapToGlobal(at)); });
 }
@@ -378,7 +390,9 @@ void TForm1::OnCreate() {
     Label17->setToolTip(QString::fromStdString(comlink::PortName()));
     // 10
     RegisterHotKey();
-    traceBitmap = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_ARGB32);
+    // Opaque pixels in the screen's own layout: the copy to the screen is a plain block copy,
+    // with no alpha to blend.
+    traceBitmap = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_RGB32);
     traceBitmap.fill(Qt::white);
     PaintBox1->SetBitmap(&traceBitmap);
     // 11 to 13
@@ -406,12 +420,16 @@ void TForm1::OnDestroy() {
         return;
     }
     destroyed_ = true;
+    idleTimer_->stop();
+    reopenTimer_->stop();
     comlink::CloseLink();
     SaveRecentSettings();
 }
 
 void TForm1::RequestTermination() {
     terminationRequested_ = true;
+    idleTimer_->stop();
+    reopenTimer_->stop();
     // Ends a running message loop; before the loop runs, the program entry looks at the flag.
     QCoreApplication::exit(0);
 }
@@ -444,10 +462,6 @@ void TForm1::OnDeactivate() {
     SetRunFlag(false);
 }
 
-void TForm1::SetRunFlag(bool on) {
-    channels[1].active = on ? 1 : 0;
-}
-
 void TForm1::SetChannelActive(int index, bool on) {
     if (index == 1) {
         SetRunFlag(on);
@@ -462,77 +476,6 @@ void TForm1::RestartChannel(int index) {
     c.count = 0;
     foundation::StatFlush(c.statistics);
 }
-
-// --- settings start-up and exit save -------------------------------------------------------
-
-void TForm1::RegisterStoredControls() {
-    auto& serializer = persistence::GlobalSerializer();
-    for (persistence::TComponent* control : std::initializer_list<persistence::TComponent*>{
-             VarName1, VarName2, VarSelected2, VarName3, VarSelected3, VarNameX, VarSelectedX,
-             NoHisSelected, SetterName1, SetterName2, TriggerName}) {
-        serializer.RegisterComponent(control);
-    }
-}
-
-void TForm1::PrepareSettingsFolder() {
-    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, appl.applName);
-    std::error_code error;
-    std::filesystem::create_directories(settingsFolder_, error);
-    recentPath = settingsFolder_ + "/recent.dsw";
-}
-
-void TForm1::LoadRecentSettings() {
-    try {
-        persistence::GlobalSerializer().LoadRegistered(recentPath);
-    } catch (const std::exception& e) {
-        // The controls loaded before the fault keep their values; the rest start as designed.
-        ShowInformation(this, QString("Settings file %1 could not be read:\n%2")
-                                  .arg(QString::fromStdString(recentPath), e.what()));
-    }
-}
-
-void TForm1::SaveRecentSettings() {
-    if (recentPath.empty()) {
-        return;
-    }
-    auto& serializer = persistence::GlobalSerializer();
-    serializer.SetRestrictedMode(true);
-    try {
-        serializer.SaveRegistered(recentPath);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "ombrix: settings not saved: %s\n", e.what());
-    }
-}
-
-// --- speed buttons, settings menu, clipboard -----------------------------------------------
-
-void TForm1::SpeedButtonSingleClick() {
-    if (singleShot) {
-        SetRunFlag(true);
-    }
-    singleShot = true;
-}
-
-void TForm1::SpeedButtonContClick() {
-    if (singleShot) {
-        SetRunFlag(true);
-    }
-    singleShot = false;
-}
-
-void TForm1::ClearHisClick() {
-    if (!recentPath.empty()) {
-        std::error_code error;
-        std::filesystem::remove(recentPath, error);
-    }
-    recentPath.clear();
-    QCoreApplication::exit(0);
-}
-
-// The settings menu and the clipboard copy come with the trace drawing.
-void TForm1::CopyToClipBoardClick() {}
-void TForm1::SaveSettingsClick() {}
-void TForm1::LoadSettingsClick() {}
 
 // --- drag and drop onto the name boxes -------------------------------------------------------
 

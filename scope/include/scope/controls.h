@@ -123,8 +123,9 @@ class TPaintBox : public QWidget {
 public:
     explicit TPaintBox(QWidget* parent);
     void SetBitmap(const QImage* bitmap);
-    // Copies the whole bitmap to the screen.
+    // Copies the whole bitmap to the screen, or the part of it that changed.
     void CopyToScreen() { update(); }
+    void CopyToScreen(const QRect& changed) { update(changed); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,5 +1,5 @@
-// The few dialogs the scope window shows go through here, so that a test can take their text
-// instead of a modal box waiting for a click that never comes.
+// The few dialogs the scope window shows go through here, so that a test can take their text,
+// or answer a file dialog, instead of a modal box waiting for a click that never comes.
 #pragma once
 
 #include <QStringList>
@@ -32,6 +32,39 @@ public:
 
 private:
     QStringList texts_;
+};
+
+// What a settings file dialog asks for.
+struct FileDialogRequest {
+    bool save = false; // a save dialog, which asks before an existing file is replaced
+    QString title;
+    QString filter; // "description (patterns)"
+    QString defaultSuffix;
+    QString folder;
+};
+
+// Shows a file dialog and returns the chosen path, or an empty text when the user cancelled.
+using FileDialog = std::function<QString(QWidget* parent, const FileDialogRequest& request)>;
+
+// Installs dialog; an empty one puts the real file dialog back.
+void SetFileDialog(FileDialog dialog);
+QString ShowFileDialog(QWidget* parent, const FileDialogRequest& request);
+
+// Answers every file dialog with a path set beforehand (empty: cancel) and keeps the requests,
+// for the lifetime of the object.
+class FileDialogScript {
+public:
+    FileDialogScript();
+    ~FileDialogScript();
+    FileDialogScript(const FileDialogScript&) = delete;
+    FileDialogScript& operator=(const FileDialogScript&) = delete;
+
+    void Answer(const QString& path) { answer_ = path; }
+    const QList<FileDialogRequest>& requests() const { return requests_; }
+
+private:
+    QString answer_;
+    QList<FileDialogRequest> requests_;
 };
 
 } // namespace scope

@@ -8,6 +8,7 @@
 #include "foundation/tools.h"
 #include "mcu/appl.h"
 #include "scope/controls.h"
+#include "scope/trace_maths.h"
 
 #include <QAction>
 #include <QColor>
@@ -25,7 +26,9 @@
 #include <memory>
 #include <string>
 
+class QPainter;
 class QShortcut;
+class QTimer;
 
 namespace gui {
 class TGlobalHotKey;
@@ -44,6 +47,23 @@ inline constexpr int kEscapeHotKey = 255;
 // The sweep origin lies this far in the past after a change, so the next sample drawn begins
 // a new sweep at the left edge.
 inline constexpr std::uint32_t kSweepMs = 2000;
+// A time-mode burst scans while at most this many milliseconds have passed since it began; an
+// x-y burst likewise with its own window.
+inline constexpr std::uint32_t kTimeBurstMs = 25;
+inline constexpr std::uint32_t kXBurstMs = 250;
+// More samples than this in a sweep make it a real one: only then does the rate show and a
+// single sweep stop the acquisition.
+inline constexpr std::int32_t kSweepMinSamples = 16;
+// x-y points older than this are left out while "RecentOnly" is checked.
+inline constexpr std::uint32_t kRecentMs = 1000;
+// While a pass of the idle loop could do no work on the link (link down, trigger name
+// undefined), the next pass waits this long instead of following at once: a scope with nothing
+// to read must not spin a core.
+inline constexpr int kIdleBackoffMs = 100;
+// A link that is down is tried again this often while the acquisition is stopped.
+inline constexpr int kReopenIntervalMs = 500;
+// The grid pen.
+inline constexpr QRgb kGridColour = 0xFF808080;
 
 // Channel pen colours, the font colours of the channel panels.
 inline constexpr QRgb kChannel1Colour = 0xFF0000FF; // blue
@@ -67,6 +87,9 @@ struct TChannel {
     std::array<std::int32_t, 9> lastY{};
     QRgb colour = 0;
     std::uint8_t binary = 0;
+
+    // A full buffer ends a time-mode burst before another scan could overflow it.
+    bool Full() const { return count >= kChannelSamples; }
 };
 
 struct TSetter {
@@ -80,6 +103,10 @@ struct TSetter {
 QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
 // root + "/user/dsf/ombrix/" + the application's name.
 std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName);
+// Where settings go when that folder cannot be made or written: the user's configuration
+// folder ($XDG_CONFIG_HOME, else ~/.config; empty when neither is known) + "/ombrix/" + name.
+std::string UserConfigFolder();
+std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName);
 
 // The application's activate and deactivate notifications.
 class TApplicationEvents : public QObject {
@@ -180,10 +207,17 @@ public:
     // until creation step 10.
     QImage traceBitmap;
     mcu::MCAppl appl;
+    // Successful reads of the acquisition per second, as the rate label shows them.
+    TRateMeter rateMeter;
 
     bool RunFlag() const { return channels[1].active != 0; }
-    // Every start and stop of the acquisition goes through here.
+    // Every start and stop of the acquisition goes through here: it starts the idle pump (one
+    // burst per pass of the event loop) or stops it and lets the slow re-open timer look after
+    // a link that went down.
     void SetRunFlag(bool on);
+    bool IdlePumpActive() const;
+    int IdlePumpInterval() const;
+    bool ReopenTimerActive() const;
     // Termination was requested during creation: the program ends without its message loop.
     bool TerminationRequested() const { return terminationRequested_; }
     // The settings folder of the opened application; empty before creation step 12.
@@ -214,13 +248,40 @@ public:
     void OnSetterSelected(QObject* sender);
     void OnSetterChange(QObject* sender);
 
-    // --- speed buttons, settings, clipboard ---
+    // --- acquisition ---
+    // One pass of the idle loop: done comes back false when the loop wants another pass at
+    // once.
+    void OnIdle(bool& done);
+    // What the idle timers run: OnIdle, then the pace of the next pass.
+    void IdlePass();
+    void PollTimeBurst();
+    void PollXBurst();
+    void PollXSynchronous();
+    bool CheckTrigger();
     void SpeedButtonSingleClick();
     void SpeedButtonContClick();
+
+    // --- trace display ---
+    void ClearScreen();
+    void CopyToScreen();
+    void DrawGrid();
+    void ShowStatistics();
+    void WriteRateText();
+    void DrawTimeSamples(int index);
+    void DrawXYChannel(int index);
+    void DrawLegend();
+
+    // --- settings files and clipboard ---
     void ClearHisClick();
     void CopyToClipBoardClick();
     void SaveSettingsClick();
     void LoadSettingsClick();
+    // All stored controls into one settings file, in restricted mode, written in one piece:
+    // a failure leaves the previous file as it was. False with the reason in error.
+    bool SaveSettingsFile(const std::string& path, std::string& error);
+    // The stored controls from a settings file; false with the reason in error (the controls
+    // read before the fault keep what they got).
+    bool LoadSettingsFile(const std::string& path, std::string& error);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -228,6 +289,11 @@ protected:
 private:
     void BuildControls();
     void BindEvents();
+    // A successful read of the acquisition: counts towards the rate.
+    void CountRead();
+    void StoreXSample(int index, int slot, std::uint8_t byte);
+    void RedrawXYChannels();
+    void SetChannelPen(QPainter& painter, const TChannel& c) const;
     void RequestTermination();
     void RegisterHotKey();
     void RegisterStoredControls();
@@ -246,6 +312,12 @@ private:
     // Set while a setter's track bar is moved back after a write; that move writes nothing.
     bool snappingBack_ = false;
     std::string settingsFolder_;
+    // Set by a pass of the idle loop that could do nothing on the link.
+    bool idleBackoff_ = false;
+    // The part of the trace bitmap drawn since it was last copied to the screen.
+    QRect dirty_;
+    QTimer* idleTimer_ = nullptr;
+    QTimer* reopenTimer_ = nullptr;
     std::unique_ptr<QShortcut> escapeShortcut_;
     std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
 };

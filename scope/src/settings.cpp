@@ -1,0 +1,229 @@
+// Settings files and the clipboard: the eleven stored controls, the settings folder of the MC
+// application with recent.dsw read at start and written at exit, the pop-up menu's Save
+// Settings, Load Settings and Copy To ClipBoard, and "Clear His and Exit".
+#include "foundation/params.h"
+#include "foundation/tools.h"
+#include "persistence/rtti.h"
+#include "persistence/serializers.h"
+#include "scope/dialogs.h"
+#include "scope/unit1.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+namespace scope {
+
+namespace {
+
+const char* const kDialogTitle = "Select OMBRIX settings data safe file";
+// The original pattern "*.DSW" matched either case on its file system; listing both spellings
+// keeps files saved with the default extension visible here.
+const char* const kDialogFilter = "DataSafeFileWindows *.dsw (*.DSW *.dsw)";
+const char* const kDefaultExtension = "dsw";
+
+// Creates the folder with its parents; true when it is there and this user may write in it.
+bool MakeWritableFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return std::filesystem::is_directory(folder, error) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool HasExtension(const std::string& path) {
+    return std::filesystem::path(path).has_extension();
+}
+
+} // namespace
+
+std::string UserConfigFolder() {
+    // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.config";
+    }
+    return {};
+}
+
+std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName) {
+    std::string folder = configFolder;
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    std::string name = applName;
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    return folder + "ombrix/" + name;
+}
+
+// --- start-up and exit -----------------------------------------------------------------------
+
+void TForm1::RegisterStoredControls() {
+    auto& serializer = persistence::GlobalSerializer();
+    for (persistence::TComponent* control : std::initializer_list<persistence::TComponent*>{
+             VarName1, VarName2, VarSelected2, VarName3, VarSelected3, VarNameX, VarSelectedX,
+             NoHisSelected, SetterName1, SetterName2, TriggerName}) {
+        serializer.RegisterComponent(control);
+    }
+}
+
+void TForm1::PrepareSettingsFolder() {
+    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, appl.applName);
+    // An installation root the user may not write (/usr, a read-only medium) would lose every
+    // setting without a word; the user's own configuration folder takes them instead.
+    if (!MakeWritableFolder(settingsFolder_)) {
+        const std::string config = UserConfigFolder();
+        if (!config.empty()) {
+            const std::string fallback = FallbackSettingsFolderOf(config, appl.applName);
+            if (MakeWritableFolder(fallback)) {
+                settingsFolder_ = fallback;
+            }
+        }
+    }
+    recentPath = settingsFolder_ + "/recent.dsw";
+}
+
+void TForm1::LoadRecentSettings() {
+    std::string error;
+    if (!LoadSettingsFile(recentPath, error)) {
+        // The controls loaded before the fault keep their values; the rest start as designed.
+        ShowInformation(
+            this, QString("Settings file %1 could not be read:\n%2")
+                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+    }
+}
+
+void TForm1::SaveRecentSettings() {
+    if (recentPath.empty()) {
+        return;
+    }
+    std::string error;
+    if (!SaveSettingsFile(recentPath, error)) {
+        std::fprintf(stderr, "ombrix: settings not saved: %s\n", error.c_str());
+        ShowInformation(
+            this, QString("Settings could not be saved to %1:\n%2")
+                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+    }
+}
+
+bool TForm1::SaveSettingsFile(const std::string& path, std::string& error) {
+    auto& serializer = persistence::GlobalSerializer();
+    // Once on, it stays on for every later save of the run.
+    serializer.SetRestrictedMode(true);
+    try {
+        // Every control goes into one store that is written once: a fault half-way leaves the
+        // previous file whole instead of a mix of old and new controls.
+        persistence::TIniFile file(path);
+        const auto& registered = serializer.RegisteredComponents();
+        for (std::size_t i = 0; i < registered.size(); ++i) {
+            persistence::TComponent* control = registered[i];
+            persistence::TrtWrapper wrapper(control);
+            serializer.SaveWrapperToIni(&wrapper, file,
+                                        control->ClassName() + foundation::IntToText(i));
+        }
+        file.UpdateFile();
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+bool TForm1::LoadSettingsFile(const std::string& path, std::string& error) {
+    try {
+        persistence::GlobalSerializer().LoadRegistered(path);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+// --- the pop-up menu and "Clear His and Exit" ------------------------------------------------
+
+void TForm1::SaveSettingsClick() {
+    FileDialogRequest request;
+    request.save = true;
+    request.title = kDialogTitle;
+    request.filter = kDialogFilter;
+    request.defaultSuffix = kDefaultExtension;
+    request.folder = QString::fromStdString(settingsFolder_);
+    const QString chosen = ShowFileDialog(this, request);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    std::string path = chosen.toStdString();
+    // What the dialog's default extension does, done here too for dialogs that leave it out.
+    if (!HasExtension(path)) {
+        path += std::string(".") + kDefaultExtension;
+    }
+    std::string error;
+    if (!SaveSettingsFile(path, error)) {
+        ShowInformation(this,
+                        QString("Settings could not be saved to %1:\n%2")
+                            .arg(QString::fromStdString(path), QString::fromStdString(error)));
+    }
+}
+
+void TForm1::LoadSettingsClick() {
+    FileDialogRequest request;
+    request.title = kDialogTitle;
+    request.filter = kDialogFilter;
+    request.defaultSuffix = kDefaultExtension;
+    request.folder = QString::fromStdString(settingsFolder_);
+    const QString chosen = ShowFileDialog(this, request);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    std::string path = chosen.toStdString();
+    std::error_code fsError;
+    if (!std::filesystem::exists(path, fsError) && !HasExtension(path)) {
+        path += std::string(".") + kDefaultExtension;
+    }
+    if (!std::filesystem::is_regular_file(path, fsError)) {
+        ShowInformation(this,
+                        QString("Settings file %1 not found").arg(QString::fromStdString(path)));
+        return;
+    }
+    // Only what the file holds is applied: a check box that changes runs its click behaviour,
+    // VarName1 is not resolved again.
+    std::string error;
+    if (!LoadSettingsFile(path, error)) {
+        ShowInformation(this,
+                        QString("Settings file %1 could not be read:\n%2")
+                            .arg(QString::fromStdString(path), QString::fromStdString(error)));
+    }
+}
+
+void TForm1::ClearHisClick() {
+    if (!recentPath.empty()) {
+        std::error_code error;
+        std::filesystem::remove(recentPath, error);
+    }
+    recentPath.clear();
+    QCoreApplication::exit(0);
+}
+
+void TForm1::CopyToClipBoardClick() {
+    DrawLegend();
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        clipboard->setImage(traceBitmap);
+    }
+}
+
+} // namespace scope

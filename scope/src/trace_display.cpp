@@ -1,0 +1,328 @@
+// The trace display: time-mode sweeps drawn sample by sample, x-y redraws over the
+// x-variable, analogue traces and eight-lane bit displays, the grid, the statistics edits, the
+// rate and edge-count labels and the legend. Every stroke goes into the trace bitmap, which is
+// then copied to PaintBox1 in one piece.
+#include "foundation/clock.h"
+#include "foundation/tools.h"
+#include "scope/unit1.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace scope {
+
+namespace {
+
+// A canvas with a pen position: a stroke runs from where the last one ended, as the drawing
+// rules are written. It notes the part of the bitmap its strokes touched.
+class TCanvas {
+public:
+    TCanvas(QImage& image, QRect& dirty) : painter_(&image), width_(image.width()), dirty_(dirty) {}
+
+    QPainter& Painter() { return painter_; }
+    void MoveTo(int x, int y) { at_ = QPointF(x, y); }
+    void LineTo(int x, int y) {
+        const QPointF to(x, y);
+        QPointF a = at_;
+        QPointF b = to;
+        if (ClipToWidth(a, b)) {
+            painter_.drawLine(a, b);
+            // Pens are at most 2 pixels wide with square caps.
+            dirty_ |= QRectF(a, b).normalized().toAlignedRect().adjusted(-2, -2, 3, 3);
+        }
+        at_ = to;
+    }
+
+private:
+    // A sample far beyond the right edge (an unsigned time difference) gives a column of up
+    // to a billion; such a line is cut at the edge so the rasteriser only sees small numbers.
+    bool ClipToWidth(QPointF& a, QPointF& b) const {
+        const double lo = -2;
+        const double hi = width_ + 2;
+        if ((a.x() < lo && b.x() < lo) || (a.x() > hi && b.x() > hi)) {
+            return false;
+        }
+        auto cut = [&](QPointF& p, const QPointF& other) {
+            const double edge = p.x() < lo ? lo : p.x() > hi ? hi : p.x();
+            if (edge != p.x()) {
+                const double f = (edge - other.x()) / (p.x() - other.x());
+                p = QPointF(edge, other.y() + f * (p.y() - other.y()));
+            }
+        };
+        const QPointF a0 = a;
+        cut(a, b);
+        cut(b, a0);
+        return true;
+    }
+
+    QPainter painter_;
+    int width_;
+    QRect& dirty_;
+    QPointF at_;
+};
+
+QFont LegendFont() {
+    QFont font;
+    // Plain pixels in the channel's own colour, so the copy reads the same on any background.
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+void ClearWith(QPainter& painter, const QImage& image) {
+    painter.fillRect(QRect(0, 0, image.width(), image.height()), Qt::white);
+}
+
+void GridWith(QPainter& painter, int divisions, int w, int h) {
+    QPen dotted(QColor::fromRgba(kGridColour));
+    dotted.setWidth(1);
+    dotted.setCapStyle(Qt::FlatCap);
+    dotted.setDashPattern({1.0, 1.0});
+    painter.setPen(dotted);
+    for (int i = 1; i <= 7; ++i) {
+        const int y = GridRow(i, h);
+        painter.drawLine(QPointF(0, y), QPointF(w, y));
+    }
+    for (int i = 1; i <= divisions - 1; ++i) {
+        const int x = GridColumn(i, divisions, w);
+        painter.drawLine(QPointF(x, 0), QPointF(x, h));
+    }
+    painter.setPen(Qt::SolidLine);
+}
+
+bool LaneMaskedOut(const TChannel& c, int lane) {
+    return c.mask != 0 && ((c.mask >> (lane - 1)) & 1) == 0;
+}
+
+} // namespace
+
+void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
+    QPen pen(QColor::fromRgba(c.colour));
+    pen.setWidth(c.binary != 0 ? 2 : 1);
+    pen.setCapStyle(Qt::SquareCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+}
+
+void TForm1::ClearScreen() {
+    QPainter painter(&traceBitmap);
+    ClearWith(painter, traceBitmap);
+    dirty_ = traceBitmap.rect();
+}
+
+void TForm1::CopyToScreen() {
+    // Only what changed since the last copy needs to reach the screen; a burst touches a
+    // narrow strip of the sweep.
+    PaintBox1->CopyToScreen(dirty_ & traceBitmap.rect());
+    dirty_ = QRect();
+}
+
+void TForm1::DrawGrid() {
+    dirty_ = traceBitmap.rect();
+    QPainter painter(&traceBitmap);
+    GridWith(painter, GridDivisions(channels[0].active != 0, VarNameX->Text()), traceBitmap.width(),
+             traceBitmap.height());
+}
+
+void TForm1::ShowStatistics() {
+    for (int i = 1; i <= 3; ++i) {
+        TChannel& c = channels[static_cast<std::size_t>(i)];
+        if (c.count == 0) {
+            continue;
+        }
+        foundation::StatFlush(c.statistics);
+        const auto at = static_cast<std::size_t>(i);
+        MinEdits[at]->setText(QString::number(T(c.statistics.minimum)));
+        MaxEdits[at]->setText(QString::number(T(c.statistics.maximum)));
+        AvgEdits[at]->setText(QString::number(N(c.statistics.average)));
+    }
+}
+
+void TForm1::WriteRateText() {
+    Label16->setText(QString::fromStdString(RateText(rateMeter.rate)));
+}
+
+void TForm1::DrawTimeSamples(int index) {
+    TChannel& c = channels[static_cast<std::size_t>(index)];
+    const int lanes = c.binary != 0 ? 8 : 1;
+    const int w = traceBitmap.width();
+    const int h = traceBitmap.height();
+    // Restarting the channel at a sweep's end empties its count; the samples of this burst
+    // are drawn all the same.
+    const int pending = std::min(c.count, kChannelSamples);
+    TCanvas canvas(traceBitmap, dirty_);
+    for (int p = 1; p <= pending; ++p) {
+        const auto sample = static_cast<std::size_t>(p);
+        const std::uint8_t value = c.values[sample];
+        ++drawnSamples;
+        for (int r = 1; r <= lanes; ++r) {
+            const auto lane = static_cast<std::size_t>(r);
+            canvas.MoveTo(c.restart != 0 ? 0 : c.lastX[lane], c.lastY[lane]);
+            c.lastX[lane] = TimeColumn(c.times[sample], sweepOrigin, w);
+            int y = 0;
+            // Holds are part of the channel's trace and take its pen; the pen the previous
+            // stroke left may be another channel's or the grid's.
+            if (c.binary != 0) {
+                if (LaneMaskedOut(c, r)) {
+                    continue;
+                }
+                SetChannelPen(canvas.Painter(), c);
+                canvas.LineTo(c.lastX[lane], c.lastY[lane]);
+                y = BitLaneY(value, r, h);
+                c.lastY[lane] = y;
+            } else {
+                y = AnalogueRow(value, h);
+                const int previous = c.lastY[lane];
+                const int jump = std::abs(y - previous);
+                if (c.mask != 0 || jump >= kJumpRows) {
+                    SetChannelPen(canvas.Painter(), c);
+                    canvas.LineTo(c.lastX[lane], previous);
+                }
+                c.lastY[lane] = y;
+                if (jump >= kJumpRows) {
+                    y = previous;
+                }
+            }
+            if (c.lastX[lane] > w) {
+                // The sample lies beyond the right edge: the sweep ends here.
+                ShowStatistics();
+                if (drawnSamples > kSweepMinSamples) {
+                    WriteRateText();
+                }
+                RestartChannel(index);
+                for (int k = 1; k <= 3; ++k) {
+                    channels[static_cast<std::size_t>(k)].restart = 1;
+                }
+                if (singleShot && drawnSamples > kSweepMinSamples) {
+                    SetRunFlag(false);
+                    drawnSamples = 0;
+                    for (int k = 1; k <= 3; ++k) {
+                        channels[static_cast<std::size_t>(k)].count = 0;
+                    }
+                    return;
+                }
+                drawnSamples = 0;
+                sweepOrigin = c.times[sample];
+                c.lastX[lane] = TimeColumn(c.times[sample], sweepOrigin, w);
+                ClearWith(canvas.Painter(), traceBitmap);
+                dirty_ = traceBitmap.rect();
+                GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()),
+                         w, h);
+            } else if (c.restart != 0) {
+                canvas.MoveTo(c.lastX[lane], y);
+            } else {
+                SetChannelPen(canvas.Painter(), c);
+                canvas.LineTo(c.lastX[lane], y);
+            }
+            foundation::StatAdd(c.statistics, value);
+        }
+        c.restart = 0;
+    }
+    c.count = 0;
+    canvas.Painter().end();
+    CopyToScreen();
+}
+
+void TForm1::DrawXYChannel(int index) {
+    TChannel& c = channels[static_cast<std::size_t>(index)];
+    const int lanes = c.binary != 0 ? 8 : 1;
+    const int w = traceBitmap.width();
+    const int h = traceBitmap.height();
+    TCanvas canvas(traceBitmap, dirty_);
+    if (index == 1) {
+        ClearWith(canvas.Painter(), traceBitmap);
+        dirty_ = traceBitmap.rect();
+        GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()), w, h);
+    }
+    const std::uint32_t recent = static_cast<std::uint32_t>(foundation::ClockMs()) - kRecentMs;
+    c.restart = 1;
+    Label21->setText(QString::number(EdgeCount(c.values)));
+    const bool recentOnly = NoHisSelected->Checked();
+    for (int i = 1; i <= kChannelSamples; ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        if (c.times[slot] == 0 || (recentOnly && c.times[slot] < recent)) {
+            continue;
+        }
+        const std::uint8_t value = c.values[slot];
+        ++drawnSamples;
+        for (int r = 1; r <= lanes; ++r) {
+            const auto lane = static_cast<std::size_t>(r);
+            canvas.MoveTo(c.restart != 0 ? 0 : c.lastX[lane], c.lastY[lane]);
+            c.lastX[lane] = XYColumn(i, w);
+            if (c.binary != 0) {
+                if (LaneMaskedOut(c, r)) {
+                    continue;
+                }
+                SetChannelPen(canvas.Painter(), c);
+                canvas.LineTo(c.lastX[lane], c.lastY[lane]);
+                c.lastY[lane] = BitLaneY(value, r, h);
+            } else {
+                if (c.mask != 0) {
+                    SetChannelPen(canvas.Painter(), c);
+                    canvas.LineTo(c.lastX[lane], c.lastY[lane]);
+                }
+                c.lastY[lane] = AnalogueRow(value, h);
+            }
+            if (c.restart != 0) {
+                canvas.MoveTo(c.lastX[lane], c.lastY[lane]);
+            } else {
+                SetChannelPen(canvas.Painter(), c);
+                canvas.LineTo(c.lastX[lane], c.lastY[lane]);
+            }
+            foundation::StatAdd(c.statistics, value);
+        }
+        c.restart = 0;
+    }
+    canvas.Painter().end();
+    const auto at = static_cast<std::size_t>(index);
+    MinEdits[at]->setText(QString::number(T(c.statistics.minimum)));
+    MaxEdits[at]->setText(QString::number(T(c.statistics.maximum)));
+    foundation::StatFlush(c.statistics);
+    AvgEdits[at]->setText(QString::number(N(c.statistics.average)));
+    if (drawnSamples > kSweepMinSamples) {
+        WriteRateText();
+    }
+    if (singleShot && drawnSamples > kSweepMinSamples) {
+        SetRunFlag(false);
+        drawnSamples = 0;
+        return;
+    }
+    drawnSamples = 0;
+    CopyToScreen();
+}
+
+void TForm1::DrawLegend() {
+    dirty_ = traceBitmap.rect();
+    QPainter painter(&traceBitmap);
+    const QFont font = LegendFont();
+    painter.setFont(font);
+    // Names stay readable over the traces.
+    painter.setBackgroundMode(Qt::OpaqueMode);
+    painter.setBackground(Qt::white);
+    const QFontMetrics metrics(font);
+    int row = 0;
+    for (int i = 1; i <= 3; ++i) {
+        const TChannel& c = channels[static_cast<std::size_t>(i)];
+        if (c.active == 0) {
+            continue;
+        }
+        const QString name = QString::fromStdString(c.name);
+        painter.setPen(QColor::fromRgba(c.colour));
+        painter.drawText(QRect(0, row, metrics.horizontalAdvance(name) + 1, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop, name);
+        row += metrics.height() + 1;
+    }
+    if (channels[0].active != 0) {
+        const QString name = QString::fromStdString(channels[0].name);
+        const int textWidth = metrics.horizontalAdvance(name);
+        const int textHeight = metrics.height();
+        painter.setPen(QColor::fromRgba(kGridColour));
+        painter.drawText(QRect(traceBitmap.width() - textWidth - 1,
+                               traceBitmap.height() - textHeight - 1, textWidth + 1, textHeight),
+                         Qt::AlignLeft | Qt::AlignTop, name);
+    }
+}
+
+} // namespace scope
