@@ -1,5 +1,6 @@
 // The mcload program end to end: installed beside its parameter file, talking to the mcsim
 // program over a pseudo-terminal in real time.
+#include "child_process.h"
 #include "selector/eepmem.h"
 #include "temp_dir.h"
 
@@ -17,121 +18,11 @@
 
 namespace {
 
+using testing_support::ChildProcess;
+using testing_support::Outcome;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// A child process with its standard output and error on pipes.
-class Process {
-public:
-    Process(const std::string& path, const std::vector<std::string>& args) {
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(out[0]);
-            close(err[0]);
-            std::vector<std::string> all{path};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (auto& a : all) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Process() {
-        if (pid_ > 0 && !ended_) {
-            Stop(SIGKILL);
-        }
-        close(out_);
-        close(err_);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    // The first line on standard output, waiting up to 10 s for it.
-    std::string FirstLine() {
-        std::string line;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (Clock::now() < deadline) {
-            pollfd fd{out_, POLLIN, 0};
-            if (poll(&fd, 1, 100) > 0) {
-                char c;
-                if (read(out_, &c, 1) != 1) {
-                    break;
-                }
-                if (c == '\n') {
-                    return line;
-                }
-                line += c;
-            }
-        }
-        return line;
-    }
-
-    // Collects the output until the process ends; one that runs past limitS is killed.
-    Outcome Wait(int limitS = 60) {
-        Outcome o;
-        auto deadline = Clock::now() + std::chrono::seconds(limitS);
-        bool outOpen = true;
-        bool errOpen = true;
-        auto drain = [](int fd, short revents, bool& open, std::string& into) {
-            if (!open || (revents & (POLLIN | POLLHUP)) == 0) {
-                return;
-            }
-            char buffer[4096];
-            ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                into.append(buffer, static_cast<std::size_t>(n));
-            } else {
-                open = false;
-            }
-        };
-        while ((outOpen || errOpen) && Clock::now() < deadline) {
-            pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-            if (poll(fds, 2, 100) > 0) {
-                drain(out_, fds[0].revents, outOpen, o.out);
-                drain(err_, fds[1].revents, errOpen, o.err);
-            }
-        }
-        if (outOpen || errOpen) {
-            kill(pid_, SIGKILL);
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        ended_ = true;
-        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return o;
-    }
-
-    Outcome Stop(int signal) {
-        kill(pid_, signal);
-        return Wait();
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool ended_ = false;
-};
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -152,9 +43,11 @@ protected:
     }
     std::string Mcload() const { return tree.path() + "/bin/mcload"; }
     std::string Link() const { return tree.path() + "/link"; }
-    Outcome Run(const std::vector<std::string>& args) { return Process(Mcload(), args).Wait(); }
-    std::unique_ptr<Process> StartMcsim(const std::string& scenario) {
-        auto mcsim = std::make_unique<Process>(
+    Outcome Run(const std::vector<std::string>& args) {
+        return ChildProcess(Mcload(), args).Wait();
+    }
+    std::unique_ptr<ChildProcess> StartMcsim(const std::string& scenario) {
+        auto mcsim = std::make_unique<ChildProcess>(
             MCSIM_PATH, std::vector<std::string>{"--dump-dir", dumps,
                                                  tree.Write("s.scenario", scenario), Link()});
         EXPECT_NE(mcsim->FirstLine(), "");

@@ -1,5 +1,6 @@
 // The mcsim program on a real pseudo-terminal. These tests wait for real time (the program
 // paces real bytes), with bounds wide enough for a busy machine.
+#include "child_process.h"
 #include "temp_dir.h"
 
 #include <algorithm>
@@ -21,113 +22,14 @@
 
 namespace {
 
+using testing_support::Outcome;
+
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-// A running mcsim with its standard output and error on pipes.
-class Mcsim {
-public:
-    explicit Mcsim(std::vector<std::string> args) {
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(out[0]);
-            close(err[0]);
-            std::vector<char*> argv{const_cast<char*>(MCSIM_PATH)};
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(MCSIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Mcsim() {
-        if (pid_ > 0 && !ended_) {
-            Stop(SIGKILL);
-        }
-        if (out_ >= 0) {
-            close(out_);
-        }
-        if (err_ >= 0) {
-            close(err_);
-        }
-    }
-
-    // The first line on standard output, waiting up to 10 s for it.
-    std::string FirstLine() {
-        std::string line;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (Clock::now() < deadline) {
-            pollfd fd{out_, POLLIN, 0};
-            if (poll(&fd, 1, 100) > 0) {
-                char c;
-                if (read(out_, &c, 1) != 1) {
-                    break;
-                }
-                if (c == '\n') {
-                    return line;
-                }
-                line += c;
-            }
-        }
-        return line;
-    }
-
-    Outcome Stop(int signal) {
-        Outcome outcome;
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        ended_ = true;
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        outcome.out = ReadAll(out_);
-        outcome.err = ReadAll(err_);
-        return outcome;
-    }
-
-    Outcome Wait() {
-        Outcome outcome;
-        outcome.out = ReadAll(out_);
-        outcome.err = ReadAll(err_);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        ended_ = true;
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return outcome;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool ended_ = false;
+// The built mcsim with its standard output and error on pipes.
+struct Mcsim : testing_support::ChildProcess {
+    explicit Mcsim(const std::vector<std::string>& args) : ChildProcess(MCSIM_PATH, args) {}
 };
 
 // The PC's end: the published link opened raw at a given rate.
