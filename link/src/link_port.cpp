@@ -526,6 +526,32 @@ bool PurgeInput() {
     return IsUsb(s) ? !Usb().usbClosed : Serial().IsOpen();
 }
 
+void DiscardReceived() {
+    auto& s = State();
+    if (s.portNumber == 0 || !s.opened) {
+        return;
+    }
+    if (IsUsb(s)) {
+        // The adapter has no queue count that is free to read yet; a poll per byte is the
+        // cheapest drop this layer can make.
+        std::uint8_t b = 0;
+        for (int n = 0; n < kPurgeLimit && ReceiveByte(b, 0); ++n) {
+        }
+        return;
+    }
+    auto& serial = Serial();
+    if (!serial.IsOpen()) {
+        return;
+    }
+    for (int n = 0; n < kPurgeLimit && serial.INBUFFER() != 0; ++n) {
+        int value = serial.READBYTE();
+        if (value < 0) {
+            break;
+        }
+        s.log.Received(static_cast<std::uint8_t>(value & 0xFF), s.baudRate);
+    }
+}
+
 void SetBaud(std::uint16_t rate) {
     auto& s = State();
     if (rate == s.baudRate || s.portNumber == 0) {

@@ -283,6 +283,24 @@ TEST_F(LinkCom, PurgeDiscardsWaitingBytesAndLogsThem) {
     EXPECT_EQ(b, 0x04);
 }
 
+TEST_F(LinkCom, DiscardTakesOnlyWhatHasArrivedAndNeverFailsTheLink) {
+    Configure("2", LogPath());
+    DiscardReceived(); // before the open: nothing to touch
+    ASSERT_TRUE(StartLink());
+    serial.Arrive(0x11);
+    serial.Arrive(0x12);
+    serial.Arrive(0x13, 5); // still on the wire
+    DiscardReceived();
+    EXPECT_EQ(LogText(), "COM2\n  0 rcv9600: 1112");
+    std::uint8_t b = 0;
+    EXPECT_TRUE(ReceiveByte(b, 1));
+    EXPECT_EQ(b, 0x13);
+    serial.Vanish();
+    DiscardReceived(); // a vanished device is left to the next exchange to take up
+    serial.Reappear();
+    EXPECT_TRUE(SendByte(0x01));
+}
+
 TEST_F(LinkCom, TrafficLogLinesByteForByte) {
     Configure("2", LogPath());
     ASSERT_TRUE(StartLink());

@@ -46,6 +46,11 @@ bool ReceiveByte(std::uint8_t& b, std::uint16_t ticks);
 // Discards every received byte that is waiting (they appear in the log as received).
 // False on a link that is down or has no port.
 bool PurgeInput();
+// Drops the bytes already received, as far as that costs nothing on the wire: what the kernel
+// holds for a serial device, what the adapter's read-ahead holds for the FTDI port. Unlike
+// PurgeInput it never asks the adapter for more, so it may run before every exchange. The
+// dropped bytes appear in the log as received.
+void DiscardReceived();
 // Changes the line speed of the open port; the same rate does nothing.
 void SetBaud(std::uint16_t rate);
 // Drives the control lines for channel level 1..3 (COM ports only).
