@@ -180,41 +180,75 @@ TEST_F(ObjectFileTest, DataAndBitSymbolsAcrossDebugRecords) {
     }
 }
 
-TEST_F(ObjectFileTest, MissingFileAndFilesWithoutDebugRecords) {
+TEST_F(ObjectFileTest, LongRecordsAndEntriesThatAreNotSymbols) {
+    // A public-symbol record of well over 256 bytes, as compilers write them, between records
+    // of line numbers and segment symbols whose bytes would read as DATA symbols.
+    std::vector<omf::Symbol> publics;
+    for (int i = 0; i < 80; ++i) {
+        publics.push_back(
+            {0, 2, static_cast<std::uint16_t>(0x08 + i), "GLOBAL_" + std::to_string(i)});
+    }
+    publics.push_back({0, 4, 0x05, "LASTBIT"});
+    auto lines = omf::LineNumbers({{0, 0x3002, 0}, {0, 0x0002, 0x0731}, {0, 0, 0}});
+    auto segments = omf::DebugItems({{1, 2, 0x30, "?DT?MAIN"}}, omf::kSegments);
+    auto file = omf::Module({lines, omf::DebugItems(publics, omf::kPublics), segments,
+                             omf::DebugItems({{0, 2, 0x70, "LOCAL"}})});
+    ASSERT_GT(omf::DebugItems(publics, omf::kPublics).size(), 1000u);
+    ASSERT_TRUE(Load(file)) << appl.errorText;
+    ASSERT_EQ(appl.VarCount(), 82);
+    EXPECT_EQ(appl.vars[0].name, "GLOBAL_0");
+    EXPECT_EQ(appl.vars[79].name, "GLOBAL_79");
+    EXPECT_EQ(appl.vars[79].address, 0x08 + 79);
+    EXPECT_EQ(appl.vars[80].name, "LASTBIT");
+    EXPECT_EQ(appl.vars[80].address, 0x20);
+    EXPECT_EQ(appl.vars[80].bitMask, 0x20);
+    EXPECT_EQ(appl.vars[81].name, "LOCAL");
+}
+
+TEST_F(ObjectFileTest, MissingFileAndFilesWithoutDebugInformation) {
     appl.varFileName = dir.path() + "/NOTHERE";
     EXPECT_FALSE(LoadObjectFile(appl));
     EXPECT_EQ(appl.errorText, "File Error : objectfile " + dir.path() + "/NOTHERE does not exist");
 
     const std::string noDebug = "no debug information found: please compile with debug-option";
-    auto noDebugFile = omf::ModuleHeader("APPL");
-    auto following = omf::FollowingRecord(12);
-    noDebugFile.insert(noDebugFile.end(), following.begin(), following.end());
     // A code content record: segment 0, offset 0x0020, code bytes.
-    auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05});
-    noDebugFile.insert(noDebugFile.end(), content.begin(), content.end());
-    EXPECT_FALSE(Load(noDebugFile));
-    EXPECT_EQ(appl.errorText, noDebug);
-
-    EXPECT_FALSE(Load({}));
-    EXPECT_EQ(appl.errorText, noDebug);
+    auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x00, 0x02, 0x30, 0x00, 0x00, 0x03});
+    auto header = omf::ModuleHeader("APPL");
+    const std::vector<std::pair<const char*, omf::Bytes>> cases = {
+        {"empty file", {}},
+        {"module header only", header},
+        {"code after the scope", omf::Module({content, omf::DebugItems({{0, 2, 0x30, "X"}})})},
+        {"procedure scope third",
+         omf::Module({omf::ScopeDefinition(2, "MAIN"), omf::DebugItems({{0, 2, 0x30, "X"}})})},
+        {"only code symbols",
+         omf::Module({omf::DebugItems({{0, 0, 0x30, "MAIN"}}, omf::kPublics)})},
+        {"only line numbers", omf::Module({omf::LineNumbers({{0, 0x3002, 0}, {0, 2, 0x0731}})})},
+    };
+    for (const auto& [what, bytes] : cases) {
+        EXPECT_FALSE(Load(bytes)) << what;
+        EXPECT_EQ(appl.errorText, noDebug) << what;
+        EXPECT_EQ(appl.VarCount(), 0) << what;
+    }
 }
 
 TEST_F(ObjectFileTest, TruncatedAndHostileFilesEndTheWalkSafely) {
     auto file = omf::ObjectFile({{{0, 2, 0x30, "SPEED"}, {0, 2, 0x31, "TORQUE"}}});
     ASSERT_TRUE(Load(file));
-    const auto full = appl.VarCount();
-    ASSERT_EQ(full, 2);
-    // Every prefix of a good file loads what it holds and nothing more.
+    ASSERT_EQ(appl.VarCount(), 2);
+    // Every prefix of a good file loads the whole entries it holds and nothing more.
+    const std::size_t torqueEnd = file.size() - 8 - 1; // before the end record and checksum
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
-        std::vector<std::uint8_t> prefix(file.begin(), file.begin() + static_cast<long>(cut));
-        Load(prefix);
-        EXPECT_LE(appl.VarCount(), full) << cut;
+        omf::Bytes prefix(file.begin(), file.begin() + static_cast<long>(cut));
+        const int expected = cut >= torqueEnd ? 2 : cut >= torqueEnd - 12 ? 1 : 0;
+        EXPECT_EQ(Load(prefix), expected > 0) << cut;
+        EXPECT_EQ(appl.VarCount(), expected) << cut;
     }
-    // A record length byte that overstates its content runs into the end of the file.
+    // A record length that overstates its content runs into the end of the file.
     auto bad = file;
-    bad[bad.size() - 1 - 7 - 3] = 0xFF;
+    const std::size_t debugRecord = file.size() - 8 - 28;
+    bad[debugRecord + 2] = 0xFF;
     Load(bad);
-    EXPECT_LE(appl.VarCount(), full);
+    EXPECT_EQ(appl.VarCount(), 2);
 }
 
 TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
