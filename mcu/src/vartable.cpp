@@ -188,8 +188,14 @@ bool LoadObjectFile(MCAppl& appl) {
 
 void LoadConversions(MCAppl& appl) {
     using namespace foundation;
+    std::string name = appl.varFileName + ".cvt";
+    // Beside a variable file found by its path, a copy from a file system that ignores letter
+    // case may call it DRIVE.ADR.CVT; a bare name gets the same along FILE_PATH.
+    if (name.find('/') != std::string::npos) {
+        FindFileIgnoringCase(name);
+    }
     TTextFile tf;
-    if (!OpenTextFile(tf, appl.varFileName + ".cvt")) {
+    if (!OpenTextFile(tf, name)) {
         return;
     }
     do {

@@ -1,4 +1,5 @@
 #include "foundation/params.h"
+#include "foundation/tools.h"
 #include "mcu/vartable.h"
 #include "omf_writer.h"
 #include "temp_dir.h"
@@ -55,6 +56,28 @@ TEST_F(VarTableTest, AddressFileFieldsAndConversions) {
     EXPECT_EQ(Var(appl, "COUNTER")->offset, 0.0);
     EXPECT_EQ(Var(appl, "COUNTER")->unit, "1");
     EXPECT_EQ(Var(appl, "HIGH")->factor, 1.0);
+}
+
+TEST_F(VarTableTest, TreeFromCaseInsensitiveFileSystemLoads) {
+    // Names as a Windows copy may have them: the id table, the address file and its
+    // conversions each in another letter case than the programs ask for.
+    dir.Write("appl/Drive.adr", "SPEED $3A 2\nTEMP 58\n");
+    dir.Write("appl/DRIVE.ADR.CVT", "SPEED 2 0,5 rpm\n");
+    dir.Write("appl/APPLID.INC", "APPL_DRIVE EQU 133\n");
+    TempDir cfg;
+    ASSERT_TRUE(foundation::ReadParamFile(cfg.Write("p.ini", "[FILE_PATH]\n" + dir.path() + "\n")));
+    testing_support::FatalRecorder fatal;
+    LoadApplIdTable();
+    EXPECT_TRUE(fatal.messages().empty());
+    EXPECT_EQ(ApplIdTable()[133], "DRIVE");
+    std::string name = "DRIVE.ADR";
+    foundation::ResolveFilePath(name);
+    ASSERT_TRUE(LoadAddressFile(appl, name)) << appl.errorText;
+    EXPECT_EQ(appl.varFileName, dir.path() + "/appl/Drive.adr");
+    LoadConversions(appl);
+    EXPECT_EQ(Var(appl, "SPEED")->factor, 2.0);
+    EXPECT_EQ(Var(appl, "SPEED")->unit, "rpm");
+    ApplIdTable().fill("");
 }
 
 TEST_F(VarTableTest, AddressFileFailures) {
