@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -25,6 +26,11 @@ std::uint16_t ToAddress(double value) {
     return static_cast<std::uint16_t>(m);
 }
 
+bool IsRegularFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
 std::string CutName(const std::string& name) {
     return name.substr(0, kMaxVarName);
 }
@@ -36,6 +42,12 @@ constexpr std::uint8_t kDebugItems = 0x12;
 // line numbers (3) have layouts of their own and are stepped over with their record.
 constexpr std::uint8_t kLocalSymbols = 0;
 constexpr std::uint8_t kPublicSymbols = 1;
+// Usage types in the low three bits of a symbol's information byte (CODE 0, XDATA 1, DATA 2,
+// IDATA 3, BIT 4); compilers set flags above them, SDCC writes 0x42 for a DATA variable. Only
+// DATA bytes and bits can be read over the link.
+constexpr std::uint8_t kUsageMask = 0x07;
+constexpr std::uint8_t kUsageData = 2;
+constexpr std::uint8_t kUsageBit = 4;
 // A symbol entry: segment id, symbol information, 16-bit value, one more byte, name length.
 constexpr std::size_t kSymbolHeader = 6;
 
@@ -94,20 +106,28 @@ bool AddSymbols(MCAppl& appl, const std::vector<std::uint8_t>& content) {
         if (pos + kSymbolHeader + nameLength > content.size()) {
             break; // an entry cut short by the end of the file
         }
-        if (info == 2 || info == 4) {
+        const std::uint8_t usage = info & kUsageMask;
+        if (usage == kUsageData || usage == kUsageBit) {
             if (appl.VarCount() >= kMaxVars) {
                 appl.errorText = kMaxVarsMessage;
                 return false;
             }
             MCVar var;
-            if (info == 2) {
-                var.address = entry[2];
+            const std::uint8_t value = entry[2];
+            if (usage == kUsageData) {
+                var.address = value;
             } else {
-                var.address = static_cast<std::uint16_t>(0x20 + entry[2] / 8);
-                var.bitMask = static_cast<std::uint8_t>(1u << (entry[2] % 8));
+                // Bit addresses from 0x80 on are the bits of the special function registers,
+                // which sit at multiples of eight; below that they count from byte 0x20.
+                var.address = value < 0x80 ? static_cast<std::uint16_t>(0x20 + value / 8)
+                                           : static_cast<std::uint16_t>(value & 0xF8);
+                var.bitMask = static_cast<std::uint8_t>(1u << (value & 7));
             }
             const char* name = reinterpret_cast<const char*>(entry + kSymbolHeader);
             var.name = CutName(std::string(name, nameLength));
+            // The scope looks every name up in upper case, as the names of the original
+            // compilers were; SDCC keeps the letter case of the source.
+            foundation::UpperCaseText(var.name);
             appl.vars.push_back(std::move(var));
         }
         pos += kSymbolHeader + nameLength;
@@ -160,9 +180,22 @@ bool LoadAddressFile(MCAppl& appl, const std::string& fileName) {
 }
 
 bool LoadObjectFile(MCAppl& appl) {
+    const std::string asked = appl.varFileName;
+    // SDCC names the absolute object file after the source, NAME.omf; a bare NAME that was not
+    // found along FILE_PATH gets that second chance.
+    const bool tryOmf =
+        !asked.empty() && asked.find('/') == std::string::npos && !IsRegularFile(asked);
+    if (tryOmf) {
+        std::string omf = asked + ".omf";
+        foundation::ResolveFilePath(omf);
+        if (IsRegularFile(omf)) {
+            appl.varFileName = omf;
+        }
+    }
     RecordReader file(appl.varFileName);
     if (!file.IsOpen()) {
-        appl.errorText = "File Error : objectfile " + appl.varFileName + " does not exist";
+        appl.errorText = "File Error : objectfile " + asked +
+                         (tryOmf ? " or " + asked + ".omf" : std::string()) + " does not exist";
         return false;
     }
     // The module header and the record after it; the debug items records come next.

@@ -4,6 +4,7 @@
 #include "omf_writer.h"
 #include "temp_dir.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace mcu;
@@ -272,6 +273,101 @@ TEST_F(ObjectFileTest, TruncatedAndHostileFilesEndTheWalkSafely) {
     bad[debugRecord + 2] = 0xFF;
     Load(bad);
     EXPECT_EQ(appl.VarCount(), 2);
+}
+
+TEST_F(ObjectFileTest, UsageTypeDecidesAndSfrBitsLieInTheirRegister) {
+    struct Case {
+        std::uint8_t info;
+        std::uint16_t value;
+        bool taken;
+        std::uint16_t address;
+        std::uint8_t mask;
+    };
+    // Flags above the usage type, and the edges of the bit areas (the SDCC fixture below
+    // has the rest).
+    const std::vector<Case> cases = {
+        {0xC2, 0x7F, true, 0x7F, 0},    {0x44, 0x7F, true, 0x2F, 0x80},
+        {0x44, 0x80, true, 0x80, 0x01}, {0x44, 0xFF, true, 0xF8, 0x80},
+        {0x45, 0x30, false, 0, 0}, // a number
+    };
+    for (const auto& c : cases) {
+        const bool loaded = Load(omf::Module(
+            {omf::DebugItems({{0, c.info, c.value, "v"}, {0, 2, 0x55, "END"}}, omf::kPublics)}));
+        ASSERT_TRUE(loaded) << appl.errorText;
+        const MCVar* v = Var(appl, "V");
+        ASSERT_EQ(v != nullptr, c.taken) << std::hex << int(c.info) << " " << c.value;
+        if (c.taken) {
+            EXPECT_EQ(v->address, c.address) << std::hex << c.value;
+            EXPECT_EQ(v->bitMask, c.mask) << std::hex << c.value;
+        }
+    }
+}
+
+// The object file SDCC 4.2 makes of tests/data/sdcc/tank.c, found the way the scope finds it:
+// the application TANK, no file of that name, then TANK.omf in another letter case.
+TEST_F(ObjectFileTest, SdccObjectFileGivesEveryDataAndBitVariable) {
+    const std::string sdccDir = kData + "/../sdcc";
+    TempDir cfg;
+    ASSERT_TRUE(foundation::ReadParamFile(cfg.Write("p.ini", "[FILE_PATH]\n" + sdccDir + "\n")));
+    appl.varFileName = "TANK";
+    ASSERT_TRUE(LoadObjectFile(appl)) << appl.errorText;
+    EXPECT_EQ(appl.varFileName, sdccDir + "/tank.omf");
+
+    struct Expected {
+        const char* name;
+        std::uint16_t address;
+        std::uint8_t mask;
+    };
+    const std::vector<Expected> expected = {
+        {"LEVEL", 0x08, 0},
+        {"SETPOINT", 0x09, 0},
+        {"INFLOW", 0x0A, 0},
+        {"TOTAL", 0x0C, 0},
+        {"TREND", 0x10, 0},
+        {"HISTORY", 0x11, 0},
+        {"LIMITS", 0x19, 0},
+        {"MODE", 0x1B, 0},
+        {"A_RATHER_LONG_VARIAB", 0x1C, 0},
+        {"CALIBRATION", 0x30, 0},
+        {"STATUS", 0x2C, 0},
+        {"ALARM", 0x28, 0x01},
+        {"OVERFLOW", 0x28, 0x02},
+        {"FILLING", 0x28, 0x04},
+        {"DRAINING", 0x28, 0x08},
+        {"MANUAL", 0x28, 0x80},
+        {"FAULT1", 0x29, 0x01},
+        {"FAULT2", 0x29, 0x20},
+        {"FAULT3", 0x2A, 0x80},
+        {"SERVICE", 0x2B, 0x01},
+        {"P0", 0x80, 0},
+        {"P1", 0x90, 0},
+        {"IE", 0xA8, 0},
+        {"PSW", 0xD0, 0},
+        {"VALVE", 0x90, 0x01},
+        {"PUMP", 0x90, 0x80},
+        {"EA", 0xA8, 0x80},
+        {"CY", 0xD0, 0x80},
+        {"SENSOR", 0x80, 0x08},
+        {"STATUS_READY", 0x2C, 0x01},
+        {"STATUS_ERROR", 0x2C, 0x80},
+        {"TICKS", 0x1D, 0},
+    };
+    // In file order; code, indirect and external memory are left out.
+    ASSERT_EQ(appl.VarCount(), static_cast<std::int32_t>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(appl.vars[i].name, expected[i].name) << i;
+        EXPECT_EQ(appl.vars[i].address, expected[i].address) << expected[i].name;
+        EXPECT_EQ(appl.vars[i].bitMask, expected[i].mask) << expected[i].name;
+    }
+    // The fixture holds symbols well past byte 256 of their record.
+    std::ifstream in(appl.varFileName, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_GT(bytes.find("STATUS_ERROR"), 24u + 256u);
+
+    appl = MCAppl{};
+    appl.varFileName = "GONE";
+    EXPECT_FALSE(LoadObjectFile(appl));
+    EXPECT_EQ(appl.errorText, "File Error : objectfile GONE or GONE.omf does not exist");
 }
 
 TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
