@@ -1,11 +1,15 @@
 #include "foundation/params.h"
 #include "foundation/tools.h"
+#include "mcu/access.h"
 #include "mcu/vartable.h"
 #include "omf_writer.h"
+#include "sim/scenario.h"
+#include "sim_link.h"
 #include "temp_dir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace mcu;
 using testing_support::ParamGuard;
@@ -385,6 +389,44 @@ TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
     EXPECT_EQ(appl.errorText, "Max number of vars reached: 1200");
     EXPECT_EQ(appl.VarCount(), 1200);
     EXPECT_EQ(appl.vars.back().name, "V1199");
+}
+
+// The second demo: the simulated OVEN of demo/sdcc answers as the scope's MC would find it, its
+// object file is found as the scope finds it, and every variable the simulation moves sits
+// where the object file says; a setter's byte is written and read back on the wire.
+TEST(SdccDemo, ObjectFileAndScenarioAgreeOnTheWire) {
+    const std::string files = std::string(DEMO_DIR) + "/sdcc";
+    std::ifstream in(files + "/oven.scenario");
+    std::stringstream text;
+    text << in.rdbuf();
+    sim::Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario(text.str(), scenario, error)) << error;
+
+    ResetMcuModule();
+    testing_support::SimBench bench(text.str(), "[FILE_PATH]\n" + files + "\n");
+    LoadApplIdTable();
+    MCAppl appl;
+    ASSERT_TRUE(OpenMCAppl(appl)) << appl.errorText;
+    EXPECT_EQ(appl.applName, "OVEN");
+    EXPECT_FALSE(appl.adrMode);
+    EXPECT_EQ(appl.varFileName, files + "/oven.omf");
+
+    const sim::DeviceConfig& oven = *scenario.FindDevice("OVEN");
+    for (const auto& v : oven.variables) {
+        const MCVar* var = Var(appl, v.name);
+        ASSERT_NE(var, nullptr) << v.name;
+        EXPECT_EQ(var->address, v.address) << v.name;
+        EXPECT_EQ(var->bitMask, v.bit < 0 ? 0 : 1 << v.bit) << v.name;
+    }
+    std::uint8_t value = 0;
+    ASSERT_TRUE(ReadVariable(appl, Var(appl, "SETPOINT")->address, 0, value));
+    EXPECT_EQ(value, 180);
+    ASSERT_TRUE(SetVariable(appl, "FAN_LEVEL", 0, 3)) << appl.errorText;
+    ASSERT_TRUE(ReadVariable(appl, Var(appl, "FAN_LEVEL")->address, 0, value));
+    EXPECT_EQ(value, 3);
+    ApplIdTable().fill("");
+    ResetMcuModule();
 }
 
 } // namespace
