@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Rebuilds oven.omf from oven.c with SDCC, as a user builds an application for the scope:
-#     sdcc --debug -mmcs51 oven.c
+# Rebuilds the object file of an SDCC program, as a user builds an application for the scope:
+#     sdcc --debug -mmcs51 NAME.c
+# makes NAME.omf, which is copied beside NAME.c (the rest of SDCC's output is dropped).
+#   demo/sdcc/build.sh                 oven.omf from oven.c, the second demo's application
+#   demo/sdcc/build.sh PATH/NAME.c     NAME.omf beside it (tests/data/sdcc/regenerate.sh)
 # Installs the Debian package sdcc when it is missing (as root, or with sudo). The committed
-# oven.omf was made with SDCC 4.2 (Debian 12); oven.scenario places the simulated variables at
-# its addresses, and the tests check that the two agree.
+# object files were made with SDCC 4.2 (Debian 12); another version may place variables
+# elsewhere, and the tests that compare addresses then say so.
 set -euo pipefail
-cd "$(dirname "$0")"
 
 if ! command -v sdcc >/dev/null; then
   SUDO=""
@@ -15,9 +17,13 @@ if ! command -v sdcc >/dev/null; then
 fi
 sdcc --version | head -1
 
+[ $# -gt 0 ] || set -- "$(dirname "$0")/oven.c"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp oven.c "$work/"
-(cd "$work" && sdcc --debug -mmcs51 oven.c)
-cp "$work/oven.omf" oven.omf
-echo "oven.omf: $(stat -c %s oven.omf) bytes"
+for source in "$@"; do
+  name=$(basename "$source" .c)
+  cp "$source" "$work/$name.c"
+  (cd "$work" && sdcc --debug -mmcs51 "$name.c")
+  cp "$work/$name.omf" "$(dirname "$source")/$name.omf"
+  echo "$(dirname "$source")/$name.omf: $(stat -c %s "$work/$name.omf") bytes"
+done
