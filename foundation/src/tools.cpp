@@ -49,6 +49,65 @@ std::string Trimmed(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The entries of a folder in name order, without "." and ".."; false when it cannot be listed.
+// Directory listings come in no defined order here, and a search whose result changed from one
+// machine to the next would be no use.
+bool ListFolder(const std::string& folder, std::vector<std::string>& entries) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    entries.clear();
+    while (const dirent* e = readdir(dir)) {
+        std::string entry = e->d_name;
+        if (entry != "." && entry != "..") {
+            entries.push_back(std::move(entry));
+        }
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end());
+    return true;
+}
+
+// Where a bare name is looked for in one FILE_PATH folder: the folder itself, then each of its
+// entries in name order (a file among them simply holds nothing).
+bool SearchPlaces(const std::string& folder, std::vector<std::string>& places) {
+    std::vector<std::string> entries;
+    if (!ListFolder(folder, entries)) {
+        return false;
+    }
+    places.assign(1, folder);
+    for (const auto& entry : entries) {
+        places.push_back(JoinPath(folder, entry));
+    }
+    return true;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The first file of folder, in name order, whose name differs from name only in letter case.
+bool FindNameIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+    std::vector<std::string> entries;
+    if (!ListFolder(folder, entries)) {
+        return false;
+    }
+    for (const auto& entry : entries) {
+        if (SameIgnoringCase(entry, name) && FileExists(JoinPath(folder, entry))) {
+            found = JoinPath(folder, entry);
+            return true;
+        }
+    }
+    return false;
+}
+
 // Evaluates hexadecimal digits from the right with 32-bit weights, so that a ninth digit
 // weighs nothing and eight digits read as a two's-complement number.
 std::int32_t HexDigitsFromRight(const std::string& text, std::size_t first, std::size_t last) {
@@ -156,60 +215,72 @@ void ResolveFilePath(std::string& name) {
     if (name.find('/') != std::string::npos) {
         return;
     }
-    std::string folders;
-    if (!GetParam("FILE_PATH", folders)) {
+    std::string folderList;
+    if (!GetParam("FILE_PATH", folderList)) {
         return;
     }
-    for (const auto& folder : SplitText(folders, ';', true, false)) {
+    const auto folders = SplitText(folderList, ';', true, false);
+    for (const auto& folder : folders) {
         if (FindFileInFolder(name, folder)) {
+            return;
+        }
+    }
+    // A tree copied from a file system that ignores letter case may hold Motor.adr where
+    // MOTOR.ADR is asked for; an exact name anywhere along the folders still comes first.
+    for (const auto& folder : folders) {
+        if (FindFileInFolderIgnoringCase(name, folder)) {
             return;
         }
     }
 }
 
 bool FindFileInFolder(std::string& name, const std::string& folder) {
-    // The folder itself is searched first and then its immediate subfolders in name order:
-    // directory listings come in no defined order here, and a search whose result changed
-    // from one machine to the next would be no use.
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) {
-        return false;
-    }
-    std::vector<std::string> entries;
-    bool hasSelf = false;
-    while (const dirent* e = readdir(dir)) {
-        std::string entry = e->d_name;
-        if (entry == "..") {
-            continue;
-        }
-        if (entry == ".") {
-            hasSelf = true;
-        } else {
-            entries.push_back(entry);
-        }
-    }
-    closedir(dir);
-    std::sort(entries.begin(), entries.end());
     std::vector<std::string> places;
-    if (hasSelf) {
-        places.push_back(folder);
-    }
-    const bool endsWithSeparator = !folder.empty() && folder.back() == '/';
-    for (const auto& entry : entries) {
-        places.push_back(endsWithSeparator ? folder + entry : folder + "/" + entry);
+    if (!SearchPlaces(folder, places)) {
+        return false;
     }
     for (const auto& place : places) {
         if (FileExists(name)) {
             return true; // a file in the current directory is taken as it is
         }
-        std::string candidate =
-            !place.empty() && place.back() == '/' ? place + name : place + "/" + name;
+        std::string candidate = JoinPath(place, name);
         if (FileExists(candidate)) {
             name = candidate;
             return true;
         }
     }
     return false;
+}
+
+bool FindFileInFolderIgnoringCase(std::string& name, const std::string& folder) {
+    std::vector<std::string> places;
+    if (!SearchPlaces(folder, places)) {
+        return false;
+    }
+    for (const auto& place : places) {
+        std::string found;
+        if (FindNameIgnoringCase(place, name, found)) {
+            name = found;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindFileIgnoringCase(std::string& path) {
+    if (FileExists(path)) {
+        return true;
+    }
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    std::string found;
+    if (!FindNameIgnoringCase(path.substr(0, slash + 1), path.substr(slash + 1), found)) {
+        return false;
+    }
+    path = found;
+    return true;
 }
 
 void SplitFileName(const std::string& path, std::string& folder, std::string& name,

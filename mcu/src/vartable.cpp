@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -25,32 +26,114 @@ std::uint16_t ToAddress(double value) {
     return static_cast<std::uint16_t>(m);
 }
 
+bool IsRegularFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
 std::string CutName(const std::string& name) {
     return name.substr(0, kMaxVarName);
 }
 
-// Sequential reads of an object file; near its end a read returns fewer bytes, possibly none.
-class ByteReader {
+const std::string kNoDebug = "no debug information found: please compile with debug-option";
+
+constexpr std::uint8_t kDebugItems = 0x12;
+// Definition types of a debug items record whose entries are symbols; segment symbols (2) and
+// line numbers (3) have layouts of their own and are stepped over with their record.
+constexpr std::uint8_t kLocalSymbols = 0;
+constexpr std::uint8_t kPublicSymbols = 1;
+// Usage types in the low three bits of a symbol's information byte (CODE 0, XDATA 1, DATA 2,
+// IDATA 3, BIT 4); compilers set flags above them, SDCC writes 0x42 for a DATA variable. Only
+// DATA bytes and bits can be read over the link.
+constexpr std::uint8_t kUsageMask = 0x07;
+constexpr std::uint8_t kUsageData = 2;
+constexpr std::uint8_t kUsageBit = 4;
+// A symbol entry: segment id, symbol information, 16-bit value, one more byte, name length.
+constexpr std::size_t kSymbolHeader = 6;
+
+// One record of an object file: its type and as much of its content as the file holds, without
+// the checksum.
+struct ObjectRecord {
+    std::uint8_t type = 0;
+    std::vector<std::uint8_t> content;
+    bool whole = false; // the file holds the record up to its checksum
+};
+
+// Reads an object file record by record, each by its 16-bit length; a record the file ends in
+// gives the part that is there.
+class RecordReader {
 public:
-    explicit ByteReader(const std::string& path) : in_(path, std::ios::binary) {}
+    explicit RecordReader(const std::string& path) : in_(path, std::ios::binary) {}
     bool IsOpen() const { return in_.is_open(); }
 
-    std::vector<std::uint8_t> Read(std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        in_.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(n));
-        bytes.resize(static_cast<std::size_t>(in_.gcount()));
-        return bytes;
+    // False when the file ends before a record's type and length.
+    bool Next(ObjectRecord& record) {
+        std::uint8_t head[3] = {};
+        if (!ReadBytes(head, sizeof head)) {
+            return false;
+        }
+        record.type = head[0];
+        const std::size_t length = head[1] | static_cast<std::size_t>(head[2]) << 8;
+        record.content.resize(length);
+        record.content.resize(Read(record.content.data(), length));
+        record.whole = record.content.size() == length;
+        if (record.whole && length > 0) {
+            record.content.pop_back(); // the checksum
+        }
+        return true;
     }
-    // Reads exactly n bytes; false when the file ends first.
-    bool ReadFull(std::size_t n, std::vector<std::uint8_t>& bytes) {
-        bytes = Read(n);
-        return bytes.size() == n;
-    }
-    void Skip(std::size_t n) { Read(n); }
 
 private:
+    std::size_t Read(std::uint8_t* to, std::size_t n) {
+        in_.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
+        return static_cast<std::size_t>(in_.gcount());
+    }
+    bool ReadBytes(std::uint8_t* to, std::size_t n) { return Read(to, n) == n; }
+
     std::ifstream in_;
 };
+
+// Adds the DATA and BIT symbols of one debug items record; false at the variable limit.
+bool AddSymbols(MCAppl& appl, const std::vector<std::uint8_t>& content) {
+    if (content.empty() || (content[0] != kLocalSymbols && content[0] != kPublicSymbols)) {
+        return true;
+    }
+    std::size_t pos = 1;
+    while (pos + kSymbolHeader <= content.size()) {
+        const std::uint8_t* entry = content.data() + pos;
+        const std::uint8_t info = entry[1];
+        const std::size_t nameLength = entry[5];
+        if (pos + kSymbolHeader + nameLength > content.size()) {
+            break; // an entry cut short by the end of the file
+        }
+        const std::uint8_t usage = info & kUsageMask;
+        if (usage == kUsageData || usage == kUsageBit) {
+            if (appl.VarCount() >= kMaxVars) {
+                appl.errorText = kMaxVarsMessage;
+                return false;
+            }
+            MCVar var;
+            const std::uint8_t value = entry[2];
+            if (usage == kUsageData) {
+                var.address = value;
+            } else {
+                // Bit addresses from 0x80 on are the bits of the special function registers,
+                // which sit at multiples of eight; below that they count from byte 0x20.
+                var.address = value < 0x80 ? static_cast<std::uint16_t>(0x20 + value / 8)
+                                           : static_cast<std::uint16_t>(value & 0xF8);
+                var.bitMask = static_cast<std::uint8_t>(1u << (value & 7));
+            }
+            const char* name = reinterpret_cast<const char*>(entry + kSymbolHeader);
+            var.name = CutName(std::string(name, nameLength));
+            // The scope looks every name up in upper case, as the names of the original
+            // compilers were; SDCC keeps the letter case of the source.
+            foundation::UpperCaseText(var.name);
+            appl.vars.push_back(std::move(var));
+        }
+        pos += kSymbolHeader + nameLength;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -97,80 +180,55 @@ bool LoadAddressFile(MCAppl& appl, const std::string& fileName) {
 }
 
 bool LoadObjectFile(MCAppl& appl) {
-    ByteReader file(appl.varFileName);
+    const std::string asked = appl.varFileName;
+    // SDCC names the absolute object file after the source, NAME.omf; a bare NAME that was not
+    // found along FILE_PATH gets that second chance.
+    const bool tryOmf =
+        !asked.empty() && asked.find('/') == std::string::npos && !IsRegularFile(asked);
+    if (tryOmf) {
+        std::string omf = asked + ".omf";
+        foundation::ResolveFilePath(omf);
+        if (IsRegularFile(omf)) {
+            appl.varFileName = omf;
+        }
+    }
+    RecordReader file(appl.varFileName);
     if (!file.IsOpen()) {
-        appl.errorText = "File Error : objectfile " + appl.varFileName + " does not exist";
+        appl.errorText = "File Error : objectfile " + asked +
+                         (tryOmf ? " or " + asked + ".omf" : std::string()) + " does not exist";
         return false;
     }
-    const std::string noDebug = "no debug information found: please compile with debug-option";
-    std::vector<std::uint8_t> b;
-    // The module header and the record after it are skipped by their low length bytes only.
-    if (!file.ReadFull(2, b)) {
-        appl.errorText = noDebug;
+    // The module header and the record after it; the debug items records come next.
+    ObjectRecord record;
+    if (!file.Next(record) || !file.Next(record) || !file.Next(record) ||
+        record.type != kDebugItems) {
+        appl.errorText = kNoDebug;
         return false;
     }
-    file.Skip(b[1]);
-    if (!file.ReadFull(6, b)) {
-        appl.errorText = noDebug;
-        return false;
-    }
-    file.Skip(b[5]);
-    if (!file.ReadFull(5, b)) {
-        appl.errorText = noDebug;
-        return false;
-    }
-    int remaining = b[2] - 2;
-    std::vector<std::uint8_t> entry;
-    if (!file.ReadFull(6, entry) || entry[0] != 0) {
-        appl.errorText = noDebug;
-        return false;
-    }
-    int p = 6;
-    for (;;) {
-        const std::uint8_t info = entry[1];
-        const std::uint8_t nameLength = entry[5];
-        p += nameLength;
-        if (info == 2 || info == 4) {
-            if (appl.VarCount() >= kMaxVars) {
-                appl.errorText = kMaxVarsMessage;
-                return false;
-            }
-            MCVar var;
-            if (info == 2) {
-                var.address = entry[2];
-            } else {
-                var.address = static_cast<std::uint16_t>(0x20 + entry[2] / 8);
-                var.bitMask = static_cast<std::uint8_t>(1u << (entry[2] % 8));
-            }
-            auto nameBytes = file.Read(nameLength);
-            var.name = CutName(std::string(nameBytes.begin(), nameBytes.end()));
-            appl.vars.push_back(std::move(var));
-        } else {
-            file.Skip(nameLength);
+    const auto before = appl.VarCount();
+    do {
+        if (!AddSymbols(appl, record.content)) {
+            return false;
         }
-        bool final = false;
-        if (p >= remaining) {
-            // A file that ends inside the next record header ends the walk.
-            if (!file.ReadFull(5, b)) {
-                break;
-            }
-            final = b[1] != 0x12;
-            remaining = b[2] - 2;
-            p = 0;
-        }
-        // A header cut short by the end of the file ends the walk like a missing one.
-        if (!file.ReadFull(6, entry) || final) {
-            break;
-        }
-        p += 6;
+    } while (record.whole && file.Next(record) && record.type == kDebugItems);
+    if (appl.VarCount() == before) {
+        appl.errorText = kNoDebug;
+        return false;
     }
+    appl.errorText.clear();
     return true;
 }
 
 void LoadConversions(MCAppl& appl) {
     using namespace foundation;
+    std::string name = appl.varFileName + ".cvt";
+    // Beside a variable file found by its path, a copy from a file system that ignores letter
+    // case may call it DRIVE.ADR.CVT; a bare name gets the same along FILE_PATH.
+    if (name.find('/') != std::string::npos) {
+        FindFileIgnoringCase(name);
+    }
     TTextFile tf;
-    if (!OpenTextFile(tf, appl.varFileName + ".cvt")) {
+    if (!OpenTextFile(tf, name)) {
         return;
     }
     do {

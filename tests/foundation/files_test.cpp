@@ -95,6 +95,57 @@ TEST_F(FilePathTest, CurrentDirectoryWinsOnceAnyListedFolderExists) {
     EXPECT_EQ(name, "appl.adr");
 }
 
+TEST_F(FilePathTest, LetterCaseIsIgnoredOnlyWhenNoFolderHasTheExactName) {
+    a.Write("Appl.ADR", "");
+    std::string exactInB = b.Write("sub/APPL.ADR", "");
+    SetFilePath(a.path() + ";" + b.path());
+    struct Case {
+        std::string name;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"APPL.ADR", exactInB},               // the exact name in a later folder comes first
+        {"appl.adr", a.path() + "/Appl.ADR"}, // else the first folder with a case variant
+        {"APPL", "APPL"},                     // a longer name is not a case variant
+        {"other.adr", "other.adr"},
+    };
+    for (const auto& c : cases) {
+        std::string name = c.name;
+        ResolveFilePath(name);
+        EXPECT_EQ(name, c.expected) << c.name;
+    }
+
+    // Several variants in one place: the first in name order; the folder itself before its
+    // subfolders; a folder of that name is no file.
+    a.MakeDir("motor");
+    std::string inSub = a.Write("a/MOTOR", "");
+    std::string name = "Motor";
+    ResolveFilePath(name);
+    EXPECT_EQ(name, inSub);
+    a.Write("motor.inc", "");
+    a.Write("MOTOR.inc", "");
+    a.Write("Motor.INC", "");
+    name = "motor.INC";
+    ResolveFilePath(name);
+    EXPECT_EQ(name, a.path() + "/MOTOR.inc");
+}
+
+TEST_F(FilePathTest, PathsFindTheirFileIgnoringLetterCase) {
+    std::string upper = a.Write("DRIVE.ADR.CVT", "");
+    a.Write("drive.adr.cvt.old", "");
+    std::string path = a.path() + "/Drive.adr.cvt";
+    EXPECT_TRUE(FindFileIgnoringCase(path));
+    EXPECT_EQ(path, upper);
+    EXPECT_TRUE(FindFileIgnoringCase(path)); // the exact file stays as it is
+    EXPECT_EQ(path, upper);
+    for (std::string missing :
+         {a.path() + "/none.cvt", std::string("/no/such/x"), std::string("bare")}) {
+        const std::string before = missing;
+        EXPECT_FALSE(FindFileIgnoringCase(missing)) << before;
+        EXPECT_EQ(missing, before);
+    }
+}
+
 TEST(FilePathAbsent, WithoutFilePathNamesStayBare) {
     ParamGuard guard;
     std::string name = "appl.adr";

@@ -24,12 +24,19 @@ int main(int argc, char** argv) {
     truncated.resize(truncated.size() - 14);
     omf::WriteFile(folder + "/truncated.omf", truncated);
 
-    auto noDebug = omf::ModuleHeader("APPL");
-    auto following = omf::FollowingRecord(12);
-    noDebug.insert(noDebug.end(), following.begin(), following.end());
     auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05});
-    noDebug.insert(noDebug.end(), content.begin(), content.end());
-    omf::WriteFile(folder + "/no-debug.omf", noDebug);
+    omf::WriteFile(folder + "/no-debug.omf", omf::Module({content}));
+
+    // A public-symbol record longer than 256 bytes between line numbers and segment symbols.
+    std::vector<omf::Symbol> publics;
+    for (int i = 0; i < 40; ++i) {
+        publics.push_back({0, static_cast<std::uint8_t>(i % 4 == 0 ? 4 : 2),
+                           static_cast<std::uint16_t>(0x08 + i), "PUBLIC" + std::to_string(i)});
+    }
+    omf::WriteFile(folder + "/long-record.omf",
+                   omf::Module({omf::LineNumbers({{0, 0x3002, 0}, {0, 2, 0x0731}}),
+                                omf::DebugItems(publics, omf::kPublics),
+                                omf::DebugItems({{1, 2, 0x30, "?DT?MAIN"}}, omf::kSegments)}));
 
     // Enough symbols in small records to come near the variable limit when mutated.
     std::vector<std::vector<omf::Symbol>> records;

@@ -1,5 +1,6 @@
-// Builds OMF-51 absolute object files byte by byte for the loader tests: a module header, one
-// more record, then debug items records with local symbols, each record with its checksum.
+// Builds OMF-51 absolute object files byte by byte for the loader tests: a module header, the
+// module's scope definition, then debug items records, each record with its 16-bit length and
+// its checksum.
 #pragma once
 
 #include <cstdint>
@@ -8,25 +9,41 @@
 
 namespace omf {
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct Symbol {
     std::uint8_t segmentId = 0;
-    std::uint8_t info = 2; // 2 data byte, 4 bit, anything else is skipped
+    std::uint8_t info = 2; // usage type in the low three bits: 2 DATA, 4 BIT, 0 CODE ...
     std::uint16_t value = 0;
     std::string name;
 };
 
-// A whole record: type, 16-bit little-endian length, content, checksum.
-std::vector<std::uint8_t> Record(std::uint8_t type, const std::vector<std::uint8_t>& content);
-// The module header record of a module named name.
-std::vector<std::uint8_t> ModuleHeader(const std::string& name);
-// A record skipped by the loader whose second content byte carries its own length - 3, as the
-// records that follow a module header do.
-std::vector<std::uint8_t> FollowingRecord(std::size_t contentBytes);
-// A debug items record (type 0x12) with local symbols.
-std::vector<std::uint8_t> DebugItems(const std::vector<Symbol>& symbols);
-// A complete file: header, following record, the debug records, then an end record.
-std::vector<std::uint8_t> ObjectFile(const std::vector<std::vector<Symbol>>& debugRecords);
+struct LineNumber {
+    std::uint8_t segmentId = 0;
+    std::uint16_t offset = 0;
+    std::uint16_t line = 0;
+};
 
-void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// Definition types of a debug items record.
+inline constexpr std::uint8_t kLocals = 0;
+inline constexpr std::uint8_t kPublics = 1;
+inline constexpr std::uint8_t kSegments = 2;
+
+// A whole record: type, 16-bit little-endian length, content, checksum.
+Bytes Record(std::uint8_t type, const Bytes& content);
+// The module header record of a module named name.
+Bytes ModuleHeader(const std::string& name);
+// A scope definition record (block type 0 opens a module, 2 a procedure).
+Bytes ScopeDefinition(std::uint8_t blockType, const std::string& name);
+// A debug items record with symbol entries (local, public or segment symbols).
+Bytes DebugItems(const std::vector<Symbol>& symbols, std::uint8_t definitionType = kLocals);
+// A debug items record with line numbers.
+Bytes LineNumbers(const std::vector<LineNumber>& lines);
+// A complete file: header, module scope, the given records, then an end record.
+Bytes Module(const std::vector<Bytes>& records);
+// A complete file whose records are local-symbol debug items records.
+Bytes ObjectFile(const std::vector<std::vector<Symbol>>& debugRecords);
+
+void WriteFile(const std::string& path, const Bytes& bytes);
 
 } // namespace omf

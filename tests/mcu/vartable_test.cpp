@@ -1,9 +1,15 @@
 #include "foundation/params.h"
+#include "foundation/tools.h"
+#include "mcu/access.h"
 #include "mcu/vartable.h"
 #include "omf_writer.h"
+#include "sim/scenario.h"
+#include "sim_link.h"
 #include "temp_dir.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace mcu;
 using testing_support::ParamGuard;
@@ -55,6 +61,28 @@ TEST_F(VarTableTest, AddressFileFieldsAndConversions) {
     EXPECT_EQ(Var(appl, "COUNTER")->offset, 0.0);
     EXPECT_EQ(Var(appl, "COUNTER")->unit, "1");
     EXPECT_EQ(Var(appl, "HIGH")->factor, 1.0);
+}
+
+TEST_F(VarTableTest, TreeFromCaseInsensitiveFileSystemLoads) {
+    // Names as a Windows copy may have them: the id table, the address file and its
+    // conversions each in another letter case than the programs ask for.
+    dir.Write("appl/Drive.adr", "SPEED $3A 2\nTEMP 58\n");
+    dir.Write("appl/DRIVE.ADR.CVT", "SPEED 2 0,5 rpm\n");
+    dir.Write("appl/APPLID.INC", "APPL_DRIVE EQU 133\n");
+    TempDir cfg;
+    ASSERT_TRUE(foundation::ReadParamFile(cfg.Write("p.ini", "[FILE_PATH]\n" + dir.path() + "\n")));
+    testing_support::FatalRecorder fatal;
+    LoadApplIdTable();
+    EXPECT_TRUE(fatal.messages().empty());
+    EXPECT_EQ(ApplIdTable()[133], "DRIVE");
+    std::string name = "DRIVE.ADR";
+    foundation::ResolveFilePath(name);
+    ASSERT_TRUE(LoadAddressFile(appl, name)) << appl.errorText;
+    EXPECT_EQ(appl.varFileName, dir.path() + "/appl/Drive.adr");
+    LoadConversions(appl);
+    EXPECT_EQ(Var(appl, "SPEED")->factor, 2.0);
+    EXPECT_EQ(Var(appl, "SPEED")->unit, "rpm");
+    ApplIdTable().fill("");
 }
 
 TEST_F(VarTableTest, AddressFileFailures) {
@@ -180,41 +208,170 @@ TEST_F(ObjectFileTest, DataAndBitSymbolsAcrossDebugRecords) {
     }
 }
 
-TEST_F(ObjectFileTest, MissingFileAndFilesWithoutDebugRecords) {
+TEST_F(ObjectFileTest, LongRecordsAndEntriesThatAreNotSymbols) {
+    // A public-symbol record of well over 256 bytes, as compilers write them, between records
+    // of line numbers and segment symbols whose bytes would read as DATA symbols.
+    std::vector<omf::Symbol> publics;
+    for (int i = 0; i < 80; ++i) {
+        publics.push_back(
+            {0, 2, static_cast<std::uint16_t>(0x08 + i), "GLOBAL_" + std::to_string(i)});
+    }
+    publics.push_back({0, 4, 0x05, "LASTBIT"});
+    auto lines = omf::LineNumbers({{0, 0x3002, 0}, {0, 0x0002, 0x0731}, {0, 0, 0}});
+    auto segments = omf::DebugItems({{1, 2, 0x30, "?DT?MAIN"}}, omf::kSegments);
+    auto file = omf::Module({lines, omf::DebugItems(publics, omf::kPublics), segments,
+                             omf::DebugItems({{0, 2, 0x70, "LOCAL"}})});
+    ASSERT_GT(omf::DebugItems(publics, omf::kPublics).size(), 1000u);
+    ASSERT_TRUE(Load(file)) << appl.errorText;
+    ASSERT_EQ(appl.VarCount(), 82);
+    EXPECT_EQ(appl.vars[0].name, "GLOBAL_0");
+    EXPECT_EQ(appl.vars[79].name, "GLOBAL_79");
+    EXPECT_EQ(appl.vars[79].address, 0x08 + 79);
+    EXPECT_EQ(appl.vars[80].name, "LASTBIT");
+    EXPECT_EQ(appl.vars[80].address, 0x20);
+    EXPECT_EQ(appl.vars[80].bitMask, 0x20);
+    EXPECT_EQ(appl.vars[81].name, "LOCAL");
+}
+
+TEST_F(ObjectFileTest, MissingFileAndFilesWithoutDebugInformation) {
     appl.varFileName = dir.path() + "/NOTHERE";
     EXPECT_FALSE(LoadObjectFile(appl));
     EXPECT_EQ(appl.errorText, "File Error : objectfile " + dir.path() + "/NOTHERE does not exist");
 
     const std::string noDebug = "no debug information found: please compile with debug-option";
-    auto noDebugFile = omf::ModuleHeader("APPL");
-    auto following = omf::FollowingRecord(12);
-    noDebugFile.insert(noDebugFile.end(), following.begin(), following.end());
     // A code content record: segment 0, offset 0x0020, code bytes.
-    auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05});
-    noDebugFile.insert(noDebugFile.end(), content.begin(), content.end());
-    EXPECT_FALSE(Load(noDebugFile));
-    EXPECT_EQ(appl.errorText, noDebug);
-
-    EXPECT_FALSE(Load({}));
-    EXPECT_EQ(appl.errorText, noDebug);
+    auto content = omf::Record(0x06, {0x00, 0x20, 0x00, 0x00, 0x02, 0x30, 0x00, 0x00, 0x03});
+    auto header = omf::ModuleHeader("APPL");
+    const std::vector<std::pair<const char*, omf::Bytes>> cases = {
+        {"empty file", {}},
+        {"module header only", header},
+        {"code after the scope", omf::Module({content, omf::DebugItems({{0, 2, 0x30, "X"}})})},
+        {"procedure scope third",
+         omf::Module({omf::ScopeDefinition(2, "MAIN"), omf::DebugItems({{0, 2, 0x30, "X"}})})},
+        {"only code symbols",
+         omf::Module({omf::DebugItems({{0, 0, 0x30, "MAIN"}}, omf::kPublics)})},
+        {"only line numbers", omf::Module({omf::LineNumbers({{0, 0x3002, 0}, {0, 2, 0x0731}})})},
+    };
+    for (const auto& [what, bytes] : cases) {
+        EXPECT_FALSE(Load(bytes)) << what;
+        EXPECT_EQ(appl.errorText, noDebug) << what;
+        EXPECT_EQ(appl.VarCount(), 0) << what;
+    }
 }
 
 TEST_F(ObjectFileTest, TruncatedAndHostileFilesEndTheWalkSafely) {
     auto file = omf::ObjectFile({{{0, 2, 0x30, "SPEED"}, {0, 2, 0x31, "TORQUE"}}});
     ASSERT_TRUE(Load(file));
-    const auto full = appl.VarCount();
-    ASSERT_EQ(full, 2);
-    // Every prefix of a good file loads what it holds and nothing more.
+    ASSERT_EQ(appl.VarCount(), 2);
+    // Every prefix of a good file loads the whole entries it holds and nothing more.
+    const std::size_t torqueEnd = file.size() - 8 - 1; // before the end record and checksum
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
-        std::vector<std::uint8_t> prefix(file.begin(), file.begin() + static_cast<long>(cut));
-        Load(prefix);
-        EXPECT_LE(appl.VarCount(), full) << cut;
+        omf::Bytes prefix(file.begin(), file.begin() + static_cast<long>(cut));
+        const int expected = cut >= torqueEnd ? 2 : cut >= torqueEnd - 12 ? 1 : 0;
+        EXPECT_EQ(Load(prefix), expected > 0) << cut;
+        EXPECT_EQ(appl.VarCount(), expected) << cut;
     }
-    // A record length byte that overstates its content runs into the end of the file.
+    // A record length that overstates its content runs into the end of the file.
     auto bad = file;
-    bad[bad.size() - 1 - 7 - 3] = 0xFF;
+    const std::size_t debugRecord = file.size() - 8 - 28;
+    bad[debugRecord + 2] = 0xFF;
     Load(bad);
-    EXPECT_LE(appl.VarCount(), full);
+    EXPECT_EQ(appl.VarCount(), 2);
+}
+
+TEST_F(ObjectFileTest, UsageTypeDecidesAndSfrBitsLieInTheirRegister) {
+    struct Case {
+        std::uint8_t info;
+        std::uint16_t value;
+        bool taken;
+        std::uint16_t address;
+        std::uint8_t mask;
+    };
+    // Flags above the usage type, and the edges of the bit areas (the SDCC fixture below
+    // has the rest).
+    const std::vector<Case> cases = {
+        {0xC2, 0x7F, true, 0x7F, 0},    {0x44, 0x7F, true, 0x2F, 0x80},
+        {0x44, 0x80, true, 0x80, 0x01}, {0x44, 0xFF, true, 0xF8, 0x80},
+        {0x45, 0x30, false, 0, 0}, // a number
+    };
+    for (const auto& c : cases) {
+        const bool loaded = Load(omf::Module(
+            {omf::DebugItems({{0, c.info, c.value, "v"}, {0, 2, 0x55, "END"}}, omf::kPublics)}));
+        ASSERT_TRUE(loaded) << appl.errorText;
+        const MCVar* v = Var(appl, "V");
+        ASSERT_EQ(v != nullptr, c.taken) << std::hex << int(c.info) << " " << c.value;
+        if (c.taken) {
+            EXPECT_EQ(v->address, c.address) << std::hex << c.value;
+            EXPECT_EQ(v->bitMask, c.mask) << std::hex << c.value;
+        }
+    }
+}
+
+// The object file SDCC 4.2 makes of tests/data/sdcc/tank.c, found the way the scope finds it:
+// the application TANK, no file of that name, then TANK.omf in another letter case.
+TEST_F(ObjectFileTest, SdccObjectFileGivesEveryDataAndBitVariable) {
+    const std::string sdccDir = kData + "/../sdcc";
+    TempDir cfg;
+    ASSERT_TRUE(foundation::ReadParamFile(cfg.Write("p.ini", "[FILE_PATH]\n" + sdccDir + "\n")));
+    appl.varFileName = "TANK";
+    ASSERT_TRUE(LoadObjectFile(appl)) << appl.errorText;
+    EXPECT_EQ(appl.varFileName, sdccDir + "/tank.omf");
+
+    struct Expected {
+        const char* name;
+        std::uint16_t address;
+        std::uint8_t mask;
+    };
+    const std::vector<Expected> expected = {
+        {"LEVEL", 0x08, 0},
+        {"SETPOINT", 0x09, 0},
+        {"INFLOW", 0x0A, 0},
+        {"TOTAL", 0x0C, 0},
+        {"TREND", 0x10, 0},
+        {"HISTORY", 0x11, 0},
+        {"LIMITS", 0x19, 0},
+        {"MODE", 0x1B, 0},
+        {"A_RATHER_LONG_VARIAB", 0x1C, 0},
+        {"CALIBRATION", 0x30, 0},
+        {"STATUS", 0x2C, 0},
+        {"ALARM", 0x28, 0x01},
+        {"OVERFLOW", 0x28, 0x02},
+        {"FILLING", 0x28, 0x04},
+        {"DRAINING", 0x28, 0x08},
+        {"MANUAL", 0x28, 0x80},
+        {"FAULT1", 0x29, 0x01},
+        {"FAULT2", 0x29, 0x20},
+        {"FAULT3", 0x2A, 0x80},
+        {"SERVICE", 0x2B, 0x01},
+        {"P0", 0x80, 0},
+        {"P1", 0x90, 0},
+        {"IE", 0xA8, 0},
+        {"PSW", 0xD0, 0},
+        {"VALVE", 0x90, 0x01},
+        {"PUMP", 0x90, 0x80},
+        {"EA", 0xA8, 0x80},
+        {"CY", 0xD0, 0x80},
+        {"SENSOR", 0x80, 0x08},
+        {"STATUS_READY", 0x2C, 0x01},
+        {"STATUS_ERROR", 0x2C, 0x80},
+        {"TICKS", 0x1D, 0},
+    };
+    // In file order; code, indirect and external memory are left out.
+    ASSERT_EQ(appl.VarCount(), static_cast<std::int32_t>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(appl.vars[i].name, expected[i].name) << i;
+        EXPECT_EQ(appl.vars[i].address, expected[i].address) << expected[i].name;
+        EXPECT_EQ(appl.vars[i].bitMask, expected[i].mask) << expected[i].name;
+    }
+    // The fixture holds symbols well past byte 256 of their record.
+    std::ifstream in(appl.varFileName, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_GT(bytes.find("STATUS_ERROR"), 24u + 256u);
+
+    appl = MCAppl{};
+    appl.varFileName = "GONE";
+    EXPECT_FALSE(LoadObjectFile(appl));
+    EXPECT_EQ(appl.errorText, "File Error : objectfile GONE or GONE.omf does not exist");
 }
 
 TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
@@ -232,6 +389,44 @@ TEST_F(ObjectFileTest, StopsAtTheVariableLimit) {
     EXPECT_EQ(appl.errorText, "Max number of vars reached: 1200");
     EXPECT_EQ(appl.VarCount(), 1200);
     EXPECT_EQ(appl.vars.back().name, "V1199");
+}
+
+// The second demo: the simulated OVEN of demo/sdcc answers as the scope's MC would find it, its
+// object file is found as the scope finds it, and every variable the simulation moves sits
+// where the object file says; a setter's byte is written and read back on the wire.
+TEST(SdccDemo, ObjectFileAndScenarioAgreeOnTheWire) {
+    const std::string files = std::string(DEMO_DIR) + "/sdcc";
+    std::ifstream in(files + "/oven.scenario");
+    std::stringstream text;
+    text << in.rdbuf();
+    sim::Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario(text.str(), scenario, error)) << error;
+
+    ResetMcuModule();
+    testing_support::SimBench bench(text.str(), "[FILE_PATH]\n" + files + "\n");
+    LoadApplIdTable();
+    MCAppl appl;
+    ASSERT_TRUE(OpenMCAppl(appl)) << appl.errorText;
+    EXPECT_EQ(appl.applName, "OVEN");
+    EXPECT_FALSE(appl.adrMode);
+    EXPECT_EQ(appl.varFileName, files + "/oven.omf");
+
+    const sim::DeviceConfig& oven = *scenario.FindDevice("OVEN");
+    for (const auto& v : oven.variables) {
+        const MCVar* var = Var(appl, v.name);
+        ASSERT_NE(var, nullptr) << v.name;
+        EXPECT_EQ(var->address, v.address) << v.name;
+        EXPECT_EQ(var->bitMask, v.bit < 0 ? 0 : 1 << v.bit) << v.name;
+    }
+    std::uint8_t value = 0;
+    ASSERT_TRUE(ReadVariable(appl, Var(appl, "SETPOINT")->address, 0, value));
+    EXPECT_EQ(value, 180);
+    ASSERT_TRUE(SetVariable(appl, "FAN_LEVEL", 0, 3)) << appl.errorText;
+    ASSERT_TRUE(ReadVariable(appl, Var(appl, "FAN_LEVEL")->address, 0, value));
+    EXPECT_EQ(value, 3);
+    ApplIdTable().fill("");
+    ResetMcuModule();
 }
 
 } // namespace

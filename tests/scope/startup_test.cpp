@@ -125,7 +125,8 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
 TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     testing_support::TempDir files;
     files.Write("applid.inc", "APPL_MOTOR EQU 18\n");
-    // Object files carry data bytes (info 2) and bits (info 4, bit address b at $20 + b / 8).
+    // Object files carry data bytes (info 2) and bits (info 4, bit address b at $20 + b / 8
+    // below $80, in the register at b & $F8 from there); names are listed in upper case.
     omf::WriteFile(files.path() + "/MOTOR", omf::ObjectFile({{{0, 2, 0x30, "USERRAM"},
                                                               {0, 2, 0x08, "r_low"},
                                                               {0, 2, 0x31, "speed"},
@@ -140,10 +141,10 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     EXPECT_EQ(form.Label1->text(), "MOTOR");
     const std::vector<std::pair<QString, QStringList>> expected = {
         {"SFR bits", {"FLAG3"}},
-        {"SFR bytes", {"r_low"}},
+        {"SFR bytes", {"R_LOW"}},
         {"USER bits", {"UBIT"}},
         // Object files know no link keywords.
-        {"USER bytes", {"Alpha", "CNT", "speed", "USERRAM"}},
+        {"USER bytes", {"ALPHA", "CNT", "SPEED", "USERRAM"}},
     };
     EXPECT_EQ(Tree(form), expected);
     // Without COMSET_VAR_BEG / COMSET_VAR_END both setters stay hidden, and without COM_VARX

@@ -26,9 +26,16 @@ bool NextToken(TTextFile& tf, std::string& token);
 bool NextNumber(TTextFile& tf, double& value);
 void CloseTextFile(TTextFile& tf);
 
-// A bare file name (no "/") is searched in the folders of FILE_PATH.
+// A bare file name (no "/") is searched in the folders of FILE_PATH: first for the exact name
+// along all of them, then, when none has it, for a name differing only in letter case.
 void ResolveFilePath(std::string& name);
 bool FindFileInFolder(std::string& name, const std::string& folder);
+// The folder and its immediate subfolders, in the order FindFileInFolder takes them, for a file
+// whose name differs from name only in letter case (the first in name order in a folder).
+bool FindFileInFolderIgnoringCase(std::string& name, const std::string& folder);
+// A path whose file is not there becomes the first file of the same folder, in name order, whose
+// name differs only in letter case; false when there is neither.
+bool FindFileIgnoringCase(std::string& path);
 void SplitFileName(const std::string& path, std::string& folder, std::string& name,
                    std::string& extension);
 std::vector<std::string> SplitText(const std::string& text, char separator, bool trim, bool quoted);

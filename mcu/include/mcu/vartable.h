@@ -18,7 +18,9 @@ inline constexpr std::array<const char*, 11> LinkKeywords = {
 bool IsLinkKeyword(const std::string& name);
 
 bool LoadAddressFile(MCAppl& appl, const std::string& fileName);
-// Reads the object file named by appl.varFileName.
+// Reads the DATA and BIT symbols of the OMF-51 object file named by appl.varFileName; a bare
+// name that names no file is tried as NAME.omf along FILE_PATH (SDCC's name for it), and
+// appl.varFileName then becomes the file found.
 bool LoadObjectFile(MCAppl& appl);
 // Reads appl.varFileName + ".cvt" when it exists.
 void LoadConversions(MCAppl& appl);

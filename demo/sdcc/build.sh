@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Rebuilds the object file of an SDCC program, as a user builds an application for the scope:
+#     sdcc --debug -mmcs51 NAME.c
+# makes NAME.omf, which is copied beside NAME.c (the rest of SDCC's output is dropped).
+#   demo/sdcc/build.sh                 oven.omf from oven.c, the second demo's application
+#   demo/sdcc/build.sh PATH/NAME.c     NAME.omf beside it (tests/data/sdcc/regenerate.sh)
+# Installs the Debian package sdcc when it is missing (as root, or with sudo). The committed
+# object files were made with SDCC 4.2 (Debian 12); another version may place variables
+# elsewhere, and the tests that compare addresses then say so.
+set -euo pipefail
+
+if ! command -v sdcc >/dev/null; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y sdcc
+fi
+sdcc --version | head -1
+
+[ $# -gt 0 ] || set -- "$(dirname "$0")/oven.c"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for source in "$@"; do
+  name=$(basename "$source" .c)
+  cp "$source" "$work/$name.c"
+  (cd "$work" && sdcc --debug -mmcs51 "$name.c")
+  cp "$work/$name.omf" "$(dirname "$source")/$name.omf"
+  echo "$(dirname "$source")/$name.omf: $(stat -c %s "$work/$name.omf") bytes"
+done
