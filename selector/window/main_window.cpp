@@ -70,7 +70,7 @@ int ReadApplId(Desktop&) {
     auto& s = Selector();
     mcu::InitMCAppl(s.appl);
     selector::InitImage(s.image, 256);
-    if (!selector::ReadImage(s.image, "", kApplIdAddress, 1)) {
+    if (!selector::ReadImageFromMc(s.image, kApplIdAddress, 1)) {
         return 1; // only reached when a test's fatal handler returns
     }
     return ApplIdFromByte(s.image.Data[kApplIdAddress]);
@@ -79,7 +79,7 @@ int ReadApplId(Desktop&) {
 void WriteApplId(Desktop& desktop, int id) {
     auto& s = Selector();
     s.image.Data[kApplIdAddress] = ApplIdByte(id);
-    if (!selector::WriteImage(s.image, "")) {
+    if (!selector::WriteImageToMc(s.image)) {
         desktop.ErrorBox("ApplId could not be written");
     }
     mcu::ResetMCAndWait();
