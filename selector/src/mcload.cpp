@@ -40,6 +40,9 @@ Commands:
   flash FILE.hex   program FILE.hex into the program memory of a PIC18 through its loader
                    (addresses the file leaves out are programmed as 0xFF up to its highest)
 
+What a file holds above 64 KiB (configuration words, a PIC18's data EEPROM at
+0xF00000) is not transferred; write and flash count those records on standard error.
+
 Options:
   --processor FILE a source file with a PROCESSOR line; with COM 0 (no port) identify and
                    flash run dry: the device comes from that line and nothing is sent
