@@ -10,16 +10,13 @@ TARNEL=$1
 MCSIM=$2
 DEMO=$3
 source "$(dirname "$0")/../support/x11_e2e.sh"
+source "$(dirname "$0")/tarnel_run.sh"
 
 start_xvfb
 grep -v '^bus ' "$DEMO/demo.scenario" >"$work/nobus.scenario"
 start_mcsim "$MCSIM" "$work/nobus.scenario" --trace "$work/trace.txt"
 
-mkdir -p "$work/root/bin"
-cp "$TARNEL" "$work/root/bin/tarnel"
-printf '[COM]\n%s\n[FILE_PATH]\n%s\n' "$work/mc" "$DEMO" >"$work/root/bin/tarnel.ini"
-
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/../support/lsan-system.supp"
+install_tarnel "$TARNEL" "$DEMO"
 
 # The bytes the PC sent, in one line; an EEPROM write block starts with the handshake 0xF8 and
 # a byte count of 1..16 (a read asks with 0x80 + count).
@@ -27,11 +24,7 @@ pc_bytes() {
     awk '$4 == "PC>MC" { printf " %s", $5 }' "$work/trace.txt"
 }
 
-(
-    QT_QPA_PLATFORM=xcb "$work/root/bin/tarnel" "touch '$work/follow up'" >"$work/tarnel.log" 2>&1
-    echo $? >"$work/exit-code"
-) &
-pids+=($!)
+start_tarnel "touch '$work/follow up'"
 
 wait_for 'xdotool search --onlyvisible --name "^Set VELON ApplId\$" >/dev/null 2>&1' 60 ||
     fail "no ApplId box appeared"
