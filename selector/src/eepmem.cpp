@@ -21,7 +21,8 @@ std::int32_t Capacity(const oEEPMem& image) {
 }
 
 std::int32_t End(const oEEPMem& image) {
-    return std::min<std::int32_t>(image.Used, Capacity(image));
+    return std::min(static_cast<std::int32_t>(std::min(image.Used, kMaxImageSize)),
+                    Capacity(image));
 }
 
 std::int32_t TakeableRun(const oEEPMem& image, std::int32_t address) {
@@ -115,7 +116,7 @@ struct ReadTransfer {
     // Addresses are kept wider than the image's 16 bits, so that stepping past the last
     // block of a 64 KiB image ends the read instead of wrapping round to 0.
     std::int32_t address = 0;
-    std::int32_t windowEnd = 0; // start + length
+    std::int64_t windowEnd = 0; // start + length
     bool done = false;
     bool retried = false;
 };
@@ -150,11 +151,11 @@ BlockResult ReadBlock(oEEPMem& image, ReadTransfer& t) {
         n = detail::Capacity(image) - t.address;
     }
     if (t.address + n > t.windowEnd) {
-        n = t.windowEnd - t.address;
+        n = static_cast<std::int32_t>(t.windowEnd - t.address);
         t.done = true;
     }
-    if (t.address + n > image.Used) {
-        image.Used = static_cast<std::uint16_t>(t.address + n);
+    if (t.address + n > static_cast<std::int64_t>(image.Used)) {
+        image.Used = static_cast<std::uint32_t>(t.address + n);
     }
     if (n < 1) {
         t.done = true;
@@ -235,7 +236,9 @@ void Banner(const oEEPMem& image, const char* text, std::size_t dashes) {
     ConsoleLine(std::string(dashes, '-'));
 }
 
-bool ReadFromMc(oEEPMem& image, std::uint16_t start, std::uint16_t length) {
+} // namespace
+
+bool ReadImageFromMc(oEEPMem& image, std::uint32_t start, std::uint32_t length) {
     image.ErrorText.clear();
     if (image.Used > start) {
         image.Used = start;
@@ -243,8 +246,9 @@ bool ReadFromMc(oEEPMem& image, std::uint16_t start, std::uint16_t length) {
     Banner(image, "Read data via COM from MC.EEP", 57);
     comlink::PurgeInput();
     ReadTransfer t;
-    t.address = start;
-    t.windowEnd = std::int32_t{start} + length;
+    // Past the image the first block step finds nothing to read and ends the read.
+    t.address = static_cast<std::int32_t>(std::min<std::uint32_t>(start, kMaxImageSize));
+    t.windowEnd = std::int64_t{start} + length;
     for (;;) {
         BlockResult r = ReadBlock(image, t);
         if (r == BlockResult::Fatal) {
@@ -267,6 +271,8 @@ bool ReadFromMc(oEEPMem& image, std::uint16_t start, std::uint16_t length) {
     }
     return true;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------
 // Writing to the MC
@@ -398,7 +404,12 @@ BlockResult WriteBlock(oEEPMem& image, WriteTransfer& t) {
     return BlockResult::Ok;
 }
 
-bool WriteToMc(oEEPMem& image) {
+} // namespace
+
+bool WriteImageToMc(oEEPMem& image) {
+    if (image.FlashMode) {
+        return detail::WriteFlash(image);
+    }
     image.ErrorText.clear();
     Banner(image, "Load Hexfile via COM to MC.EEP", 60);
     comlink::PurgeInput();
@@ -434,11 +445,9 @@ bool WriteToMc(oEEPMem& image) {
     return true;
 }
 
-} // namespace
-
-bool InitImage(oEEPMem& image, std::uint16_t size) {
-    if (size == 0) {
-        image.ErrorText = "image size must be at least 1";
+bool InitImage(oEEPMem& image, std::uint32_t size) {
+    if (size == 0 || size > kMaxImageSize) {
+        image.ErrorText = "image size must be 1 .. 65536";
         return false;
     }
     image.Size = size;
@@ -463,22 +472,13 @@ void ReleaseImage(oEEPMem& image) {
     image.EndSeen = false;
 }
 
-bool ReadImage(oEEPMem& image, const std::string& fileName, std::uint16_t start,
-               std::uint16_t length) {
-    if (!fileName.empty()) {
-        return detail::ReadHexFile(image, fileName, start, length);
-    }
-    return ReadFromMc(image, start, length);
+bool ReadImageFromFile(oEEPMem& image, const std::string& fileName, std::uint32_t start,
+                       std::uint32_t length) {
+    return detail::ReadHexFile(image, fileName, start, length);
 }
 
-bool WriteImage(oEEPMem& image, const std::string& fileName) {
-    if (image.FlashMode) {
-        return detail::WriteFlash(image);
-    }
-    if (!fileName.empty()) {
-        return detail::WriteHexFile(image, fileName);
-    }
-    return WriteToMc(image);
+bool WriteImageToFile(oEEPMem& image, const std::string& fileName) {
+    return detail::WriteHexFile(image, fileName);
 }
 
 void ImageFatal(oEEPMem& image, const std::string& message) {

@@ -27,6 +27,10 @@ constexpr std::uint8_t kExtendedSegment = 2;
 constexpr std::uint8_t kStartSegment = 3;
 constexpr std::uint8_t kExtendedLinear = 4;
 constexpr std::uint8_t kStartLinear = 5;
+// The image's addresses are 16 bits; a PIC18's hex file puts its data EEPROM at 0xF00000.
+constexpr std::int64_t kAddressRange = 0x10000;
+constexpr std::int64_t kDataEepromBase = 0xF00000;
+constexpr std::int64_t kDataEepromEnd = kDataEepromBase + kAddressRange;
 
 // The characters of one record line after its ":", read as hex bytes with their running sum.
 class RecordReader {
@@ -86,8 +90,13 @@ bool IsRegularFile(const std::string& name) {
 
 // Writes text to name through a temporary file in the same folder and a rename: a failed
 // write (missing folder, full disk) leaves any earlier file as it was. A symbolic link is
-// followed and stays a link; an existing file keeps its permission bits.
+// followed and stays a link; an existing file keeps its permission bits. A file whose write
+// permission bits are all clear is refused, as writing it in place would be: the rename
+// would pass over the protection, for root even more so than for its owner.
 bool ReplaceFile(const std::string& name, const std::string& text) {
+    if (name.empty()) {
+        return false;
+    }
     std::error_code ec;
     fs::path target = name;
     if (fs::is_symlink(target, ec)) {
@@ -97,6 +106,11 @@ bool ReplaceFile(const std::string& name, const std::string& text) {
         }
         target = resolved;
     }
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && (existing.st_mode & 0222) == 0) {
+        return false;
+    }
     fs::path folder = target.parent_path();
     std::string pattern = (folder.empty() ? fs::path(".") : folder).string() + "/." +
                           target.filename().string() + ".XXXXXX";
@@ -104,9 +118,8 @@ bool ReplaceFile(const std::string& name, const std::string& text) {
     if (fd < 0) {
         return false;
     }
-    struct stat existing {};
     mode_t mode = 0;
-    if (stat(target.c_str(), &existing) == 0) {
+    if (exists) {
         mode = existing.st_mode & 07777;
     } else {
         mode_t mask = umask(0);
@@ -139,9 +152,11 @@ void AppendHex(std::string& text, std::uint8_t b, std::uint8_t& sum) {
 
 } // namespace
 
-bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t start,
-                 std::uint16_t length) {
+bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint32_t start,
+                 std::uint32_t length) {
     image.ErrorText.clear();
+    image.LeftOutEepromRecords = 0;
+    image.LeftOutHighRecords = 0;
     if (image.Used > start) {
         image.Used = start;
     }
@@ -154,8 +169,8 @@ bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t star
         return false;
     }
 
-    const std::int32_t size = Capacity(image);
-    const std::int32_t windowEnd = std::int32_t{start} + length;
+    const std::int64_t size = Capacity(image);
+    const std::int64_t windowEnd = std::int64_t{start} + length;
     // Base of the 16-bit addresses from the last extended address record. Records above the
     // first 64 KiB (a PIC18's configuration words, its ID locations) are not for this image.
     std::uint32_t base = 0;
@@ -193,22 +208,28 @@ bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t star
         }
         // Data records take the base; an end record ends the read wherever it points.
         const bool data = n >= 1 && !(r.Peek(type) && type == kEndRecord);
-        if (data && base != 0) {
-            if (base + static_cast<std::uint32_t>(address) > 0xFFFF) {
-                continue;
+        if (data) {
+            const std::int64_t first = std::int64_t{base} + address;
+            if (first + n > kAddressRange) {
+                // Left out, but never without a word: the caller reports the counts.
+                const bool eeprom = first >= kDataEepromBase && first < kDataEepromEnd;
+                ++(eeprom ? image.LeftOutEepromRecords : image.LeftOutHighRecords);
+                if (first >= kAddressRange) {
+                    continue;
+                }
             }
-            address += static_cast<std::int32_t>(base);
+            address = static_cast<std::int32_t>(first);
         }
 
         if (address + n > size) {
-            n = size - address;
+            n = static_cast<std::int32_t>(size - address);
         }
         if (address + n > windowEnd) {
-            n = windowEnd - address;
+            n = static_cast<std::int32_t>(windowEnd - address);
             done = true;
         }
-        if (address + n > image.Used) {
-            image.Used = static_cast<std::uint16_t>(address + n);
+        if (address + n > std::int64_t{image.Used}) {
+            image.Used = static_cast<std::uint32_t>(address + n);
         }
         if (n < 1 || r.Byte() == kEndRecord) {
             done = true;
@@ -220,7 +241,7 @@ bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t star
         for (std::int32_t i = 0; i < n; ++i) {
             const std::uint8_t b = r.Byte();
             // Bytes below the window belong to another reader of the same file.
-            if (address + i >= start) {
+            if (address + i >= std::int64_t{start}) {
                 image.Data[static_cast<std::size_t>(address + i)] = b;
                 image.Marks[static_cast<std::size_t>(address + i)] = 1;
             }
@@ -295,7 +316,7 @@ bool WriteFlash(oEEPMem& image) {
             block.Data[static_cast<std::size_t>(i)] =
                 image.Data[static_cast<std::size_t>(address + i)];
         }
-        counts.bytes = static_cast<std::uint16_t>(counts.bytes + n);
+        counts.bytes += static_cast<std::uint32_t>(n);
         std::uint8_t status = 0;
         if (!SendProgBlock(block, status)) {
             return false;

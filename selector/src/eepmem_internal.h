@@ -31,8 +31,8 @@ std::uint32_t NowHundredths();
 std::int32_t ElapsedHundredths(std::uint32_t since);
 
 // The file side and flash mode (eepmem_hex.cpp).
-bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint16_t start,
-                 std::uint16_t length);
+bool ReadHexFile(oEEPMem& image, const std::string& fileName, std::uint32_t start,
+                 std::uint32_t length);
 bool WriteHexFile(oEEPMem& image, const std::string& fileName);
 bool WriteFlash(oEEPMem& image);
 

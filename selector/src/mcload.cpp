@@ -16,7 +16,7 @@ namespace {
 
 // Hex files for the EEPROM and for program memory are read into an image of the whole 16-bit
 // address range, so that data beyond the EEPROM is seen and refused rather than cut off.
-constexpr std::uint16_t kFileImageSize = 0xFFFF;
+constexpr std::uint32_t kFileImageSize = kMaxImageSize;
 constexpr std::uint8_t kPrintLevel = 1;
 
 const char* const kUsage = "Usage: mcload identify [--processor FILE]\n"
@@ -39,6 +39,9 @@ Commands:
                    addresses the file holds are written
   flash FILE.hex   program FILE.hex into the program memory of a PIC18 through its loader
                    (addresses the file leaves out are programmed as 0xFF up to its highest)
+
+What a file holds above 64 KiB (configuration words, a PIC18's data EEPROM at
+0xF00000) is not transferred; write and flash count those records on standard error.
 
 Options:
   --processor FILE a source file with a PROCESSOR line; with COM 0 (no port) identify and
@@ -67,13 +70,39 @@ bool ParseAddress(const std::string& text, long max, long& value) {
     return ec == std::errc{} && end == digits.data() + digits.size() && value >= 0 && value <= max;
 }
 
+std::string Records(std::uint32_t count) {
+    return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+// What a file holds above the image's 16-bit range (configuration words, ID locations, a
+// PIC18's data EEPROM) is not transferred; one line says how much of it there was.
+void ReportLeftOut(const oEEPMem& image, const std::string& file, std::ostream& err) {
+    const std::uint32_t high = image.LeftOutHighRecords;
+    const std::uint32_t eeprom = image.LeftOutEepromRecords;
+    if (high + eeprom == 0) {
+        return;
+    }
+    const char* const kHigh = " above 64 KiB";
+    const char* const kEeprom = " of the data EEPROM at $F00000";
+    err << file << ": ";
+    if (high > 0 && eeprom > 0) {
+        err << Records(high + eeprom) << " not transferred: " << high << kHigh << ", " << eeprom
+            << kEeprom;
+    } else {
+        err << Records(high + eeprom) << (high > 0 ? kHigh : kEeprom) << " not transferred";
+    }
+    err << '\n';
+}
+
 // Reads a hex file for a transfer into the whole-range image; false with the message in err
 // when the file is missing, broken, empty, or holds data beyond limit.
 bool LoadHexFile(oEEPMem& image, const std::string& file, std::uint8_t fill, std::int32_t limit,
                  const char* what, std::ostream& err) {
     InitImage(image, kFileImageSize);
     std::fill(image.Data.begin(), image.Data.end(), fill);
-    if (!ReadImage(image, file, 0, kFileImageSize)) {
+    const bool read = ReadImageFromFile(image, file, 0, kFileImageSize);
+    ReportLeftOut(image, file, err);
+    if (!read) {
         // "inputfile ... not found" names the file itself.
         const bool named = image.ErrorText.find(file) != std::string::npos;
         err << (named ? "" : file + ": ") << image.ErrorText << '\n';
@@ -127,10 +156,10 @@ int Read(const McloadOptions& options, std::ostream& err) {
     oEEPMem image;
     image.Verbose = !options.quiet;
     InitImage(image, kEepromSize);
-    if (!ReadImage(image, "", options.start, options.length)) {
+    if (!ReadImageFromMc(image, options.start, options.length)) {
         return kExitFailed;
     }
-    if (!WriteImage(image, options.file)) {
+    if (!WriteImageToFile(image, options.file)) {
         err << image.ErrorText << '\n';
         return kExitFailed;
     }
@@ -146,7 +175,7 @@ int Write(const McloadOptions& options, std::ostream& err) {
     if (!LoadHexFile(image, options.file, 0x00, kEepromSize, "EEPROM (256 bytes)", err)) {
         return kExitFailed;
     }
-    return WriteImage(image, "") ? kExitOk : kExitFailed;
+    return WriteImageToMc(image) ? kExitOk : kExitFailed;
 }
 
 int Flash(const McloadOptions& options, std::ostream& err) {
@@ -160,7 +189,7 @@ int Flash(const McloadOptions& options, std::ostream& err) {
     s.PrintMask = kPrintLevel;
     s.ProcessorFile = options.processorFile;
     image.FlashMode = true;
-    if (!WriteImage(image, "")) {
+    if (!WriteImageToMc(image)) {
         if (!image.ErrorText.empty()) {
             err << image.ErrorText << '\n';
         }
@@ -252,6 +281,11 @@ bool ParseMcloadArguments(const std::vector<std::string>& args, McloadOptions& o
     }
     if (files == 1) {
         options.file = positional[1];
+        if (options.file.empty()) {
+            // An empty name must never stand for "the MC".
+            error = command + ": the file name is empty";
+            return false;
+        }
     }
     if ((startGiven || lengthGiven) && options.command != McloadCommand::Read) {
         error = "--start and --length go with read";
@@ -288,6 +322,13 @@ const char* McloadVersion() {
 }
 
 int RunMcloadCommand(const McloadOptions& options, std::ostream& err) {
+    const bool needsFile = options.command == McloadCommand::Read ||
+                           options.command == McloadCommand::Write ||
+                           options.command == McloadCommand::Flash;
+    if (needsFile && options.file.empty()) {
+        err << "mcload: the file name is empty\n";
+        return kExitUsage;
+    }
     const bool needsPort =
         options.command == McloadCommand::Read || options.command == McloadCommand::Write ||
         (options.processorFile.empty() &&

@@ -12,6 +12,7 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRadioButton>
@@ -31,16 +32,30 @@ const char* const kApplIdPrompt = "Enter VELON ApplId  ( 1..7 )";
 } // namespace
 
 bool Desktop::InputBox(const QString& title, const QString& prompt, QString& text) {
-    bool ok = false;
-    QString answer = QInputDialog::getText(nullptr, title, prompt, QLineEdit::Normal, text, &ok);
+    QInputDialog box;
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(text);
+    box_ = &box;
+    const bool ok = box.exec() == QDialog::Accepted;
+    box_ = nullptr;
     if (ok) {
-        text = answer;
+        text = box.textValue();
     }
     return ok;
 }
 
 void Desktop::ErrorBox(const QString& text) {
-    QMessageBox::critical(nullptr, QApplication::applicationName(), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok);
+    box_ = &box;
+    box.exec();
+    box_ = nullptr;
+}
+
+void Desktop::CloseBoxes() {
+    if (box_ != nullptr) {
+        box_->reject();
+    }
 }
 
 bool Desktop::StartDetached(const QString& program, const QStringList& arguments) {
@@ -48,8 +63,10 @@ bool Desktop::StartDetached(const QString& program, const QStringList& arguments
 }
 
 void Desktop::RequestQuit() {
-    // Queued, so that a request made before the event loop runs still ends it.
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // A quit before the event loop runs does nothing, also from inside a box's own loop; the
+    // flag tells the program not to enter the loop.
+    quitRequested_ = true;
+    QCoreApplication::quit();
 }
 
 SelectorState& Selector() {
@@ -70,7 +87,7 @@ int ReadApplId(Desktop&) {
     auto& s = Selector();
     mcu::InitMCAppl(s.appl);
     selector::InitImage(s.image, 256);
-    if (!selector::ReadImage(s.image, "", kApplIdAddress, 1)) {
+    if (!selector::ReadImageFromMc(s.image, kApplIdAddress, 1)) {
         return 1; // only reached when a test's fatal handler returns
     }
     return ApplIdFromByte(s.image.Data[kApplIdAddress]);
@@ -79,7 +96,7 @@ int ReadApplId(Desktop&) {
 void WriteApplId(Desktop& desktop, int id) {
     auto& s = Selector();
     s.image.Data[kApplIdAddress] = ApplIdByte(id);
-    if (!selector::WriteImage(s.image, "")) {
+    if (!selector::WriteImageToMc(s.image)) {
         desktop.ErrorBox("ApplId could not be written");
     }
     mcu::ResetMCAndWait();
@@ -206,6 +223,7 @@ void TForm1::OnCreate() {
     escapeShortcut_->setContext(Qt::ApplicationShortcut);
     connect(escapeShortcut_.get(), &QShortcut::activated, this, [this] { HotKey(); });
     globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { HotKey(); });
+    qApp->installEventFilter(this);
     busy_ = true;
     followUpCommand_ = arguments_.isEmpty() ? QString() : arguments_.first();
     comlink::StartLink();
@@ -235,9 +253,13 @@ void TForm1::ApplIdDialogue() {
     ranDialogue_ = true;
     hide();
     int shown = ReadApplId(desktop_);
-    for (;;) {
+    while (!escaped_) {
         QString text = QString::number(shown);
-        if (desktop_.InputBox(kApplIdTitle, kApplIdPrompt, text)) {
+        const bool ok = desktop_.InputBox(kApplIdTitle, kApplIdPrompt, text);
+        if (escaped_) {
+            return; // whatever the box answered: Escape ends the program and writes nothing
+        }
+        if (ok) {
             int value = 0;
             const bool whole = ConvertApplIdText(text, value);
             if (whole && value >= 1 && value <= 7) {
@@ -245,8 +267,8 @@ void TForm1::ApplIdDialogue() {
                 return;
             }
             shown = value;
-        } else if (escaped_ || (shown >= 1 && shown <= 7)) {
-            return; // Escape cancels the box and ends the program whatever it showed
+        } else if (shown >= 1 && shown <= 7) {
+            return;
         }
     }
 }
@@ -291,7 +313,22 @@ void TForm1::DeviceOnClick(int position) {
 void TForm1::HotKey() {
     escaped_ = true;
     followUpCommand_.clear();
+    desktop_.CloseBoxes();
     desktop_.RequestQuit();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // The window's shortcut is dead while the window is hidden or shadowed by a modal box,
+    // and a box takes Escape for Cancel; here it ends the program as everywhere else. The key
+    // goes on to the box, so that a fatal error box still closes on it.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            HotKey();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::OnDestroy() {

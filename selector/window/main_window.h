@@ -6,6 +6,7 @@
 #include "mcu/appl.h"
 #include "selector/eepmem.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -14,6 +15,7 @@
 #include <memory>
 
 class QButtonGroup;
+class QDialog;
 class QGroupBox;
 class QShortcut;
 
@@ -30,10 +32,18 @@ struct Desktop {
     virtual bool InputBox(const QString& title, const QString& prompt, QString& text);
     // A modal error box with one OK button.
     virtual void ErrorBox(const QString& text);
+    // Closes the input or error box that is open, as Cancel would; nothing when none is.
+    virtual void CloseBoxes();
     // Starts program with arguments as a process of its own, shown normally, not waited for.
     virtual bool StartDetached(const QString& program, const QStringList& arguments);
-    // Asks the application to end once its event loop runs (or at once when it runs).
+    // Asks the application to end: at once when its event loop runs; a request made before
+    // (while the window is being created) keeps the program from entering its loop at all.
     virtual void RequestQuit();
+    bool QuitRequested() const { return quitRequested_; }
+
+private:
+    QPointer<QDialog> box_;
+    bool quitRequested_ = false;
 };
 
 // The selector program's module state: the one MC record and the EEPROM image of the run.
@@ -78,10 +88,15 @@ public:
     bool RanApplIdDialogue() const { return ranDialogue_; }
 
     void DeviceOnClick(int position);
-    // Escape: ends the program without the follow-up command.
+    // Escape: ends the program without the follow-up command, also from the ApplId box, and
+    // writes nothing more.
     void HotKey();
     // Closes the record and the link and starts the follow-up command; runs once.
     void OnDestroy();
+
+protected:
+    // Escape in one of the program's boxes, where the window's shortcut does not reach.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnCreate();

@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     if (!form->RanApplIdDialogue()) {
         form->show();
     }
-    const int code = QApplication::exec();
+    // Escape or the end of the ApplId dialogue while the window was being created: the loop
+    // would only wait for a quit that has already been asked for.
+    const int code = desktop.QuitRequested() ? 0 : QApplication::exec();
     form.reset(); // OnDestroy: the record, the link and the follow-up command
     return code;
 }

@@ -66,7 +66,7 @@ void ReadAndRoundTrip(const std::string& in, std::uint16_t size, std::uint16_t s
                       std::uint16_t length) {
     oEEPMem image;
     Check(InitImage(image, size));
-    const bool ok = ReadImage(image, in, start, length);
+    const bool ok = ReadImageFromFile(image, in, start, length);
     Check(image.Size == size && image.Data.size() == size && image.Marks.size() == size);
     Check(image.Used <= size);
     Check(ok || !image.ErrorText.empty());
@@ -74,10 +74,10 @@ void ReadAndRoundTrip(const std::string& in, std::uint16_t size, std::uint16_t s
                       std::min(long{start} + length, long{image.Used})));
 
     const std::string out = Folder() + "/out.hex";
-    Check(WriteImage(image, out));
+    Check(WriteImageToFile(image, out));
     oEEPMem back;
     Check(InitImage(back, size));
-    Check(ReadImage(back, out, 0, size));
+    Check(ReadImageFromFile(back, out, 0, size));
     Check(back.ErrorText.empty());
     Check(back.EndSeen);
     Check(back.Marks == image.Marks);

@@ -60,16 +60,6 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-std::vector<int> MarkedAddresses(const oEEPMem& image) {
-    std::vector<int> marked;
-    for (int a = 0; a < image.Size; ++a) {
-        if (image.Marks[a] != 0) {
-            marked.push_back(a);
-        }
-    }
-    return marked;
-}
-
 std::vector<int> Range(int from, int to) {
     std::vector<int> r;
     for (int a = from; a <= to; ++a) {
@@ -83,7 +73,7 @@ class EepromRead : public SelectorTest {};
 TEST_F(EepromRead, TheByteAt255IsOneBlockOfOne) {
     Bench(Device("block"));
     oEEPMem image = Image(256);
-    ASSERT_TRUE(ReadImage(image, "", 255, 1));
+    ASSERT_TRUE(ReadImageFromMc(image, 255, 1));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0x81, 0x00, 0xFF, 0x00, 0x00}));
     // The sum byte continues the request's sum: 1 + 0 + 0xFF + 0x22.
     EXPECT_EQ(bench->Received(), (Bytes{0x07, 0x22, 0x22}));
@@ -101,7 +91,7 @@ TEST_F(EepromRead, AWindowIsCutAtSixteenByteBoundaries) {
     oEEPMem image = Image(256);
     image.Marks[100] = 1; // marks only grow between InitImage calls
     image.Used = 200;     // and Used is cut back to the start first
-    ASSERT_TRUE(ReadImage(image, "", 5, 40));
+    ASSERT_TRUE(ReadImageFromMc(image, 5, 40));
     EXPECT_EQ(bench->Sent(), Join({ReadRequest(5, 11), ReadRequest(16, 16), ReadRequest(32, 13)}));
     EXPECT_EQ(image.Used, 45);
     std::vector<int> expected = Range(5, 44);
@@ -115,26 +105,26 @@ TEST_F(EepromRead, AWindowIsCutAtSixteenByteBoundaries) {
 TEST_F(EepromRead, AWindowPastTheImageEndsAtItsSize) {
     Bench(Device("block"));
     oEEPMem image = Image(40);
-    ASSERT_TRUE(ReadImage(image, "", 30, 100));
+    ASSERT_TRUE(ReadImageFromMc(image, 30, 100));
     EXPECT_EQ(bench->Sent(), Join({ReadRequest(30, 2), ReadRequest(32, 8)}));
     EXPECT_EQ(image.Used, 40);
     EXPECT_EQ(MarkedAddresses(image), Range(30, 39));
 
     // Starting beyond the image reads nothing and does not hang.
     bench->ClearWire();
-    ASSERT_TRUE(ReadImage(image, "", 41, 10));
+    ASSERT_TRUE(ReadImageFromMc(image, 41, 10));
     EXPECT_TRUE(bench->Sent().empty());
 }
 
-TEST_F(EepromRead, TheLastBlockOfAFullSizeImageEndsTheRead) {
+TEST_F(EepromRead, TheLastBlockOfAWholeRangeImageHoldsAddressFFFFAndEndsTheRead) {
     Bench(Device("block"));
-    oEEPMem image = Image(0xFFFF);
+    oEEPMem image = Image(0x10000);
     image.AddrMode = 2;
     image.AddrOffset = static_cast<std::uint16_t>(0x10000 - 0xFF00); // back onto 0x00..0xFF
-    ASSERT_TRUE(ReadImage(image, "", 0xFFF0, 0xFFFF));
-    EXPECT_EQ(image.Used, 0xFFFF);
-    EXPECT_EQ(MarkedAddresses(image), Range(0xFFF0, 0xFFFE));
-    EXPECT_EQ(image.Data[0xFFF0], At(0xF0));
+    ASSERT_TRUE(ReadImageFromMc(image, 0xFFF0, 0x10000));
+    EXPECT_EQ(image.Used, 0x10000u);
+    EXPECT_EQ(MarkedAddresses(image), Range(0xFFF0, 0xFFFF));
+    EXPECT_EQ(image.Data[0xFFFF], At(0xFF));
 }
 
 TEST_F(EepromRead, AddressModeTwoAddsTheOffsetToTheRequestOnly) {
@@ -142,7 +132,7 @@ TEST_F(EepromRead, AddressModeTwoAddsTheOffsetToTheRequestOnly) {
     oEEPMem image = Image(256);
     image.AddrMode = 2;
     image.AddrOffset = 0x20;
-    ASSERT_TRUE(ReadImage(image, "", 0x10, 2));
+    ASSERT_TRUE(ReadImageFromMc(image, 0x10, 2));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0x82, 0x00, 0x30, 0xCE, 0x00, 0x00}));
     EXPECT_EQ(MarkedAddresses(image), (std::vector<int>{0x10, 0x11}));
     EXPECT_EQ(image.Data[0x10], At(0x30));
@@ -151,7 +141,7 @@ TEST_F(EepromRead, AddressModeTwoAddsTheOffsetToTheRequestOnly) {
     // Mode 1 ignores the offset.
     bench->ClearWire();
     image.AddrMode = 1;
-    ASSERT_TRUE(ReadImage(image, "", 0x10, 1));
+    ASSERT_TRUE(ReadImageFromMc(image, 0x10, 1));
     EXPECT_EQ(bench->Sent(), ReadRequest(0x10, 1));
     EXPECT_EQ(image.Data[0x10], At(0x10));
 }
@@ -159,7 +149,7 @@ TEST_F(EepromRead, AddressModeTwoAddsTheOffsetToTheRequestOnly) {
 TEST_F(EepromRead, A19200HandshakeRunsTheBlockFastAndReturnsTo9600) {
     Bench(Device("block19200"));
     oEEPMem image = Image(256);
-    ASSERT_TRUE(ReadImage(image, "", 0, 32));
+    ASSERT_TRUE(ReadImageFromMc(image, 0, 32));
     EXPECT_EQ(bench->Sent(), Join({ReadRequest(0, 16), ReadRequest(16, 16)}));
     EXPECT_EQ(comlink::BaudRate(), 9600);
     for (int a = 0; a < 32; ++a) {
@@ -170,7 +160,7 @@ TEST_F(EepromRead, A19200HandshakeRunsTheBlockFastAndReturnsTo9600) {
 TEST_F(EepromRead, ByteModeReadsAddressByAddressUpTo47) {
     Bench(Device("byte"));
     oEEPMem image = Image(256);
-    ASSERT_TRUE(ReadImage(image, "", 10, 12));
+    ASSERT_TRUE(ReadImageFromMc(image, 10, 12));
     Bytes expected{0xF8};
     for (int a = 10; a < 16; ++a) {
         expected.push_back(static_cast<std::uint8_t>(0x80 + a));
@@ -188,7 +178,7 @@ TEST_F(EepromRead, ByteModeReadsAddressByAddressUpTo47) {
 
     // A block that reaches address 48 is refused after its handshake.
     bench->ClearWire();
-    EXPECT_FALSE(ReadImage(image, "", 40, 10));
+    EXPECT_FALSE(ReadImageFromMc(image, 40, 10));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"max 48 EEP bytes readable"});
     Bytes sent = bench->Sent();
     EXPECT_EQ(sent.size(), 1u + 8u + 1u);
@@ -202,7 +192,7 @@ TEST_F(EepromRead, ByteModeReadsAddressByAddressUpTo47) {
 TEST_F(EepromRead, AWrongSumByteIsFatalWithBothValues) {
     Bench(Device("block", "") + "fault checksum every 1\n");
     oEEPMem image = Image(256);
-    EXPECT_FALSE(ReadImage(image, "", 255, 1));
+    EXPECT_FALSE(ReadImageFromMc(image, 255, 1));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"wrong checksum from MC: $23, $22 expected"});
 
     // The same with the values of a board that sends 0xA5 where 0x3C is due: one byte at
@@ -223,7 +213,7 @@ TEST_F(EepromRead, AWrongSumByteIsFatalWithBothValues) {
         return std::nullopt;
     });
     oEEPMem scripted = Image(256);
-    EXPECT_FALSE(ReadImage(scripted, "", 0x10, 1));
+    EXPECT_FALSE(ReadImageFromMc(scripted, 0x10, 1));
     EXPECT_EQ(link.Sent(), (Bytes{0xF8, 0x81, 0x00, 0x10, 0xEF, 0x00}));
     ASSERT_EQ(Fatals().size(), 2u);
     EXPECT_EQ(Fatals()[1], "wrong checksum from MC: $A5, $3C expected");
@@ -234,14 +224,14 @@ TEST_F(EepromRead, MissingDataOrSumBytesAreFatal) {
     Bench(Device("block") + "fault drop every 5\n");
     oEEPMem image = Image(256);
     const auto start = NowMs();
-    EXPECT_FALSE(ReadImage(image, "", 0, 16));
+    EXPECT_FALSE(ReadImageFromMc(image, 0, 16));
     EXPECT_EQ(Fatals(),
               std::vector<std::string>{"missing bytes from MC: 3 instead of 16 received"});
     EXPECT_GE(NowMs() - start, 500u);
 
     Bench(Device("block") + "fault drop every 3\n");
     image = Image(256);
-    EXPECT_FALSE(ReadImage(image, "", 7, 1));
+    EXPECT_FALSE(ReadImageFromMc(image, 7, 1));
     ASSERT_EQ(Fatals().size(), 2u);
     EXPECT_EQ(Fatals()[1], "no checksum from MC");
 }
@@ -252,7 +242,7 @@ TEST_F(EepromRead, AMissingHandshakeAnswerGetsOneResetAndOneMoreTry) {
     Bench(Device("block") + "fault vanish at 0 for 1200\n");
     oEEPMem image = Image(256);
     const auto start = NowMs();
-    ASSERT_TRUE(ReadImage(image, "", 0, 2));
+    ASSERT_TRUE(ReadImageFromMc(image, 0, 2));
     EXPECT_GE(NowMs() - start, 500u + 130u + 150u + 500u);
     EXPECT_EQ(image.Data[0], At(0));
     EXPECT_EQ(image.Data[1], At(1));
@@ -261,7 +251,7 @@ TEST_F(EepromRead, AMissingHandshakeAnswerGetsOneResetAndOneMoreTry) {
     // Only one retry per read: an MC that never answers ends it.
     Bench(Device("none"));
     image = Image(256);
-    EXPECT_FALSE(ReadImage(image, "", 0, 2));
+    EXPECT_FALSE(ReadImageFromMc(image, 0, 2));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0xF8}));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"no answer from MCU, can not access EEProm"});
 }
@@ -274,7 +264,7 @@ TEST_F(EepromRead, AnotherHandshakeAnswerIsFatal) {
         return std::nullopt;
     });
     oEEPMem image = Image(256);
-    EXPECT_FALSE(ReadImage(image, "", 0, 1));
+    EXPECT_FALSE(ReadImageFromMc(image, 0, 1));
     EXPECT_EQ(Fatals(),
               std::vector<std::string>{"MCU returns wrong code or is busy, can not access EEProm"});
     EXPECT_EQ(link.Sent(), Bytes{0xF8});
@@ -284,7 +274,7 @@ TEST_F(EepromRead, VerboseReadsWriteTheirBanner) {
     Bench(Device("block"));
     oEEPMem image = Image(256);
     image.Verbose = true;
-    ASSERT_TRUE(ReadImage(image, "", 0, 1));
+    ASSERT_TRUE(ReadImageFromMc(image, 0, 1));
     EXPECT_EQ(Out(),
               " \nRead data via COM from MC.EEP - please wait\n" + std::string(57, '-') + "\n\n");
 }
@@ -296,7 +286,7 @@ TEST_F(EepromWrite, AnImageWithoutMarksSendsNothing) {
     oEEPMem image = Image(256);
     image.Used = 256;
     image.Verbose = true;
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_TRUE(bench->Sent().empty());
     EXPECT_EQ(Out(), " \nLoad Hexfile via COM to MC.EEP - please wait\n" + std::string(60, '-') +
                          "\n\n0 records processed\n0 bytes transfered (0 bytes/sec)\n\n");
@@ -305,7 +295,7 @@ TEST_F(EepromWrite, AnImageWithoutMarksSendsNothing) {
 TEST_F(EepromWrite, ConsecutiveMarksFormBlocksThatEndAtSixteenByteBoundaries) {
     Bench(Device("block"));
     oEEPMem image = Image(256, 14, {0xAA, 0xBB, 0xCC});
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), Join({WriteRequest(14, {0xAA, 0xBB}), WriteRequest(16, {0xCC})}));
     EXPECT_EQ(bench->Received(), (Bytes{0x07, 0x00, 0x07, 0x00}));
     const auto& eeprom = bench->Sim().DeviceAt(1)->Eeprom();
@@ -319,7 +309,7 @@ TEST_F(EepromWrite, ConsecutiveMarksFormBlocksThatEndAtSixteenByteBoundaries) {
 TEST_F(EepromWrite, OneByteAt255AndOnlyTakeableMarks) {
     Bench(Device("block"));
     oEEPMem image = Image(256, 255, {0x44});
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0x01, 0x00, 0xFF, 0x44, 0xBC}));
 
     // Marks 0 and marks with bit 7 set are skipped; 1..127 are taken; nothing at or past Used.
@@ -333,7 +323,7 @@ TEST_F(EepromWrite, OneByteAt255AndOnlyTakeableMarks) {
     image.Data[4] = 0x04;
     image.Data[6] = 0x06;
     image.Used = 40;
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), Join({WriteRequest(4, {0x04}), WriteRequest(6, {0x06})}));
 }
 
@@ -348,7 +338,7 @@ TEST_F(EepromWrite, ABadStatusIsRetriedAfter150msAndTheFourthFailureIsFatal) {
     });
     oEEPMem image = Image(256, 255, {0x44});
     const auto start = link.Clock().NowUs();
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"CheckSum from MC is invalid (5)"});
     const Bytes block{0xF8, 0x01, 0x00, 0xFF, 0x44, 0xBC};
     EXPECT_EQ(link.Sent(), Join({block, block, block, block}));
@@ -360,7 +350,7 @@ TEST_F(EepromWrite, ARetriedBlockThatSucceedsEndsClean) {
     Bench(Device("block") + "fault checksum every 2\n");
     // Two blocks: the second one's status comes back spoilt once.
     oEEPMem image = Image(256, 30, {0x01, 0x02, 0x03});
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), Join({WriteRequest(30, {0x01, 0x02}), WriteRequest(32, {0x03}),
                                    WriteRequest(32, {0x03})}));
     EXPECT_EQ(image.ErrorText, "");
@@ -370,13 +360,13 @@ TEST_F(EepromWrite, ARetriedBlockThatSucceedsEndsClean) {
 TEST_F(EepromWrite, SpoiltStatusesFromTheSimulatorEndInTheirText) {
     Bench(Device("block") + "fault checksum every 1\n");
     oEEPMem image = Image(256, 0, {0x10});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"CheckSum from MC is invalid (1)"});
 
     // A silent MC: the handshake's text, after four tries.
     Bench(Device("none"));
     image = Image(256, 0, {0x10});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0xF8, 0xF8, 0xF8}));
     ASSERT_EQ(Fatals().size(), 2u);
     EXPECT_EQ(Fatals()[1], "no answer from MCU, can not access EEProm");
@@ -386,7 +376,7 @@ TEST_F(EepromWrite, A19200BlockThatFailsIsRetriedAtTheNormalRate) {
     // The MC goes back to 9600 after every block; a retry sent at 19200 would never be heard.
     Bench(Device("block19200") + "fault checksum every 2\n");
     oEEPMem image = Image(256, 30, {0x01, 0x02, 0x03});
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_TRUE(Fatals().empty());
     const auto& eeprom = bench->Sim().DeviceAt(1)->Eeprom();
     EXPECT_EQ(eeprom[30], 0x01);
@@ -398,7 +388,7 @@ TEST_F(EepromWrite, A19200BlockThatFailsIsRetriedAtTheNormalRate) {
 TEST_F(EepromWrite, ByteModeWritesWithEchoes) {
     Bench(Device("byte"));
     oEEPMem image = Image(256, 0, {0x31, 0x32, 0x33});
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0xB0, 0x31, 0xB1, 0x32, 0xB2, 0x33}));
     EXPECT_EQ(bench->Received(), (Bytes{0x43, 0x00, 0x31, 0x01, 0x32, 0x02, 0x33}));
     const auto& eeprom = bench->Sim().DeviceAt(1)->Eeprom();
@@ -408,7 +398,7 @@ TEST_F(EepromWrite, ByteModeWritesWithEchoes) {
     // Addresses 46 and 47 go; the block at 48 is refused after its handshake.
     bench->ClearWire();
     image = Image(256, 46, {1, 2, 3, 4});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"max 48 EEP bytes writeable"});
     EXPECT_EQ(bench->Sent(), (Bytes{0xF8, 0xDE, 0x01, 0xDF, 0x02, 0xF8}));
 }
@@ -418,7 +408,7 @@ TEST_F(EepromWrite, ByteModeRetriesAnAddressAndStopsAtTheFourthFailureOfTheBlock
     Bench(Device("byte") + "fault echo every 4\n");
     oEEPMem image = Image(256, 0, {0x31, 0x32, 0x33});
     const auto start = NowMs();
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sent(),
               (Bytes{0xF8, 0xB0, 0x31, 0xB1, 0x32, 0xB1, 0x32, 0xB2, 0x33, 0xB2, 0x33}));
     // Once a failure happened, every further attempt waits 150 ms first.
@@ -430,7 +420,7 @@ TEST_F(EepromWrite, ByteModeRetriesAnAddressAndStopsAtTheFourthFailureOfTheBlock
 
     Bench(Device("byte") + "fault echo every 1\n");
     image = Image(256, 5, {0x31});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"Error during EEP-Addr set, Addr is: 5"});
 
     bench.reset();
@@ -441,7 +431,7 @@ TEST_F(EepromWrite, ByteModeRetriesAnAddressAndStopsAtTheFourthFailureOfTheBlock
         return b == 0xB7 ? std::optional<std::uint8_t>(7) : std::nullopt;
     });
     image = Image(256, 7, {0x99});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     ASSERT_EQ(Fatals().size(), 2u);
     EXPECT_EQ(Fatals()[1], "Timeout error during EEP write, Addr is: 7");
 }
@@ -457,7 +447,7 @@ TEST_F(EepromWrite, ByteModeDataEchoMismatchHasItsOwnText) {
         return static_cast<std::uint8_t>(b ^ 0x01);
     });
     oEEPMem image = Image(256, 3, {0x50});
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"Error during EEP write, Addr is: 3"});
     EXPECT_EQ(link.Sent(), (Bytes{0xF8, 0xB3, 0x50, 0xB3, 0x50, 0xB3, 0x50, 0xB3, 0x50}));
 }
@@ -495,11 +485,12 @@ TEST(EepromImage, InitAndReleaseKeepWhatTheyShould) {
     ReleaseImage(image); // twice is harmless
 
     EXPECT_FALSE(InitImage(image, 0));
+    EXPECT_FALSE(InitImage(image, 0x10001));
     EXPECT_EQ(image.Size, 0);
     // A released image takes part in no transfer, even with Used set by hand.
     image.Verbose = false;
     image.Used = 100;
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
 }
 
 TEST(EepromImage, TransferRateRoundsHalfToEvenAndStaysInSixteenBits) {
@@ -524,7 +515,7 @@ TEST_F(EepromWrite, StatisticsCountBlocksAndBytesSent) {
     Bench(Device("block"));
     oEEPMem image = Image(256, 14, {0xAA, 0xBB, 0xCC});
     image.Verbose = true;
-    EXPECT_TRUE(WriteImage(image, ""));
+    EXPECT_TRUE(WriteImageToMc(image));
     // Two blocks of 2 and 1 data bytes, each with count, address and check byte.
     EXPECT_NE(Out().find("\n2 records processed\n11 bytes transfered ("), std::string::npos)
         << Out();

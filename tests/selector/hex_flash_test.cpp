@@ -22,22 +22,12 @@ std::string ReadText(const std::string& path) {
     return s.str();
 }
 
-std::vector<int> MarkedAddresses(const oEEPMem& image) {
-    std::vector<int> marked;
-    for (int a = 0; a < image.Size; ++a) {
-        if (image.Marks[a] != 0) {
-            marked.push_back(a);
-        }
-    }
-    return marked;
-}
-
 class HexRead : public SelectorTest {
 protected:
-    oEEPMem Read(const std::string& text, std::uint16_t start = 0, std::uint16_t length = 256,
-                 std::uint16_t size = 256, bool* result = nullptr) {
+    oEEPMem Read(const std::string& text, std::uint32_t start = 0, std::uint32_t length = 256,
+                 std::uint32_t size = 256, bool* result = nullptr) {
         oEEPMem image = Image(size);
-        bool ok = ReadImage(image, dir.Write("in.hex", text), start, length);
+        bool ok = ReadImageFromFile(image, dir.Write("in.hex", text), start, length);
         if (result != nullptr) {
             *result = ok;
         } else {
@@ -188,6 +178,23 @@ TEST_F(HexRead, ExtendedAddressRecordsKeepUpperMemoryOutOfTheImage) {
     EXPECT_EQ(image.Used, 4);
     EXPECT_EQ(image.ErrorText, "");
     EXPECT_TRUE(image.EndSeen);
+    EXPECT_EQ(image.LeftOutHighRecords, 1u);
+    EXPECT_EQ(image.LeftOutEepromRecords, 0u);
+
+    // A PIC18's data EEPROM is counted apart; a record running past 0xFFFF counts as above
+    // 64 KiB, and the whole-range image keeps its byte at 0xFFFF.
+    image = Read(":0200000400F00A\n:0100000033CC\n:0100010044BA\n"
+                 ":020000040000FA\n:01FFFF0077"
+                 "8A\n:00000001FF\n",
+                 0, 0x10000, 0x10000);
+    EXPECT_EQ(MarkedAddresses(image), std::vector<int>{0xFFFF});
+    EXPECT_EQ(image.Data[0xFFFF], 0x77);
+    EXPECT_EQ(image.Used, 0x10000u);
+    EXPECT_EQ(image.LeftOutEepromRecords, 2u);
+    EXPECT_EQ(image.LeftOutHighRecords, 0u);
+    image = Read(":02FFFF00AABB9B\n", 0, 0x10000, 0x10000);
+    EXPECT_EQ(MarkedAddresses(image), std::vector<int>{0xFFFF});
+    EXPECT_EQ(image.LeftOutHighRecords, 1u);
 
     // Segment addresses below 64 KiB move the records; a bad checksum is reported as usual.
     image = Read(":020000020010EC\n:0100000077"
@@ -201,10 +208,12 @@ TEST_F(HexRead, ExtendedAddressRecordsKeepUpperMemoryOutOfTheImage) {
 
 TEST_F(HexRead, AMissingFileOrAFolder) {
     oEEPMem image = Image(256);
+    EXPECT_FALSE(ReadImageFromFile(image, "", 0, 256));
+    EXPECT_EQ(image.ErrorText, "inputfile  not found");
     const std::string missing = dir.path() + "/none.hex";
-    EXPECT_FALSE(ReadImage(image, missing, 0, 256));
+    EXPECT_FALSE(ReadImageFromFile(image, missing, 0, 256));
     EXPECT_EQ(image.ErrorText, "inputfile " + missing + " not found");
-    EXPECT_FALSE(ReadImage(image, dir.path(), 0, 256));
+    EXPECT_FALSE(ReadImageFromFile(image, dir.path(), 0, 256));
     EXPECT_EQ(image.ErrorText, "inputfile " + dir.path() + " not found");
 }
 
@@ -213,7 +222,7 @@ class HexWrite : public SelectorTest {};
 TEST_F(HexWrite, TwoBytesAtSixteen) {
     oEEPMem image = Image(256, 0x10, {0x12, 0x34});
     const std::string out = dir.path() + "/out.hex";
-    ASSERT_TRUE(WriteImage(image, out));
+    ASSERT_TRUE(WriteImageToFile(image, out));
     EXPECT_EQ(ReadText(out), ":020010001234A8\n:00000001FF\n");
     EXPECT_EQ(image.ErrorText, "");
 }
@@ -230,7 +239,7 @@ TEST_F(HexWrite, RecordsStopAtSixteenByteBoundariesGapsAndUsed) {
     image.Marks[0xAB] = 0x7F;
     image.Used = 0xAC;
     const std::string out = dir.path() + "/out.hex";
-    ASSERT_TRUE(WriteImage(image, out));
+    ASSERT_TRUE(WriteImageToFile(image, out));
     EXPECT_EQ(ReadText(out), ":04000C000C0D0E0FBA\n"
                              ":10001000101112131415161718191A1B1C1D1E1F68\n"
                              ":03002100212223"
@@ -242,7 +251,7 @@ TEST_F(HexWrite, RecordsStopAtSixteenByteBoundariesGapsAndUsed) {
 
     // What was written reads back to the same bytes and marks.
     oEEPMem back = Image(256);
-    ASSERT_TRUE(ReadImage(back, out, 0, 256));
+    ASSERT_TRUE(ReadImageFromFile(back, out, 0, 256));
     EXPECT_EQ(back.ErrorText, "");
     for (int a = 0; a < 256; ++a) {
         const bool taken = image.Marks[a] >= 1 && image.Marks[a] <= 127;
@@ -257,14 +266,57 @@ TEST_F(HexWrite, RecordsStopAtSixteenByteBoundariesGapsAndUsed) {
     // Nothing marked: only the end record.
     oEEPMem empty = Image(256);
     empty.Used = 256;
-    ASSERT_TRUE(WriteImage(empty, out));
+    ASSERT_TRUE(WriteImageToFile(empty, out));
     EXPECT_EQ(ReadText(out), ":00000001FF\n");
+}
+
+TEST_F(HexWrite, AnEmptyNameIsAFileThatCannotBeWrittenNeverTheMc) {
+    Bench("device MC\n  appl_id 0x12\nend\nchannel 1 MC\n");
+    const auto before = bench->Sim().DeviceAt(1)->Eeprom();
+    oEEPMem image = Image(256, 0x10, {0x12, 0x34});
+    EXPECT_FALSE(WriteImageToFile(image, ""));
+    EXPECT_EQ(image.ErrorText, "outputfile  could not be written");
+    // Flash mode concerns the MC; a file is a file all the same.
+    image.FlashMode = true;
+    const std::string out = dir.path() + "/out.hex";
+    ASSERT_TRUE(WriteImageToFile(image, out));
+    EXPECT_EQ(ReadText(out), ":020010001234A8\n:00000001FF\n");
+    EXPECT_TRUE(bench->Sent().empty());
+    EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom(), before);
+}
+
+TEST_F(HexWrite, AFileWithoutWritePermissionIsLeftAsItWas) {
+    // Decided by the mode bits, so that it holds for root too.
+    const std::pair<mode_t, bool> cases[] = {{0444, false}, {0400, false}, {0555, false},
+                                             {0000, false}, {0200, true},  {0644, true}};
+    const std::string old = ":0100000011EE\n:00000001FF\n";
+    for (const auto& [mode, writable] : cases) {
+        const std::string target = dir.Write("ro.hex", old);
+        ASSERT_EQ(chmod(target.c_str(), mode), 0);
+        const std::string link = dir.path() + "/ro-link.hex";
+        fs::remove(link);
+        fs::create_symlink("ro.hex", link);
+        for (const std::string& name : {target, link}) {
+            oEEPMem image = Image(256, 0x10, {0x12, 0x34});
+            EXPECT_EQ(WriteImageToFile(image, name), writable) << std::oct << mode << " " << name;
+            if (!writable) {
+                EXPECT_EQ(image.ErrorText, "outputfile " + name + " could not be written");
+            }
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+        ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+        EXPECT_EQ(ReadText(target), writable ? ":020010001234A8\n:00000001FF\n" : old)
+            << std::oct << mode;
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
 }
 
 TEST_F(HexWrite, AFileThatCannotBeWrittenLeavesTheOldOneAlone) {
     oEEPMem image = Image(256, 0x10, {0x12, 0x34});
     const std::string inMissingFolder = dir.path() + "/no/such/folder/out.hex";
-    EXPECT_FALSE(WriteImage(image, inMissingFolder));
+    EXPECT_FALSE(WriteImageToFile(image, inMissingFolder));
     EXPECT_EQ(image.ErrorText, "outputfile " + inMissingFolder + " could not be written");
     EXPECT_FALSE(fs::exists(inMissingFolder));
 
@@ -279,7 +331,7 @@ TEST_F(HexWrite, AFileThatCannotBeWrittenLeavesTheOldOneAlone) {
     rlimit small = previous;
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = WriteImage(big, out);
+    const bool written = WriteImageToFile(big, out);
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(written);
@@ -299,7 +351,7 @@ TEST_F(HexWrite, ALinkStaysALinkAndPermissionsAreKept) {
     const std::string link = dir.path() + "/link.hex";
     fs::create_symlink("real.hex", link);
     oEEPMem image = Image(256, 0x10, {0x12, 0x34});
-    ASSERT_TRUE(WriteImage(image, link));
+    ASSERT_TRUE(WriteImageToFile(image, link));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadText(target), ":020010001234A8\n:00000001FF\n");
     struct stat st {};
@@ -329,7 +381,7 @@ TEST_F(Flash, APic18IsProgrammedInBlocksAfterItsIdentification) {
     image.Used = 0x25;
     image.FlashMode = true;
     image.Verbose = true;
-    ASSERT_TRUE(WriteImage(image, "ignored.hex")) << image.ErrorText;
+    ASSERT_TRUE(WriteImageToMc(image)) << image.ErrorText;
     EXPECT_TRUE(Fatals().empty());
     const auto& flash = bench->Sim().DeviceAt(1)->Flash();
     const auto& written = bench->Sim().DeviceAt(1)->FlashWritten();
@@ -358,7 +410,7 @@ TEST_F(Flash, TheOffsetMovesTheBlocks) {
     oEEPMem image = Image(256, 0, {1, 2, 3});
     image.AddrOffset = 0x0800;
     image.FlashMode = true;
-    ASSERT_TRUE(WriteImage(image, ""));
+    ASSERT_TRUE(WriteImageToMc(image));
     const auto& flash = bench->Sim().DeviceAt(1)->Flash();
     EXPECT_EQ(flash[0x0800], 1);
     EXPECT_EQ(flash[0x0802], 3);
@@ -369,7 +421,7 @@ TEST_F(Flash, OnlyPic18DevicesAreProgrammed) {
     Bench(Pic18("0x31"));
     oEEPMem image = Image(256, 0, {1, 2, 3});
     image.FlashMode = true;
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(image.ErrorText, "Supported are only PIC18 devices");
     EXPECT_EQ(bench->Sent(), Bytes{0xA5});
     EXPECT_FALSE(bench->Sim().DeviceAt(1)->FlashWritten()[0]);
@@ -380,7 +432,7 @@ TEST_F(Flash, CodeZeroIsAskedForAgainAndThenFatal) {
     Bench(Pic18("0x00"));
     oEEPMem image = Image(256, 0, {1});
     image.FlashMode = true;
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"connected to unknown device : $00"});
     EXPECT_EQ(bench->Sent(), (Bytes{0xA5, 0xA5}));
 }
@@ -390,7 +442,7 @@ TEST_F(Flash, ABadStatusIsRetriedAndTheFourthIsFatal) {
     oEEPMem image = Image(256, 0, {1, 2});
     image.FlashMode = true;
     const auto start = NowMs();
-    EXPECT_FALSE(WriteImage(image, ""));
+    EXPECT_FALSE(WriteImageToMc(image));
     EXPECT_EQ(Fatals(), std::vector<std::string>{"CheckSum from MC flash prog is invalid (1)"});
     EXPECT_GE(NowMs() - start, 3u * 150u);
     const Bytes block{0x02, 0x00, 0x00, 0x01, 0x02, 0xFB};
@@ -405,7 +457,7 @@ TEST_F(Flash, ABadStatusIsRetriedAndTheFourthIsFatal) {
     Bench(Pic18("0x50") + "fault checksum every 2\n");
     image = Image(256, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17});
     image.FlashMode = true;
-    ASSERT_TRUE(WriteImage(image, ""));
+    ASSERT_TRUE(WriteImageToMc(image));
     EXPECT_EQ(bench->Sim().DeviceAt(1)->Flash()[16], 17);
     EXPECT_EQ(image.ErrorText, "");
 }
@@ -416,7 +468,7 @@ TEST_F(Flash, ADryRunProgramsNothing) {
     McSys().ProcessorFile = dir.Write("cpu.asm", "PROCESSOR 18F1320\n");
     oEEPMem image = Image(256, 0, {1, 2, 3});
     image.FlashMode = true;
-    ASSERT_TRUE(WriteImage(image, ""));
+    ASSERT_TRUE(WriteImageToMc(image));
     EXPECT_TRUE(bench->Sent().empty());
     EXPECT_EQ(McSys().DeviceCode, 0x57);
 }

@@ -54,10 +54,10 @@ protected:
         return mcsim;
     }
     // An image of a hex file, as the loader itself reads it.
-    selector::oEEPMem Hex(const std::string& path, std::uint16_t size) {
+    selector::oEEPMem Hex(const std::string& path, std::uint32_t size) {
         selector::oEEPMem image;
         selector::InitImage(image, size);
-        EXPECT_TRUE(selector::ReadImage(image, path, 0, size)) << image.ErrorText;
+        EXPECT_TRUE(selector::ReadImageFromFile(image, path, 0, size)) << image.ErrorText;
         EXPECT_EQ(image.ErrorText, "") << path;
         return image;
     }
@@ -81,6 +81,11 @@ TEST_F(McloadProgram, HelpVersionAndWrongArguments) {
     EXPECT_EQ(wrong.err.rfind("mcload: read needs one FILE.hex\nUsage: mcload", 0), 0u)
         << wrong.err;
     EXPECT_EQ(wrong.out, "");
+
+    // An empty name is no name: nothing is read, let alone written back to the MC.
+    Outcome empty = Run({"read", ""});
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_EQ(empty.err.rfind("mcload: read: the file name is empty\n", 0), 0u) << empty.err;
 }
 
 TEST_F(McloadProgram, ALinkThatCannotBeOpenedEndsWithCodeOne) {
@@ -117,7 +122,7 @@ TEST_F(McloadProgram, SavesChangesAndReloadsTheEeprom) {
     const std::string changed = tree.path() + "/changed.hex";
     image.Data[0x05] = 0x55;
     image.Data[0xFF] = 0x66;
-    ASSERT_TRUE(selector::WriteImage(image, changed)) << image.ErrorText;
+    ASSERT_TRUE(selector::WriteImageToFile(image, changed)) << image.ErrorText;
     Outcome write = Run({"write", changed});
     ASSERT_EQ(write.exitCode, 0) << write.err;
     EXPECT_NE(write.out.find("16 records processed"), std::string::npos) << write.out;

@@ -73,6 +73,9 @@ TEST(McloadArguments, WrongArgumentsAreRefusedWithAReason) {
         {{"write", "a.hex", "--start", "1"}, "--start and --length go with read"},
         {{"read", "a.hex", "--processor", "x"}, "--processor goes with identify and flash"},
         {{"flash", "a.hex", "--force"}, "unknown option --force"},
+        {{"read", ""}, "read: the file name is empty"},
+        {{"write", ""}, "write: the file name is empty"},
+        {{"flash", ""}, "flash: the file name is empty"},
     };
     for (const auto& [args, reason] : cases) {
         McloadOptions o;
@@ -162,6 +165,13 @@ TEST_F(McloadCommands, WriteRefusesFilesThatDoNotFitOrAreDamaged) {
     EXPECT_EQ(Run({"write", file}), kExitFailed);
     EXPECT_EQ(err.str(), "inputfile " + file + " not found\n");
 
+    // The last address of the range is seen too, not cut off with the rest kept.
+    file = dir.Write("top.hex", ":0100100055"
+                                "9A\n:01FFFF0066"
+                                "9B\n:00000001FF\n");
+    EXPECT_EQ(Run({"write", file}), kExitFailed);
+    EXPECT_EQ(err.str(), file + ": data at address $FFFF lies beyond the EEPROM (256 bytes)\n");
+
     EXPECT_TRUE(bench->Sent().empty());
     EXPECT_EQ(Eeprom(), before);
 }
@@ -185,6 +195,7 @@ TEST_F(McloadCommands, FlashProgramsAPic18AndFillsGapsAsErased) {
         dir.Write("prog.hex", ":020000040000FA\n:0400000001020304F2\n:02000800AABB91\n"
                               ":020000040030CA\n:0100000011EE\n:00000001FF\n");
     ASSERT_EQ(Run({"flash", file}), kExitOk) << err.str();
+    EXPECT_EQ(err.str(), file + ": 1 record above 64 KiB not transferred\n");
     const auto& flash = bench->Sim().DeviceAt(1)->Flash();
     const auto& written = bench->Sim().DeviceAt(1)->FlashWritten();
     const std::vector<std::uint8_t> expected{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0xBB};
@@ -200,7 +211,47 @@ TEST_F(McloadCommands, FlashProgramsAPic18AndFillsGapsAsErased) {
     // A PIC16 board is refused.
     Bench("device P\n  appl_id 0x12\n  loader 0x32\nend\nchannel 1 P\n");
     EXPECT_EQ(Run({"flash", file}), kExitFailed);
-    EXPECT_EQ(err.str(), "Supported are only PIC18 devices\n");
+    EXPECT_EQ(err.str(), file + ": 1 record above 64 KiB not transferred\n"
+                                "Supported are only PIC18 devices\n");
+}
+
+TEST_F(McloadCommands, WhatAFileHoldsAbove64KiBIsCountedInOneLine) {
+    // Data for the EEPROM at 0, then configuration words at 0x300000 and a PIC18's data
+    // EEPROM at 0xF00000 (two records). The exit code stays the one the data give.
+    const std::string code = ":0100000011EE\n";
+    const std::string config = ":020000040030CA\n:0100000022DD\n";
+    const std::string eeprom = ":0200000400F00A\n:0100000033CC\n:0100010044BA\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {code + config, ": 1 record above 64 KiB not transferred\n"},
+        {code + eeprom, ": 2 records of the data EEPROM at $F00000 not transferred\n"},
+        {code + config + eeprom,
+         ": 3 records not transferred: 1 above 64 KiB, 2 of the data EEPROM at $F00000\n"},
+        {code, ""},
+    };
+    for (const auto& [text, line] : cases) {
+        Bench(kEeprom);
+        const std::string file = dir.Write("mixed.hex", text + ":00000001FF\n");
+        EXPECT_EQ(Run({"write", file, "--quiet"}), kExitOk) << text;
+        EXPECT_EQ(err.str(), line.empty() ? "" : file + line) << text;
+        EXPECT_EQ(Eeprom()[0], 0x11);
+    }
+}
+
+TEST_F(McloadCommands, NoFileNameEverLeadsToTheMc) {
+    Bench(kEeprom);
+    const std::vector<std::uint8_t> before = Eeprom();
+    for (McloadCommand command :
+         {McloadCommand::Read, McloadCommand::Write, McloadCommand::Flash}) {
+        McloadOptions options;
+        options.command = command;
+        options.file = "";
+        err.str("");
+        EXPECT_EQ(RunMcloadCommand(options, err), kExitUsage);
+        EXPECT_EQ(err.str(), "mcload: the file name is empty\n");
+    }
+    EXPECT_TRUE(bench->Sent().empty());
+    EXPECT_EQ(Eeprom(), before);
+    EXPECT_TRUE(Fatals().empty());
 }
 
 TEST_F(McloadCommands, IdentifyPrintsTheDeviceAndItsBounds) {
@@ -239,6 +290,14 @@ TEST_F(McloadCommands, WithoutAPortOnlyDryRunsGo) {
     console.str("");
     ASSERT_EQ(Run({"flash", file, "--processor", cpu}), kExitOk) << err.str();
     EXPECT_NE(Out().find("1 records processed\n4 bytes transfered"), std::string::npos) << Out();
+
+    // The whole range, up to and with 0xFFFF: every block and byte counted.
+    const std::string full = dir.Write("full.hex", ":01FFFF0077"
+                                                   "8A\n:00000001FF\n");
+    console.str("");
+    ASSERT_EQ(Run({"flash", full, "--processor", cpu}), kExitOk) << err.str();
+    EXPECT_NE(Out().find("4096 records processed\n65536 bytes transfered"), std::string::npos)
+        << Out();
     comlink::ResetLink();
 }
 

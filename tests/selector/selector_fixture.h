@@ -93,7 +93,7 @@ private:
 };
 
 // An image of size bytes with the given bytes marked at address.
-inline selector::oEEPMem Image(std::uint16_t size, std::uint16_t address = 0,
+inline selector::oEEPMem Image(std::uint32_t size, std::uint32_t address = 0,
                                const Bytes& bytes = {}) {
     selector::oEEPMem image;
     selector::InitImage(image, size);
@@ -101,8 +101,19 @@ inline selector::oEEPMem Image(std::uint16_t size, std::uint16_t address = 0,
         image.Data[address + i] = bytes[i];
         image.Marks[address + i] = 1;
     }
-    image.Used = static_cast<std::uint16_t>(address + bytes.size());
+    image.Used = static_cast<std::uint32_t>(address + bytes.size());
     return image;
+}
+
+// The addresses whose mark is set, in rising order.
+inline std::vector<int> MarkedAddresses(const selector::oEEPMem& image) {
+    std::vector<int> marked;
+    for (std::size_t a = 0; a < image.Marks.size(); ++a) {
+        if (image.Marks[a] != 0) {
+            marked.push_back(static_cast<int>(a));
+        }
+    }
+    return marked;
 }
 
 } // namespace selector_test

@@ -9,20 +9,13 @@ TARNEL=$1
 MCSIM=$2
 DEMO=$3
 source "$(dirname "$0")/../support/x11_e2e.sh"
+source "$(dirname "$0")/tarnel_run.sh"
 
 start_xvfb
 start_mcsim "$MCSIM" "$DEMO/demo.scenario" --trace "$work/trace.txt"
 
-mkdir -p "$work/root/bin"
-cp "$TARNEL" "$work/root/bin/tarnel"
-printf '[COM]\n%s\n[FILE_PATH]\n%s\n' "$work/mc" "$DEMO" >"$work/root/bin/tarnel.ini"
-
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/../support/lsan-system.supp"
-(
-    QT_QPA_PLATFORM=xcb "$work/root/bin/tarnel" "touch '$work/follow up'" >"$work/tarnel.log" 2>&1
-    echo $? >"$work/exit-code"
-) &
-pids+=($!)
+install_tarnel "$TARNEL" "$DEMO"
+start_tarnel "touch '$work/follow up'"
 
 wait_for 'xdotool search --onlyvisible --name "^TARNEL\$" >/dev/null 2>&1' 60 ||
     fail "no window titled TARNEL appeared"

@@ -5,8 +5,12 @@
 #include "temp_dir.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGroupBox>
+#include <QPointer>
 #include <QRadioButton>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,10 +23,13 @@ namespace {
 
 // Answers the input boxes from a script and records everything else the window asks for.
 struct ScriptedDesktop : tarnel::Desktop {
-    std::deque<std::optional<QString>> answers; // nullopt: Cancel
+    // nullopt: Cancel; "<Escape>" + text: the hot key while the box is up, then the box is
+    // confirmed with text, as a box that stayed up would be.
+    std::deque<std::optional<QString>> answers;
     QStringList shownTexts;
     QStringList errors;
     int quitRequests = 0;
+    int boxesClosed = 0;
     QString startedProgram;
     QStringList startedArguments;
     int starts = 0;
@@ -37,14 +44,14 @@ struct ScriptedDesktop : tarnel::Desktop {
         }
         auto answer = answers.front();
         answers.pop_front();
-        if (answer && *answer == "<Escape>") {
-            // The hot key while the box is up: it reaches the window, the box is cancelled.
+        const QString escape = "<Escape>";
+        if (answer && answer->startsWith(escape)) {
             for (QWidget* w : QApplication::allWidgets()) {
                 if (auto* form = qobject_cast<tarnel::TForm1*>(w)) {
                     form->HotKey();
                 }
             }
-            return false;
+            answer = answer->mid(escape.size());
         }
         if (!answer) {
             return false;
@@ -53,6 +60,7 @@ struct ScriptedDesktop : tarnel::Desktop {
         return true;
     }
     void ErrorBox(const QString& text) override { errors << text; }
+    void CloseBoxes() override { ++boxesClosed; }
     bool StartDetached(const QString& program, const QStringList& arguments) override {
         ++starts;
         startedProgram = program;
@@ -232,15 +240,90 @@ TEST_F(SelectorTest, CancelWithAnInvalidShownValueAsksAgain) {
     EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0xAA);
 }
 
-TEST_F(SelectorTest, EscapeDuringTheApplIdBoxEndsTheDialogue) {
-    StartBench(ApplIdScenario("0x44"));
-    desktop.answers = {QString("9"), QString("<Escape>")};
-    Create({"true"});
-    EXPECT_EQ(desktop.shownTexts, (QStringList{"2", "9"}));
-    EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0x44);
-    EXPECT_GE(desktop.quitRequests, 1);
-    form->OnDestroy();
-    EXPECT_EQ(desktop.starts, 0);
+TEST_F(SelectorTest, EscapeDuringTheApplIdBoxClosesItAndWritesNothing) {
+    // Whether the box then reports Cancel or (had it stayed up) a confirmed valid id.
+    for (const char* last : {"<Escape>", "<Escape>3"}) {
+        StartBench(ApplIdScenario("0x44"));
+        desktop = ScriptedDesktop{};
+        desktop.answers = {QString("9"), QString(last)};
+        Create({"true"});
+        bench->ClearWire();
+        EXPECT_EQ(desktop.shownTexts, (QStringList{"2", "9"})) << last;
+        EXPECT_EQ(desktop.boxesClosed, 1) << last;
+        EXPECT_GE(desktop.quitRequests, 1);
+        form->OnDestroy();
+        EXPECT_EQ(desktop.starts, 0);
+        // Closing sends nothing; the EEPROM keeps its byte.
+        EXPECT_TRUE(bench->Sent().empty()) << last;
+        EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0x44) << last;
+    }
+}
+
+// The program's own boxes: what ends them is a key sent through Qt to the box that is up, or
+// the hot key reaching the window while the box is up (the display-wide grab).
+struct QtDesktop : tarnel::Desktop {
+    int starts = 0;
+    bool StartDetached(const QString&, const QStringList&) override {
+        ++starts;
+        return true;
+    }
+};
+
+// A box still up a thousand passes of its event loop after act is a failure, and is closed so
+// that the test goes on.
+void ExpectTheBoxToGo(QPointer<QDialog> box, int passes = 0) {
+    QTimer::singleShot(0, [box, passes] {
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        if (passes < 1000) {
+            ExpectTheBoxToGo(box, passes + 1);
+        } else {
+            ADD_FAILURE() << "the box stayed up";
+            box->reject();
+        }
+    });
+}
+
+// Runs act on the modal box once it is up, from inside its own event loop.
+void WhenTheBoxIsUp(std::function<void(QDialog*)> act) {
+    QTimer::singleShot(0, [act] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            WhenTheBoxIsUp(act);
+            return;
+        }
+        act(box);
+        ExpectTheBoxToGo(box);
+    });
+}
+
+TEST_F(SelectorTest, EscapeEndsTheProgramFromTheRealApplIdBox) {
+    const std::pair<const char*, std::function<void(QDialog*)>> ways[] = {
+        {"key in the box", [](QDialog* box) { QTest::keyClick(box, Qt::Key_Escape); }},
+        {"hot key",
+         [](QDialog*) {
+             for (QWidget* w : QApplication::allWidgets()) {
+                 if (auto* f = qobject_cast<tarnel::TForm1*>(w)) {
+                     f->HotKey();
+                 }
+             }
+         }},
+    };
+    for (const auto& [way, act] : ways) {
+        StartBench(ApplIdScenario("0x22"));
+        QtDesktop qt;
+        WhenTheBoxIsUp(act);
+        auto created = std::make_unique<tarnel::TForm1>(QStringList{"true"}, qt);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << way;
+        EXPECT_TRUE(qt.QuitRequested()) << way;
+        EXPECT_TRUE(created->FollowUpCommand().isEmpty()) << way;
+        bench->ClearWire();
+        created.reset();
+        EXPECT_EQ(qt.starts, 0) << way;
+        EXPECT_TRUE(bench->Sent().empty()) << way;
+        EXPECT_EQ(bench->Sim().DeviceAt(1)->Eeprom()[255], 0x22) << way;
+    }
 }
 
 TEST(FollowUpCommand, SplitsWordsAndQuotesWithoutAShell) {

@@ -251,6 +251,30 @@ TEST(IniStoreFile, RefusedWritesRaiseAndLoseNothing) {
         EXPECT_EQ(Slurp(locked), "[Precious]\nk=1\n");
     }
 
+    // A file made read-only is refused by its mode bits, for root as for anyone, also
+    // through a link; its text and mode stay.
+    const std::string readOnly = dir.Write("ro.dsw", "[Precious]\nk=1\n");
+    const std::string roLink = dir.path() + "/ro-link.dsw";
+    std::filesystem::create_symlink(readOnly, roLink);
+    for (const mode_t mode : {0444, 0400, 0500}) {
+        ::chmod(readOnly.c_str(), mode);
+        for (const std::string& name : {readOnly, roLink}) {
+            TIniFile r(name);
+            r.WriteString("Precious", "k", "2");
+            try {
+                r.UpdateFile();
+                ADD_FAILURE() << "a read-only file was replaced: " << name << std::oct << mode;
+            } catch (const EIniFileException& e) {
+                EXPECT_EQ(std::string(e.what()), "Unable to write to " + name);
+            }
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(readOnly.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+    }
+    ::chmod(readOnly.c_str(), 0600);
+    EXPECT_EQ(Slurp(readOnly), "[Precious]\nk=1\n");
+
     // An unchanged store writes nothing, so it cannot fail.
     TIniFile untouched(missing);
     EXPECT_NO_THROW(untouched.UpdateFile());

@@ -423,6 +423,12 @@ void TIniFile::UpdateFile() {
             std::free(real);
         }
     }
+    // A file whose write permission bits are all clear stays as it is, as it would if it were
+    // written in place: the rename below would pass over the protection (for root always).
+    struct stat current {};
+    if (::stat(target.c_str(), &current) == 0 && (current.st_mode & 0222) == 0) {
+        throw EIniFileException(failure);
+    }
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);

@@ -24,9 +24,10 @@ struct oEEPMem {
     // One mark per address: 0 = empty, 1 = read from the MC or a file. Writes take a byte
     // when its mark is 1..127.
     std::vector<std::uint8_t> Marks;
-    std::uint16_t Size = 0;
+    // 1 .. 65536: an image of the whole 16-bit range holds address 0xFFFF too.
+    std::uint32_t Size = 0;
     // One past the highest address a transfer has covered.
-    std::uint16_t Used = 0;
+    std::uint32_t Used = 0;
     // An Intel HEX end record was met.
     bool EndSeen = false;
     // The MC answered the block handshake with "C" and is served byte by byte.
@@ -38,32 +39,48 @@ struct oEEPMem {
     // Added to the address sent in block reads when AddrMode is 2, and always in flash mode.
     std::uint16_t AddrOffset = 0;
     std::uint8_t AddrMode = 1;
+    // Data records of the last file read that lie (wholly or partly) above the first 64 KiB
+    // and were left out: those of a PIC18's data EEPROM (based at 0xF00000) and all others.
+    std::uint32_t LeftOutEepromRecords = 0;
+    std::uint32_t LeftOutHighRecords = 0;
 };
 
 // The statistics of one transfer.
 struct TransferCounts {
-    std::uint16_t records = 0;
-    std::uint16_t bytes = 0;
+    std::uint32_t records = 0;
+    std::uint32_t bytes = 0;
     std::int32_t elapsed = 0; // hundredths of a second
 };
 
+inline constexpr std::uint32_t kMaxImageSize = 0x10000;
+
 // Sets Size, allocates Data and Marks filled with 0, Used 0, EndSeen, FlashMode off, AddrMode 1.
-// ErrorText, ByteMode, Verbose and AddrOffset keep their values. A size of 0 is refused
-// (false, with a reason in ErrorText).
-bool InitImage(oEEPMem& image, std::uint16_t size);
+// ErrorText, ByteMode, Verbose and AddrOffset keep their values. A size of 0 or above 65536
+// is refused (false, with a reason in ErrorText).
+bool InitImage(oEEPMem& image, std::uint32_t size);
 // Frees Data and Marks (Size 0), Used 0, EndSeen off.
 void ReleaseImage(oEEPMem& image);
 
-// Empty fileName: reads EEPROM addresses start .. start + length - 1 from the MC.
-// Otherwise reads the records of the Intel HEX file that fall into that window and below
-// Size. False with the reason in ErrorText; a true result may still carry the message of a
-// checksum error or a short record in ErrorText.
-bool ReadImage(oEEPMem& image, const std::string& fileName, std::uint16_t start,
-               std::uint16_t length);
-// FlashMode: programs bytes 0 .. Used - 1 through the loader of a PIC18.
-// Otherwise empty fileName: writes every takeable byte below Used to the MC's EEPROM;
-// a file name: writes them to that Intel HEX file (replaced whole, or left as it was).
-bool WriteImage(oEEPMem& image, const std::string& fileName);
+// The MC and files each have their own operations, so that no file name, not even an empty
+// one, ever leads to the MC.
+
+// Reads EEPROM addresses start .. start + length - 1 from the MC. False when a fatal stop
+// returned (a test's handler).
+bool ReadImageFromMc(oEEPMem& image, std::uint32_t start, std::uint32_t length);
+// Reads the records of the Intel HEX file that fall into the window start .. start + length
+// - 1 and below Size. False with the reason in ErrorText (an empty name is a file that is not
+// found); a true result may still carry the message of a checksum error or a short record in
+// ErrorText. Counts the records left out above 64 KiB.
+bool ReadImageFromFile(oEEPMem& image, const std::string& fileName, std::uint32_t start,
+                       std::uint32_t length);
+// Writes every takeable byte below Used into the MC's EEPROM; with FlashMode, programs bytes
+// 0 .. Used - 1 into the program memory of a PIC18 through its loader instead.
+bool WriteImageToMc(oEEPMem& image);
+// Writes every takeable byte below Used to that Intel HEX file, whatever FlashMode says. The
+// file is replaced whole or left as it was; a file whose write permission bits are all clear
+// is left alone, as are an empty name and a missing folder ("outputfile ... could not be
+// written").
+bool WriteImageToFile(oEEPMem& image, const std::string& fileName);
 
 // Closes the link, releases the image and ends the program with the message.
 void ImageFatal(oEEPMem& image, const std::string& message);

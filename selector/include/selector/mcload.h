@@ -38,7 +38,8 @@ const char* McloadVersion();
 
 // Runs a transfer command on a started link and returns the exit code; messages of failures
 // that are not fatal stops go to err. Fatal stops end the program through FatalError (a
-// test's handler returns, and so does this with code 1).
+// test's handler returns, and so does this with code 1). A transfer without a file name is
+// refused with code 2 before anything reaches the link.
 int RunMcloadCommand(const McloadOptions& options, std::ostream& err);
 
 } // namespace selector

@@ -54,8 +54,9 @@ public:
     // The whole file as it would be written.
     std::string Text() const;
     // Writes the file when anything changed since it was read or last written. Throws
-    // EIniFileException ("Unable to write to <file>") when the file cannot be replaced; the
-    // old file then stays as it was.
+    // EIniFileException ("Unable to write to <file>") when the file cannot be replaced, or
+    // when its write permission bits are all clear (whoever runs the program); the old file
+    // then stays as it was.
     void UpdateFile();
 
 private:
