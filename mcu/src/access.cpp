@@ -80,6 +80,78 @@ bool Exchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = fals
     return SendRequest(request, midExchange) && comlink::ReceiveByte(reply, ReplyTimeout);
 }
 
+std::int64_t NowUs() {
+    auto& clock = foundation::Clock();
+    const std::int64_t counts = clock.CounterNow();
+    const std::int64_t frequency = clock.CounterFrequency();
+    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+}
+
+// Waits for one more byte until deadline (counter microseconds). Polling keeps the wait as
+// short as the wire time it covers; it is only needed after a fault.
+bool ReceiveByteUntil(std::uint8_t& b, std::int64_t deadline) {
+    while (!comlink::ReceiveByte(b, 0)) {
+        const std::int64_t now = NowUs();
+        if (now >= deadline) {
+            return false;
+        }
+        if (!foundation::Clock().IsReal() || deadline - now > 2000) {
+            foundation::Clock().SleepMs(1);
+        }
+    }
+    return true;
+}
+
+// So many early replies in a row with nothing after them show a link that answers at once
+// whatever its rate (a simulated MC without pacing, say); its replies are taken as they come.
+constexpr int kUnpacedProof = 4;
+
+// A request and its reply take two character times on the wire. A byte that reaches the PC
+// sooner was already on its way when the request left: a stray byte, or the reply to an earlier
+// request that came late. Taken as the reply, it would put every later read one behind for
+// good, as each reply then arrives just after the next read has dropped what was waiting. The
+// reply proper follows within a character time or so, so wait for it; should nothing come, the
+// early byte is taken after all. sentUs is taken before the request went out, so a real reply
+// can never look early.
+bool ReceiveReply(std::uint8_t& reply, std::int64_t sentUs) {
+    if (!comlink::ReceiveByte(reply, ReplyTimeout)) {
+        return false;
+    }
+    auto& state = State();
+    const std::int64_t baud = comlink::BaudRate();
+    if (state.unpacedLink || baud == 0) {
+        return true;
+    }
+    const std::int64_t character = 10000000 / baud;
+    const std::int64_t wire = 2 * character - character / 8;
+    auto early = [&] { return NowUs() - sentUs < wire; };
+    if (!early()) {
+        state.earlyAlone = 0;
+        return true;
+    }
+    bool followed = false;
+    std::uint8_t later = 0;
+    do {
+        if (!ReceiveByteUntil(later, sentUs + 3 * character)) {
+            break;
+        }
+        reply = later;
+        followed = true;
+    } while (early());
+    if (followed) {
+        state.earlyAlone = 0;
+    } else if (++state.earlyAlone >= kUnpacedProof) {
+        state.unpacedLink = true;
+    }
+    return true;
+}
+
+// An exchange of a read, which makes sure its reply did not come too early.
+bool ReadExchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = false) {
+    const std::int64_t sentUs = NowUs();
+    return SendRequest(request, midExchange) && ReceiveReply(reply, sentUs);
+}
+
 void BringLinkToRecord(const MCAppl& appl) {
     comlink::SelectChannel(appl.channel);
     comlink::SetBaud(appl.baudRate);
@@ -122,17 +194,21 @@ bool ReadVariable(MCAppl& appl, std::uint16_t address, std::uint8_t offset, std:
     std::uint8_t reply = 0;
     bool ok = false;
     for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+        // A stray or late byte that has already arrived would be taken as this reply. The
+        // scope reads back to back, so its drop must cost nothing on the wire.
         if (selector) {
             comlink::PurgeInput();
+        } else {
+            comlink::DiscardReceived();
         }
         if (pageStep) {
-            const bool echoed = Exchange(static_cast<std::uint8_t>(kPageZero + page), reply);
+            const bool echoed = ReadExchange(static_cast<std::uint8_t>(kPageZero + page), reply);
             if (!echoed || (!selector && reply != page * 16)) {
                 ++appl.errorCount;
                 continue;
             }
         }
-        if (!Exchange(low, reply, pageStep)) {
+        if (!ReadExchange(low, reply, pageStep)) {
             ++appl.errorCount;
             continue;
         }

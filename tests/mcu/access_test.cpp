@@ -231,6 +231,57 @@ TEST_F(AccessTest, StreamingFailuresEndTheMode) {
     EXPECT_EQ(appl.errorCount, 0);
 }
 
+// Two constants read alternately, as the scope's channels are, while the line adds stray bytes
+// or holds replies back past the time-out: each fault spoils at most the sample it lands on and
+// the next one. A stray byte that is already waiting when a read begins (the scope draws
+// between bursts) spoils nothing.
+TEST_F(AccessTest, StrayAndLateBytesNeverMoveValuesToOtherReads) {
+    struct Case {
+        const char* fault;
+        std::uint32_t pauseMs;
+        std::uint64_t spoiledPerFault;
+    };
+    const Case cases[] = {
+        {"fault noise every 7", 0, 2},     {"fault noise fraction 0.05", 0, 2},
+        {"fault late every 11 300", 0, 2}, {"fault late fraction 0.05 260", 0, 2},
+        {"fault noise every 1", 5, 0},
+    };
+    for (const auto& c : cases) {
+        Open((std::string("device M\n appl_id 0x12\n mem 0x30 100 200\nend\nchannel 1 M\n") +
+              c.fault + "\n")
+                 .c_str(),
+             "A $30\n", false);
+        std::uint64_t good = 0;
+        std::uint64_t wrong = 0;
+        for (int i = 0; i < 400; ++i) {
+            const bool first = i % 2 == 0;
+            bench->Clock().AdvanceMs(c.pauseMs);
+            std::uint8_t value = 0;
+            if (ReadVariable(appl, first ? 0x30 : 0x31, 0, value)) {
+                ++(value == (first ? 100 : 200) ? good : wrong);
+            }
+        }
+        const auto faults = bench->Sim().Counters().noiseBytes + bench->Sim().Counters().late;
+        EXPECT_GE(faults, 10u) << c.fault;
+        EXPECT_LE(wrong, c.spoiledPerFault * faults) << c.fault;
+        EXPECT_GE(good, 300u) << c.fault;
+    }
+}
+
+// Without pacing every reply beats the wire: after a few waits for a reply proper that never
+// comes, the link is known to answer at once and its replies are taken as they come.
+TEST_F(AccessTest, ALinkThatAnswersAtOnceIsNotWaitedFor) {
+    Open("device M\n appl_id 0x12\n mem 0x30 100 200\nend\nchannel 1 M\n", "A $30\n", false);
+    bench->Sim().SetPacing(false);
+    const auto start = bench->Clock().NowUs();
+    for (int i = 0; i < 200; ++i) {
+        std::uint8_t value = 0;
+        ASSERT_TRUE(ReadVariable(appl, 0x30 + i % 2, 0, value));
+        EXPECT_EQ(value, i % 2 == 0 ? 100 : 200);
+    }
+    EXPECT_LT(bench->Clock().NowUs() - start, 20000u); // a handful of 3 ms waits, no more
+}
+
 // The firmware takes the byte after an attention as a write request when it falls in the write
 // range of its base; such a read goes through the explicit page step, every other read keeps
 // its bytes, and no MC byte changes.
