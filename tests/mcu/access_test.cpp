@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace mcu;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -33,6 +35,7 @@ class AccessTest : public ::testing::Test {
 protected:
     void Open(const char* scenario, const std::string& adr, bool adrMode) {
         bench.reset(); // one bench at a time: each installs the link and the clock
+        ResetMcuModule();
         bench = std::make_unique<testing_support::SimBench>(scenario);
         appl = MCAppl{};
         appl.channel = 1;
@@ -43,6 +46,13 @@ protected:
         bench->ClearWire();
     }
     std::uint8_t Mem(std::uint32_t address) { return bench->Sim().DeviceAt(1)->Memory(address); }
+    Bytes Memory() {
+        Bytes all(sim::kMemorySize);
+        for (std::uint32_t a = 0; a < sim::kMemorySize; ++a) {
+            all[a] = Mem(a);
+        }
+        return all;
+    }
 
     testing_support::TempDir dir;
     std::unique_ptr<testing_support::SimBench> bench;
@@ -116,7 +126,10 @@ TEST_F(AccessTest, WriteWithoutAdrModeUsesBase80) {
     EXPECT_FALSE(SetVariable(appl, "HIGH", 0, 1));
     EXPECT_EQ(appl.errorText, " Error during set of MC variable HIGH");
     EXPECT_EQ(appl.errorCount, 3);
-    EXPECT_EQ(bench->Sent().back(), 0x07); // the closing attention
+    // The request would write the low byte's address, and the attention after it the value:
+    // nothing but attentions goes out.
+    EXPECT_EQ(bench->Sent(), (Bytes{0x07, 0x07, 0x07, 0x07}));
+    EXPECT_EQ(Mem(0x00), 0x00);
 
     EXPECT_FALSE(SetVariable(appl, "NOSUCH", 0, 1));
     EXPECT_EQ(appl.errorText, "Var NOSUCH not defined");
@@ -216,6 +229,129 @@ TEST_F(AccessTest, StreamingFailuresEndTheMode) {
     EXPECT_EQ(appl.errorText, "Error during reading MC variable");
     EXPECT_FALSE(appl.streamingMode);
     EXPECT_EQ(appl.errorCount, 0);
+}
+
+// Two constants read alternately, as the scope's channels are, while the line adds stray bytes
+// or holds replies back past the time-out: each fault spoils at most the sample it lands on and
+// the next one. A stray byte that is already waiting when a read begins (the scope draws
+// between bursts) spoils nothing.
+TEST_F(AccessTest, StrayAndLateBytesNeverMoveValuesToOtherReads) {
+    struct Case {
+        const char* fault;
+        std::uint32_t pauseMs;
+        std::uint64_t spoiledPerFault;
+    };
+    const Case cases[] = {
+        {"fault noise every 7", 0, 2},     {"fault noise fraction 0.05", 0, 2},
+        {"fault late every 11 300", 0, 2}, {"fault late fraction 0.05 260", 0, 2},
+        {"fault noise every 1", 5, 0},
+    };
+    for (const auto& c : cases) {
+        Open((std::string("device M\n appl_id 0x12\n mem 0x30 100 200\nend\nchannel 1 M\n") +
+              c.fault + "\n")
+                 .c_str(),
+             "A $30\n", false);
+        std::uint64_t good = 0;
+        std::uint64_t wrong = 0;
+        for (int i = 0; i < 400; ++i) {
+            const bool first = i % 2 == 0;
+            bench->Clock().AdvanceMs(c.pauseMs);
+            std::uint8_t value = 0;
+            if (ReadVariable(appl, first ? 0x30 : 0x31, 0, value)) {
+                ++(value == (first ? 100 : 200) ? good : wrong);
+            }
+        }
+        const auto faults = bench->Sim().Counters().noiseBytes + bench->Sim().Counters().late;
+        EXPECT_GE(faults, 10u) << c.fault;
+        EXPECT_LE(wrong, c.spoiledPerFault * faults) << c.fault;
+        EXPECT_GE(good, 300u) << c.fault;
+    }
+}
+
+// Without pacing every reply beats the wire: after a few waits for a reply proper that never
+// comes, the link is known to answer at once and its replies are taken as they come.
+TEST_F(AccessTest, ALinkThatAnswersAtOnceIsNotWaitedFor) {
+    Open("device M\n appl_id 0x12\n mem 0x30 100 200\nend\nchannel 1 M\n", "A $30\n", false);
+    bench->Sim().SetPacing(false);
+    const auto start = bench->Clock().NowUs();
+    for (int i = 0; i < 200; ++i) {
+        std::uint8_t value = 0;
+        ASSERT_TRUE(ReadVariable(appl, 0x30 + i % 2, 0, value));
+        EXPECT_EQ(value, i % 2 == 0 ? 100 : 200);
+    }
+    EXPECT_LT(bench->Clock().NowUs() - start, 20000u); // a handful of 3 ms waits, no more
+}
+
+// The firmware takes the byte after an attention as a write request when it falls in the write
+// range of its base; such a read goes through the explicit page step, every other read keeps
+// its bytes, and no MC byte changes.
+TEST_F(AccessTest, ReadsAfterAnAttentionAreNeverTakenForWrites) {
+    const char* base80 = "device M\n appl_id 0x12\n mem 0x7F 1\n mem 0x90 2\n mem 0xDF 3\n"
+                         "end\nchannel 1 M\n";
+    const char* baseC0 =
+        "device D\n appl_id 0x85\n mem 0xBF 4\n mem 0xC4 5\n mem 0xE8 6\nend\nchannel 1 D\n";
+    const char* comset = "device C\n appl_id 0x85\n var COMSET_VAR_BEG 0x40\n write_window 0 0x47\n"
+                         " mem 0x9F 7\n mem 0xA3 8\nend\nchannel 1 C\n";
+    const auto scope = ProgramKind::Scope;
+    const auto selector = ProgramKind::Selector;
+    const std::function<void(MCAppl&)> none;
+    const std::function<void(MCAppl&)> endStreaming = [](MCAppl& a) { EndDebugAddress(a); };
+    const std::function<void(MCAppl&)> failedSet = [](MCAppl& a) {
+        EXPECT_FALSE(SetVariable(a, "HIGH", 0, 1)); // ends with its closing attention
+    };
+    const std::function<void(MCAppl&)> identify = [](MCAppl& a) {
+        bool answered = false;
+        std::string file;
+        EXPECT_TRUE(IdentifyMCAppl(a, answered, file)) << a.errorText;
+    };
+    const std::function<void(MCAppl&)> selectorStart = [](MCAppl& a) { InitMCAppl(a); };
+    struct Case {
+        const char* scenario;
+        const char* adr;
+        bool adrMode;
+        ProgramKind kind;
+        std::function<void(MCAppl&)> before;
+        std::uint16_t address;
+        Bytes sent;
+    };
+    const Case cases[] = {
+        {base80, "HIGH $100\n", false, scope, endStreaming, 0x90, {0xF0, 0x90}},
+        {base80, "HIGH $100\n", false, scope, failedSet, 0xDF, {0xF0, 0xDF}},
+        {base80, "HIGH $100\n", false, scope, identify, 0x90, {0xF0, 0x90}},
+        {base80, "HIGH $100\n", false, scope, endStreaming, 0x7F, {0x7F}}, // below the base
+        {base80, "HIGH $100\n", false, scope, none, 0x90, {0x90}},
+        {baseC0, "HIGH $100\n", true, scope, failedSet, 0xC4, {0xF0, 0xC4}},
+        {baseC0, "HIGH $100\n", true, scope, endStreaming, 0xBF, {0xBF}},
+        {comset, "COMSET_VAR_BEG $40\n", true, scope, endStreaming, 0xA3, {0xF0, 0xA3}},
+        {comset, "COMSET_VAR_BEG $40\n", true, scope, endStreaming, 0x9F, {0x9F}},
+        {baseC0, "HIGH $100\n", true, selector, selectorStart, 0xC4, {0xF0, 0xC4}},
+        {baseC0, "HIGH $100\n", true, selector, selectorStart, 0xE8, {0xF0, 0xE8}},
+        {baseC0, "HIGH $100\n", true, selector, selectorStart, 0xBF, {0xBF}},
+        {baseC0, "HIGH $100\n", true, selector, none, 0xC4, {0xC4}},
+    };
+    ApplIdTable()[0x12] = "M";
+    for (const auto& c : cases) {
+        const std::string what = std::to_string(&c - cases) + ": " + c.scenario;
+        Open(c.scenario, c.adr, c.adrMode);
+        SetProgramKind(c.kind);
+        const Bytes memory = Memory();
+        if (c.before) {
+            c.before(appl);
+        }
+        bench->ClearWire();
+        std::uint8_t value = 0;
+        EXPECT_TRUE(ReadVariable(appl, c.address, 0, value)) << what;
+        EXPECT_EQ(bench->Sent(), c.sent) << what;
+        EXPECT_EQ(value, Mem(c.address)) << what;
+        EXPECT_NE(value, 0) << what;
+        if (c.address < 0xE0) { // the attention is spent: the next read goes straight
+            bench->ClearWire();
+            EXPECT_TRUE(ReadVariable(appl, c.address, 0, value)) << what;
+            EXPECT_EQ(bench->Sent(), Bytes{static_cast<std::uint8_t>(c.address)}) << what;
+        }
+        EXPECT_EQ(Memory(), memory) << what;
+    }
+    ApplIdTable().fill("");
 }
 
 TEST(CountTransfers, RateIsRefreshedAboutOnceASecond) {

@@ -164,12 +164,14 @@ TEST_F(IdentTest, SelectorRecordIsPreparedAndClosed) {
     EXPECT_EQ(appl.errorCount, 0);
     EXPECT_EQ(bench.Sent().back(), 0x07); // the read of address 7
 
-    // The selector's read never selects page 0 explicitly and does not compare page echoes.
+    // Right after that attention 0xE5 would be a write request: the selector's read goes
+    // through page 0 (and does not compare the page echo).
     bench.ClearWire();
     std::uint8_t value = 0;
     bench.Sim().DeviceAt(1)->SetMemory(0xE5, 0x11);
     EXPECT_TRUE(ReadVariable(appl, 0xE5, 0, value));
-    EXPECT_EQ(bench.Sent(), (Bytes{0xE5}));
+    EXPECT_EQ(bench.Sent(), (Bytes{0xF0, 0xE5}));
+    EXPECT_EQ(value, 0x11);
     CloseMCAppl(appl);
     EXPECT_FALSE(appl.opened);
 }
