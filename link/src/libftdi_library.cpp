@@ -25,6 +25,13 @@ struct Device {
     ftdi_parity_type parity = NONE;
 };
 
+std::uint32_t TakeReadAhead(Device& d, void* buffer, std::uint32_t count) {
+    std::size_t n = std::min<std::size_t>(count, d.readAhead.size());
+    std::memcpy(buffer, d.readAhead.data(), n);
+    d.readAhead.erase(d.readAhead.begin(), d.readAhead.begin() + static_cast<long>(n));
+    return static_cast<std::uint32_t>(n);
+}
+
 } // namespace
 
 struct LibFtdiLibrary::Impl {
@@ -65,7 +72,7 @@ struct LibFtdiLibrary::Impl {
     }
 
     // Fills the read-ahead with whatever the adapter has delivered; a call returns within
-    // the latency timer when nothing came.
+    // the latency timer when nothing came. Every call is a USB transfer.
     FT_STATUS Fill(Device& d) {
         if (d.readAhead.size() >= kReadAheadLimit) {
             return FT_OK;
@@ -192,10 +199,20 @@ FT_STATUS LibFtdiLibrary::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t 
             return s;
         }
     }
-    std::size_t n = std::min<std::size_t>(count, d->readAhead.size());
-    std::memcpy(buffer, d->readAhead.data(), n);
-    d->readAhead.erase(d->readAhead.begin(), d->readAhead.begin() + static_cast<long>(n));
-    *countRead = static_cast<std::uint32_t>(n);
+    *countRead = TakeReadAhead(*d, buffer, count);
+    return FT_OK;
+}
+
+FT_STATUS LibFtdiLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                                   std::uint32_t* countRead) {
+    Device* d = impl_->Find(handle);
+    if (d == nullptr) {
+        return FT_INVALID_HANDLE;
+    }
+    if (buffer == nullptr || countRead == nullptr) {
+        return FT_INVALID_PARAMETER;
+    }
+    *countRead = TakeReadAhead(*d, buffer, count);
     return FT_OK;
 }
 
@@ -335,9 +352,12 @@ FT_STATUS LibFtdiLibrary::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rxB
     if (rxBytes == nullptr) {
         return FT_INVALID_PARAMETER;
     }
-    FT_STATUS s = impl_->Fill(*d);
-    if (s != FT_OK) {
-        return s;
+    // Bytes already here are counted without asking the adapter: a transfer would cost up to
+    // a latency period, and a reply taken byte by byte would pay it for every byte.
+    if (d->readAhead.empty()) {
+        if (FT_STATUS s = impl_->Fill(*d); s != FT_OK) {
+            return s;
+        }
     }
     *rxBytes = static_cast<std::uint32_t>(d->readAhead.size());
     return FT_OK;
@@ -361,9 +381,10 @@ FT_STATUS LibFtdiLibrary::FT_GetStatus(FT_HANDLE handle, std::uint32_t* rxBytes,
     if (rxBytes == nullptr || txBytes == nullptr || eventStatus == nullptr) {
         return FT_INVALID_PARAMETER;
     }
-    FT_STATUS s = impl_->Fill(*d);
-    if (s != FT_OK) {
-        return s;
+    if (d->readAhead.empty()) {
+        if (FT_STATUS s = impl_->Fill(*d); s != FT_OK) {
+            return s;
+        }
     }
     *rxBytes = static_cast<std::uint32_t>(d->readAhead.size());
     // libftdi's write returns once the adapter has taken the bytes, so nothing is ever left

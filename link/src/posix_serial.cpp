@@ -1,6 +1,9 @@
 #include "link/posix_serial.h"
 
+#include "wait.h"
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -84,15 +87,13 @@ PosixSerialLibrary::~PosixSerialLibrary() {
     CLOSECOM();
 }
 
-int PosixSerialLibrary::OPENCOM(const std::string& mode) {
+int PosixSerialLibrary::OPENCOM(const SerialSettings& settings) {
     CLOSECOM();
-    ModeSettings settings;
-    std::string error;
-    if (!ParseModeText(mode, settings, error)) {
-        lastError_ = error;
+    const std::string& device = settings.device;
+    if (settings.baud == 0) {
+        lastError_ = device + ": no line speed given";
         return -1;
     }
-    const std::string& device = settings.device;
     // Non-blocking so that no call can hang on a device that stopped answering; O_NOCTTY so
     // that a terminal device never becomes the program's controlling terminal.
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -119,7 +120,7 @@ int PosixSerialLibrary::OPENCOM(const std::string& mode) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     speed_t code = B0;
-    bool standard = StandardSpeed(settings.baud, code);
+    const bool standard = StandardSpeed(settings.baud, code);
     if (standard) {
         cfsetspeed(&t, code);
     }
@@ -251,16 +252,12 @@ bool PosixSerialLibrary::WaitReadable(std::uint32_t timeoutMs) {
     if (fd_ < 0) {
         return false;
     }
-    pollfd p{fd_, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>(timeoutMs));
-    if (r <= 0) {
-        return false;
-    }
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    short events = WaitForInput(fd_, std::chrono::milliseconds(timeoutMs));
+    if ((events & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         Drop("hung up", 0);
         return false;
     }
-    return (p.revents & POLLIN) != 0;
+    return (events & POLLIN) != 0;
 }
 
 } // namespace comlink

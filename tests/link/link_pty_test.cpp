@@ -95,7 +95,7 @@ TEST_F(LinkOverPty, AReceiveTimeOutWaitsOnTheDevice) {
 // The POSIX layer with a count of the calls the link makes into it.
 class CountingSerial final : public SerialLibrary {
 public:
-    int OPENCOM(const std::string& mode) override { return posix.OPENCOM(mode); }
+    int OPENCOM(const SerialSettings& settings) override { return posix.OPENCOM(settings); }
     void CLOSECOM() override { posix.CLOSECOM(); }
     int SENDBYTE(std::uint8_t b) override { return posix.SENDBYTE(b); }
     int READBYTE() override {

@@ -16,7 +16,7 @@ public:
     PosixSerialLibrary(const PosixSerialLibrary&) = delete;
     PosixSerialLibrary& operator=(const PosixSerialLibrary&) = delete;
 
-    int OPENCOM(const std::string& mode) override;
+    int OPENCOM(const SerialSettings& settings) override;
     void CLOSECOM() override;
     int SENDBYTE(std::uint8_t b) override;
     int READBYTE() override;
