@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -69,6 +71,10 @@ bool DeviceGone(int error) {
 
 } // namespace
 
+std::string InUseText(const std::string& device) {
+    return device + " is in use by another program";
+}
+
 std::string OpenFailureText(const std::string& device, int error) {
     std::string text = device + ": " + std::strerror(error);
     struct stat st {};
@@ -99,6 +105,15 @@ int PosixSerialLibrary::OPENCOM(const SerialSettings& settings) {
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastError_ = OpenFailureText(device, errno);
+        return -1;
+    }
+    // Taken before anything touches the line settings, so that the program holding the port
+    // goes on undisturbed. TIOCEXCL would be no help: root ignores it, and it outlives our own
+    // close while a peer (mcsim) holds the other side, which breaks the close-and-reopen of a
+    // rate change. The lock goes with the descriptor, whatever ends the program.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        lastError_ = InUseText(device);
         return -1;
     }
     auto fail = [&](const std::string& text) {
@@ -258,6 +273,23 @@ bool PosixSerialLibrary::WaitReadable(std::uint32_t timeoutMs) {
         return false;
     }
     return (events & POLLIN) != 0;
+}
+
+bool PosixSerialLibrary::RequestLowLatency() {
+    if (fd_ < 0) {
+        return false;
+    }
+    // Pseudo-terminals and plain files answer ENOTTY; drivers without the flag ignore it or
+    // answer EINVAL. Either way the port works as before, only with the driver's own latency.
+    serial_struct info{};
+    if (ioctl(fd_, TIOCGSERIAL, &info) != 0) {
+        return false;
+    }
+    if ((info.flags & ASYNC_LOW_LATENCY) != 0) {
+        return true;
+    }
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd_, TIOCSSERIAL, &info) == 0;
 }
 
 } // namespace comlink

@@ -87,12 +87,13 @@ TEST_F(PosixSerial, TheRateTheLinkSetShowsOnTheOtherSide) {
     EXPECT_EQ(DeviceBaud(pty.master()), 62500u);
 }
 
-TEST_F(PosixSerial, ModemLinesAreIgnoredWhereThereAreNone) {
+TEST_F(PosixSerial, ModemLinesAndLowLatencyAreIgnoredWhereThereAreNone) {
     ASSERT_EQ(port.OPENCOM(Mode(9600)), 0);
     port.RTS(1);
     port.DTR(0);
     port.RTS(0);
     port.DTR(1);
+    EXPECT_FALSE(port.RequestLowLatency()); // a pseudo-terminal has no such setting
     EXPECT_TRUE(port.IsOpen());
     ASSERT_EQ(port.SENDBYTE(0x42), 0);
     EXPECT_EQ(pty.Read(1), Bytes{0x42});
