@@ -406,4 +406,41 @@ FT_STATUS LibFtdiLibrary::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) 
     return r < 0 ? impl_->Fail(d->ctx, r) : FT_OK;
 }
 
+bool ListFtdiAdapters(std::vector<FtdiAdapterInfo>& adapters, std::string& error) {
+    adapters.clear();
+    ftdi_context* ctx = ftdi_new();
+    if (ctx == nullptr) {
+        error = "USB access is not available";
+        return false;
+    }
+    ftdi_device_list* list = nullptr;
+    int n = ftdi_usb_find_all(ctx, &list, 0, 0);
+    if (n < 0) {
+        error = ftdi_get_error_string(ctx);
+        ftdi_free(ctx);
+        return false;
+    }
+    for (ftdi_device_list* entry = list; entry != nullptr; entry = entry->next) {
+        char manufacturer[128] = "";
+        char description[128] = "";
+        char serial[128] = "";
+        FtdiAdapterInfo info;
+        // Reading the strings opens the USB device (without claiming it), which needs the
+        // same access as using it.
+        if (ftdi_usb_get_strings(ctx, entry->dev, manufacturer, sizeof manufacturer, description,
+                                 sizeof description, serial, sizeof serial) < 0) {
+            info.problem = ftdi_get_error_string(ctx);
+        }
+        info.manufacturer = manufacturer;
+        info.description = description;
+        info.serial = serial;
+        adapters.push_back(std::move(info));
+    }
+    if (list != nullptr) {
+        ftdi_list_free(&list);
+    }
+    ftdi_free(ctx);
+    return true;
+}
+
 } // namespace comlink

@@ -8,6 +8,8 @@
 #include "link/ftdi_library.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace comlink {
 
@@ -52,5 +54,18 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// One attached adapter as a user would recognise it.
+struct FtdiAdapterInfo {
+    std::string manufacturer;
+    std::string description;
+    std::string serial;
+    // Why the strings could not be read (typically no access to the USB device), else empty.
+    std::string problem;
+};
+
+// The adapters FT_Open can reach, in the order of its device index. False with error set when
+// USB cannot be listed at all.
+bool ListFtdiAdapters(std::vector<FtdiAdapterInfo>& adapters, std::string& error);
 
 } // namespace comlink
