@@ -36,6 +36,16 @@ FT_STATUS Checked(const char* name, FT_STATUS status) {
     return status;
 }
 
+// Into the receive buffer, never beyond it; heldOnly takes only what the library already has.
+FT_STATUS ReadIntoBuffer(bool heldOnly, std::uint32_t count, std::uint32_t& countRead) {
+    auto& u = Usb();
+    countRead = 0;
+    count = std::min<std::uint32_t>(count, kUsbBufferSize);
+    auto* buffer = u.receiveBuffer.data();
+    return Checked("FT_Read", heldOnly ? Ftdi().ReadHeld(u.handle, buffer, count, &countRead)
+                                       : Ftdi().FT_Read(u.handle, buffer, count, &countRead));
+}
+
 } // namespace
 
 FT_STATUS FtLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
@@ -131,12 +141,7 @@ FT_STATUS UsbClose() {
 }
 
 FT_STATUS UsbRead(std::uint32_t count, std::uint32_t& countRead) {
-    auto& u = Usb();
-    countRead = 0;
-    if (count > kUsbBufferSize) {
-        count = kUsbBufferSize;
-    }
-    return Checked("FT_Read", Ftdi().FT_Read(u.handle, u.receiveBuffer.data(), count, &countRead));
+    return ReadIntoBuffer(false, count, countRead);
 }
 
 FT_STATUS UsbWrite(std::uint32_t count, std::uint32_t& countWritten) {
@@ -150,12 +155,7 @@ FT_STATUS UsbWrite(std::uint32_t count, std::uint32_t& countWritten) {
 }
 
 FT_STATUS UsbReadHeld(std::uint32_t count, std::uint32_t& countRead) {
-    auto& u = Usb();
-    countRead = 0;
-    if (count > kUsbBufferSize) {
-        count = kUsbBufferSize;
-    }
-    return Checked("FT_Read", Ftdi().ReadHeld(u.handle, u.receiveBuffer.data(), count, &countRead));
+    return ReadIntoBuffer(true, count, countRead);
 }
 
 FT_STATUS UsbSetBaudRate() {

@@ -86,6 +86,31 @@ struct LibFtdiLibrary::Impl {
         return FT_OK;
     }
 
+    // Takes up to count bytes from the read-ahead; with fetch, asks the adapter for more until
+    // count are there or the read time-out has passed.
+    FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* countRead,
+                   bool fetch) {
+        Device* d = Find(handle);
+        if (d == nullptr) {
+            return FT_INVALID_HANDLE;
+        }
+        if (buffer == nullptr || countRead == nullptr) {
+            return FT_INVALID_PARAMETER;
+        }
+        *countRead = 0;
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
+        // Each fill waits at most the adapter's latency timer, so the loop does not spin.
+        while (fetch && d->readAhead.size() < count &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (FT_STATUS s = Fill(*d); s != FT_OK) {
+                return s;
+            }
+        }
+        *countRead = TakeReadAhead(*d, buffer, count);
+        return FT_OK;
+    }
+
     // Lists the attached adapters with FTDI's vendor id and its standard product ids.
     int List(ftdi_device_list** list) {
         if (lister == nullptr) {
@@ -183,37 +208,12 @@ FT_STATUS LibFtdiLibrary::FT_Close(FT_HANDLE handle) {
 
 FT_STATUS LibFtdiLibrary::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                                   std::uint32_t* countRead) {
-    Device* d = impl_->Find(handle);
-    if (d == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    if (buffer == nullptr || countRead == nullptr) {
-        return FT_INVALID_PARAMETER;
-    }
-    *countRead = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
-    // Each fill waits at most the adapter's latency timer, so the loop does not spin.
-    while (d->readAhead.size() < count && std::chrono::steady_clock::now() < deadline) {
-        FT_STATUS s = impl_->Fill(*d);
-        if (s != FT_OK) {
-            return s;
-        }
-    }
-    *countRead = TakeReadAhead(*d, buffer, count);
-    return FT_OK;
+    return impl_->Read(handle, buffer, count, countRead, true);
 }
 
 FT_STATUS LibFtdiLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
                                    std::uint32_t* countRead) {
-    Device* d = impl_->Find(handle);
-    if (d == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    if (buffer == nullptr || countRead == nullptr) {
-        return FT_INVALID_PARAMETER;
-    }
-    *countRead = TakeReadAhead(*d, buffer, count);
-    return FT_OK;
+    return impl_->Read(handle, buffer, count, countRead, false);
 }
 
 FT_STATUS LibFtdiLibrary::FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,

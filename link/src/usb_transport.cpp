@@ -107,15 +107,13 @@ public:
     }
 
     void Discard(const std::function<void(std::uint8_t)>& dropped) override {
-        auto& u = Usb();
-        for (int n = 0; n < kPurgeLimit && !u.usbClosed; n += kUsbBufferSize) {
-            std::uint32_t got = 0;
-            if (UsbReadHeld(kUsbBufferSize, got) != FT_OK || got == 0) {
-                return;
-            }
-            for (std::uint32_t i = 0; i < got; ++i) {
-                dropped(u.receiveBuffer[i]);
-            }
+        // The read-ahead never holds more than the receive buffer.
+        std::uint32_t got = 0;
+        if (UsbReadHeld(kUsbBufferSize, got) != FT_OK) {
+            return;
+        }
+        for (std::uint32_t i = 0; i < got; ++i) {
+            dropped(Usb().receiveBuffer[i]);
         }
     }
 
