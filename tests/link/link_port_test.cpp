@@ -637,27 +637,6 @@ TEST_F(LinkUsb, CloseClearsTheLinesAndTheHandle) {
 
 namespace {
 
-TEST(PortChoice, ComValuesAsTheLinkTakesThem) {
-    struct Case {
-        bool found;
-        const char* text;
-        std::uint16_t port;
-        const char* path;
-        bool defaulted;
-    };
-    for (auto c : {Case{true, "3", 3, "", false}, Case{true, "256", 256, "", false},
-                   Case{true, "0", 0, "", false}, Case{true, "2.5", 2, "", false},
-                   Case{true, " /dev/serial/by-id/usb-X-if00-port0 ", 1,
-                        "/dev/serial/by-id/usb-X-if00-port0", false},
-                   Case{false, "", 1, "", true}, Case{true, "abc", 1, "", true},
-                   Case{true, "70000", 1, "", true}, Case{true, "3 ", 1, "", true}}) {
-        PortChoice choice = ChoosePort(c.found, c.text);
-        EXPECT_EQ(choice.portNumber, c.port) << c.text;
-        EXPECT_EQ(choice.devicePath, c.path) << c.text;
-        EXPECT_EQ(!choice.reason.empty(), c.defaulted) << c.text;
-    }
-}
-
 TEST_F(LinkCom, LowLatencyIsAskedAtEveryOpenAndARefusalIsHarmless) {
     for (bool refuse : {false, true}) {
         Configure("/dev/ttyUSB0");
@@ -678,19 +657,6 @@ TEST_F(LinkCom, LowLatencyIsAskedAtEveryOpenAndARefusalIsHarmless) {
         CloseLink();
         serial.calls.clear();
     }
-}
-
-TEST_F(LinkUsb, DiscardTakesTheQueueAndNeverFailsTheLink) {
-    Configure("256", LogPath());
-    ASSERT_TRUE(StartLink());
-    ft.rx = {0x21, 0x22};
-    DiscardReceived();
-    EXPECT_TRUE(ft.rx.empty());
-    EXPECT_EQ(LogText(), "COM256\n  0 rcv9600: 2122");
-    ft.Unplug();
-    DiscardReceived(); // a lost adapter is left to the next exchange to take up
-    ft.Replug();
-    EXPECT_TRUE(SendByte(0x01));
 }
 
 // libftdi keeps what the adapter delivered in a read-ahead; only an empty one is worth a USB
