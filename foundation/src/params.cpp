@@ -30,12 +30,6 @@ ProgramPaths& MutablePaths() {
     return paths;
 }
 
-void DeleteEvery(std::string& text, const std::string& segment) {
-    for (auto at = text.find(segment); at != std::string::npos; at = text.find(segment)) {
-        text.erase(at, segment.size());
-    }
-}
-
 void StripLineEnd(std::string& line) {
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
@@ -87,11 +81,31 @@ bool IsReadableFile(const std::string& path) {
 } // namespace
 
 std::string RootFolderOf(const std::string& programFolder) {
-    std::string root = programFolder;
-    DeleteEvery(root, "/bin/");
-    DeleteEvery(root, "/Bin/");
-    DeleteEvery(root, "/BIN/");
-    return root;
+    // Segment boundaries: the position after each "/" that starts a segment.
+    std::size_t binStart = std::string::npos;
+    for (std::size_t at = 0; at < programFolder.size(); ++at) {
+        if (programFolder[at] != '/') {
+            continue;
+        }
+        std::size_t end = programFolder.find('/', at + 1);
+        if (end == std::string::npos) {
+            break;
+        }
+        std::string segment = programFolder.substr(at + 1, end - at - 1);
+        if (segment == "bin" || segment == "Bin" || segment == "BIN") {
+            binStart = at;
+        }
+    }
+    if (binStart == std::string::npos) {
+        return programFolder;
+    }
+    // Drop "/bin"; what followed it (a "/" and possibly more segments) stays. A trailing
+    // separator is left off, as the root of the usual ROOT/bin/ always was.
+    std::string root = programFolder.substr(0, binStart) + programFolder.substr(binStart + 4);
+    if (root.size() > 1 && root.back() == '/') {
+        root.pop_back();
+    }
+    return root.empty() ? "/" : root;
 }
 
 ProgramPaths MakeProgramPaths(const std::string& executablePath) {

@@ -2,6 +2,7 @@
 
 #include "link/libftdi_library.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace comlink {
@@ -35,7 +36,27 @@ FT_STATUS Checked(const char* name, FT_STATUS status) {
     return status;
 }
 
+// Into the receive buffer, never beyond it; heldOnly takes only what the library already has.
+FT_STATUS ReadIntoBuffer(bool heldOnly, std::uint32_t count, std::uint32_t& countRead) {
+    auto& u = Usb();
+    countRead = 0;
+    count = std::min<std::uint32_t>(count, kUsbBufferSize);
+    auto* buffer = u.receiveBuffer.data();
+    return Checked("FT_Read", heldOnly ? Ftdi().ReadHeld(u.handle, buffer, count, &countRead)
+                                       : Ftdi().FT_Read(u.handle, buffer, count, &countRead));
+}
+
 } // namespace
+
+FT_STATUS FtLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                              std::uint32_t* countRead) {
+    *countRead = 0;
+    std::uint32_t queued = 0;
+    if (FT_STATUS s = FT_GetQueueStatus(handle, &queued); s != FT_OK) {
+        return s;
+    }
+    return queued == 0 ? FT_OK : FT_Read(handle, buffer, std::min(count, queued), countRead);
+}
 
 FtLibrary& Ftdi() {
     return installed != nullptr ? *installed : DefaultLibrary();
@@ -101,7 +122,7 @@ FT_STATUS GetFTDeviceCount() {
 FT_STATUS UsbOpen() {
     auto& u = Usb();
     FT_HANDLE handle = nullptr;
-    FT_STATUS s = Ftdi().FT_Open(0, &handle);
+    FT_STATUS s = Ftdi().FT_Open(u.deviceIndex, &handle);
     if (s == FT_OK) {
         u.handle = handle;
         u.usbClosed = false;
@@ -120,12 +141,7 @@ FT_STATUS UsbClose() {
 }
 
 FT_STATUS UsbRead(std::uint32_t count, std::uint32_t& countRead) {
-    auto& u = Usb();
-    countRead = 0;
-    if (count > kUsbBufferSize) {
-        count = kUsbBufferSize;
-    }
-    return Checked("FT_Read", Ftdi().FT_Read(u.handle, u.receiveBuffer.data(), count, &countRead));
+    return ReadIntoBuffer(false, count, countRead);
 }
 
 FT_STATUS UsbWrite(std::uint32_t count, std::uint32_t& countWritten) {
@@ -136,6 +152,10 @@ FT_STATUS UsbWrite(std::uint32_t count, std::uint32_t& countWritten) {
     }
     return Checked("FT_Write",
                    Ftdi().FT_Write(u.handle, u.transmitBuffer.data(), count, &countWritten));
+}
+
+FT_STATUS UsbReadHeld(std::uint32_t count, std::uint32_t& countRead) {
+    return ReadIntoBuffer(true, count, countRead);
 }
 
 FT_STATUS UsbSetBaudRate() {

@@ -25,6 +25,13 @@ struct Device {
     ftdi_parity_type parity = NONE;
 };
 
+std::uint32_t TakeReadAhead(Device& d, void* buffer, std::uint32_t count) {
+    std::size_t n = std::min<std::size_t>(count, d.readAhead.size());
+    std::memcpy(buffer, d.readAhead.data(), n);
+    d.readAhead.erase(d.readAhead.begin(), d.readAhead.begin() + static_cast<long>(n));
+    return static_cast<std::uint32_t>(n);
+}
+
 } // namespace
 
 struct LibFtdiLibrary::Impl {
@@ -65,7 +72,7 @@ struct LibFtdiLibrary::Impl {
     }
 
     // Fills the read-ahead with whatever the adapter has delivered; a call returns within
-    // the latency timer when nothing came.
+    // the latency timer when nothing came. Every call is a USB transfer.
     FT_STATUS Fill(Device& d) {
         if (d.readAhead.size() >= kReadAheadLimit) {
             return FT_OK;
@@ -76,6 +83,31 @@ struct LibFtdiLibrary::Impl {
             return Fail(d.ctx, n);
         }
         d.readAhead.insert(d.readAhead.end(), chunk, chunk + n);
+        return FT_OK;
+    }
+
+    // Takes up to count bytes from the read-ahead; with fetch, asks the adapter for more until
+    // count are there or the read time-out has passed.
+    FT_STATUS Read(FT_HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* countRead,
+                   bool fetch) {
+        Device* d = Find(handle);
+        if (d == nullptr) {
+            return FT_INVALID_HANDLE;
+        }
+        if (buffer == nullptr || countRead == nullptr) {
+            return FT_INVALID_PARAMETER;
+        }
+        *countRead = 0;
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
+        // Each fill waits at most the adapter's latency timer, so the loop does not spin.
+        while (fetch && d->readAhead.size() < count &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (FT_STATUS s = Fill(*d); s != FT_OK) {
+                return s;
+            }
+        }
+        *countRead = TakeReadAhead(*d, buffer, count);
         return FT_OK;
     }
 
@@ -176,27 +208,12 @@ FT_STATUS LibFtdiLibrary::FT_Close(FT_HANDLE handle) {
 
 FT_STATUS LibFtdiLibrary::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                                   std::uint32_t* countRead) {
-    Device* d = impl_->Find(handle);
-    if (d == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    if (buffer == nullptr || countRead == nullptr) {
-        return FT_INVALID_PARAMETER;
-    }
-    *countRead = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
-    // Each fill waits at most the adapter's latency timer, so the loop does not spin.
-    while (d->readAhead.size() < count && std::chrono::steady_clock::now() < deadline) {
-        FT_STATUS s = impl_->Fill(*d);
-        if (s != FT_OK) {
-            return s;
-        }
-    }
-    std::size_t n = std::min<std::size_t>(count, d->readAhead.size());
-    std::memcpy(buffer, d->readAhead.data(), n);
-    d->readAhead.erase(d->readAhead.begin(), d->readAhead.begin() + static_cast<long>(n));
-    *countRead = static_cast<std::uint32_t>(n);
-    return FT_OK;
+    return impl_->Read(handle, buffer, count, countRead, true);
+}
+
+FT_STATUS LibFtdiLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                                   std::uint32_t* countRead) {
+    return impl_->Read(handle, buffer, count, countRead, false);
 }
 
 FT_STATUS LibFtdiLibrary::FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,
@@ -335,9 +352,12 @@ FT_STATUS LibFtdiLibrary::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rxB
     if (rxBytes == nullptr) {
         return FT_INVALID_PARAMETER;
     }
-    FT_STATUS s = impl_->Fill(*d);
-    if (s != FT_OK) {
-        return s;
+    // Bytes already here are counted without asking the adapter: a transfer would cost up to
+    // a latency period, and a reply taken byte by byte would pay it for every byte.
+    if (d->readAhead.empty()) {
+        if (FT_STATUS s = impl_->Fill(*d); s != FT_OK) {
+            return s;
+        }
     }
     *rxBytes = static_cast<std::uint32_t>(d->readAhead.size());
     return FT_OK;
@@ -361,9 +381,10 @@ FT_STATUS LibFtdiLibrary::FT_GetStatus(FT_HANDLE handle, std::uint32_t* rxBytes,
     if (rxBytes == nullptr || txBytes == nullptr || eventStatus == nullptr) {
         return FT_INVALID_PARAMETER;
     }
-    FT_STATUS s = impl_->Fill(*d);
-    if (s != FT_OK) {
-        return s;
+    if (d->readAhead.empty()) {
+        if (FT_STATUS s = impl_->Fill(*d); s != FT_OK) {
+            return s;
+        }
     }
     *rxBytes = static_cast<std::uint32_t>(d->readAhead.size());
     // libftdi's write returns once the adapter has taken the bytes, so nothing is ever left
@@ -383,6 +404,43 @@ FT_STATUS LibFtdiLibrary::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) 
     }
     int r = ftdi_set_latency_timer(d->ctx, ms);
     return r < 0 ? impl_->Fail(d->ctx, r) : FT_OK;
+}
+
+bool ListFtdiAdapters(std::vector<FtdiAdapterInfo>& adapters, std::string& error) {
+    adapters.clear();
+    ftdi_context* ctx = ftdi_new();
+    if (ctx == nullptr) {
+        error = "USB access is not available";
+        return false;
+    }
+    ftdi_device_list* list = nullptr;
+    int n = ftdi_usb_find_all(ctx, &list, 0, 0);
+    if (n < 0) {
+        error = ftdi_get_error_string(ctx);
+        ftdi_free(ctx);
+        return false;
+    }
+    for (ftdi_device_list* entry = list; entry != nullptr; entry = entry->next) {
+        char manufacturer[128] = "";
+        char description[128] = "";
+        char serial[128] = "";
+        FtdiAdapterInfo info;
+        // Reading the strings opens the USB device (without claiming it), which needs the
+        // same access as using it.
+        if (ftdi_usb_get_strings(ctx, entry->dev, manufacturer, sizeof manufacturer, description,
+                                 sizeof description, serial, sizeof serial) < 0) {
+            info.problem = ftdi_get_error_string(ctx);
+        }
+        info.manufacturer = manufacturer;
+        info.description = description;
+        info.serial = serial;
+        adapters.push_back(std::move(info));
+    }
+    if (list != nullptr) {
+        ftdi_list_free(&list);
+    }
+    ftdi_free(ctx);
+    return true;
 }
 
 } // namespace comlink

@@ -1,16 +1,14 @@
 #include "link/link_port.h"
 
 #include "foundation/clock.h"
-#include "foundation/crt.h"
 #include "foundation/params.h"
 #include "foundation/tools.h"
-#include "link/d2xx.h"
 #include "link/serial_library.h"
+#include "link/transport.h"
 #include "traffic_log.h"
+#include "transport_support.h"
 
-#include <chrono>
 #include <memory>
-#include <thread>
 
 namespace comlink {
 
@@ -19,15 +17,6 @@ namespace {
 // COM1..COM7 carry the three MC channels selected by RTS and DTR.
 constexpr std::uint16_t kFirstSingleChannelPort = 8;
 constexpr std::uint8_t kChannelsOnChannelPorts = 3;
-// With no flow control a transmitter drains within a few character times; one that has not
-// after this long is stuck, and waiting on would hang the program.
-constexpr std::uint32_t kDrainLimitMs = 1000;
-// A purge reads faster than any line delivers; the bound only keeps a runaway source (a fake,
-// a device spewing at megabaud) from holding the program.
-constexpr int kPurgeLimit = 1 << 16;
-// The FTDI queue cannot be waited on; between two looks the program sleeps this long, short
-// enough for a reply to be taken well within a character time.
-constexpr std::chrono::microseconds kUsbPollInterval{200};
 
 struct LinkState {
     std::uint16_t portNumber = 0;
@@ -42,6 +31,8 @@ struct LinkState {
     std::string logName;
     TrafficLog log;
     std::string failure;
+    // Chosen from the port number; none for port 0.
+    std::unique_ptr<Transport> transport;
 };
 
 std::unique_ptr<LinkState>& StatePointer() {
@@ -57,8 +48,20 @@ bool IsUsb(const LinkState& s) {
     return s.portNumber >= kFirstUsbPort;
 }
 
-std::string ModeText(const LinkState& s) {
-    return BuildModeText(s.portNumber, s.baudRate, s.devicePath);
+// COM1..COM7, and a device path (which behaves as COM1), carry three channels.
+bool IsChannelPort(const LinkState& s) {
+    return !IsUsb(s) && s.portNumber < kFirstSingleChannelPort;
+}
+
+void ChooseTransport(LinkState& s) {
+    if (s.portNumber == 0) {
+        s.transport.reset();
+    } else if (IsUsb(s)) {
+        s.transport = MakeUsbTransport(s.portNumber - kFirstUsbPort);
+    } else {
+        s.transport =
+            MakeSerialTransport(s.devicePath.empty() ? ComDevicePath(s.portNumber) : s.devicePath);
+    }
 }
 
 // Level 1 -> line 2 only, level 2 -> line 1 only, level 3 -> both; anything else -> level 1.
@@ -73,194 +76,71 @@ std::uint8_t LineStateOf(int level) {
     }
 }
 
+void SetLine(Transport& t, int id, bool on) {
+    t.SetModemLine(t.LineOfId(id), on);
+}
+
 // Lines switched on first, then lines switched off, so that no channel outside the old and
 // the new one is ever selected on the way.
-void DriveLines(std::uint8_t state) {
-    auto& serial = Serial();
+void DriveLines(Transport& t, std::uint8_t state) {
     if ((state & 2) != 0) {
-        serial.RTS(1);
+        SetLine(t, 2, true);
     }
     if ((state & 1) != 0) {
-        serial.DTR(1);
+        SetLine(t, 1, true);
     }
     if ((state & 2) == 0) {
-        serial.RTS(0);
+        SetLine(t, 2, false);
     }
     if ((state & 1) == 0) {
-        serial.DTR(0);
+        SetLine(t, 1, false);
     }
 }
 
-// Between two looks at a device that has nothing to block on. Under a fake clock time only
-// moves when told, so the pause moves it instead of sleeping.
-void PauseBeforeNextLook(std::chrono::microseconds realPause) {
-    auto& clock = foundation::Clock();
-    if (clock.IsReal()) {
-        std::this_thread::sleep_for(realPause);
-    } else {
-        clock.SleepMs(1);
-    }
-}
-
-// One character (10 bit times) at the given rate, within sane bounds.
-std::chrono::microseconds CharacterTime(std::uint16_t baud) {
-    long us = baud == 0 ? 2000 : 10000000L / baud;
-    return std::chrono::microseconds(us < 50 ? 50 : (us > 2000 ? 2000 : us));
-}
-
-// Waits while pending() holds. False when the transmitter did not drain in time.
-template <typename Pending> bool WaitDrained(Pending pending, std::chrono::microseconds pause) {
-    std::uint32_t start = foundation::TickMs();
-    while (pending()) {
-        if (foundation::ConsoleKeyWaiting()) {
-            return true;
+// The one open of the port, for OpenLink and for taking up a port that went away: the
+// transport's open, then on a channel port channel 1 and the settling wait.
+bool OpenPort(LinkState& s, bool keepPortNumber) {
+    auto& t = *s.transport;
+    const OpenResult result = t.Open(s.baudRate);
+    if (result != OpenResult::Open) {
+        s.failure = t.Failure();
+        s.linkDown = true;
+        if (result == OpenResult::Absent && !keepPortNumber) {
+            // No adapter at the first open: the link goes on as one without a port.
+            s.portNumber = 0;
+            s.transport.reset();
         }
-        if (foundation::TickMs() - start >= kDrainLimitMs) {
-            return false;
-        }
-        PauseBeforeNextLook(pause);
-    }
-    return true;
-}
-
-std::string UsbFailureText() {
-    std::string text = Usb().lastError;
-    std::string detail = Ftdi().LastDetail();
-    if (detail.empty()) {
-        return text.empty() ? "USB adapter failed" : text;
-    }
-    return text.empty() ? detail : text + " (" + detail + ")";
-}
-
-// OPENCOM and, on a channel port, line 2 on, line 1 off and the settling wait.
-bool OpenCom(LinkState& s) {
-    auto& serial = Serial();
-    if (serial.OPENCOM(ModeText(s)) < 0) {
-        s.failure = serial.LastError();
         return false;
     }
-    if (s.portNumber < kFirstSingleChannelPort) {
-        serial.RTS(1);
-        serial.DTR(0);
+    s.channelCount = 1;
+    if (IsChannelPort(s)) {
+        DriveLines(t, LineStateOf(1));
         foundation::DelayMs(400);
         s.channelCount = kChannelsOnChannelPorts;
         s.lineState = LineStateOf(1);
     }
-    return true;
-}
-
-// The USB open, also used to take up an adapter that was lost.
-bool OpenUsb(LinkState& s, bool keepPortNumber) {
-    s.channelCount = 1;
-    GetFTDeviceCount();
-    auto& u = Usb();
-    if (u.deviceCount == 0) {
-        foundation::ToolsError() = "USB not connected";
-        s.failure = "USB not connected";
-        s.linkDown = true;
-        if (!keepPortNumber) {
-            s.portNumber = 0;
-        }
-        return false;
-    }
-    if (u.handle != nullptr) {
-        UsbClose();
-    }
-    if (UsbOpen() != FT_OK) {
-        s.failure = UsbFailureText();
-        s.linkDown = true;
-        return false;
-    }
-    u.dataBits = FT_BITS_8;
-    u.stopBits = FT_STOP_BITS_1;
-    u.parity = FT_PARITY_NONE;
-    UsbSetDataCharacteristics();
-    u.flowControl = FT_FLOW_NONE;
-    u.xonChar = 0x11;
-    u.xoffChar = 0x13;
-    UsbSetFlowControl();
-    u.baudRate = s.baudRate;
-    UsbSetBaudRate();
-    UsbSetLatencyTimer(2);
-    UsbSetBreakOff();
-    UsbPurgeTx();
-    UsbSetTimeouts(500, 500);
-    UsbSetDtr();   // line 2 on
-    UsbClearRts(); // line 1 off
-    // A setting that failed is left in the error text as it always was; an adapter that went
-    // away in the middle of it is a failed open.
-    if (u.usbClosed) {
-        s.failure = UsbFailureText();
-        s.linkDown = true;
-        return false;
-    }
     s.linkDown = false;
     s.failure.clear();
     return true;
 }
 
-bool EnsureUsbOpen(LinkState& s) {
-    return !Usb().usbClosed || OpenUsb(s, true);
+// A port that went away while the link was open (adapter pulled out, peer closed its
+// pseudo-terminal, a dead USB handle) is taken up again, silently, as soon as it is back.
+bool EnsureOpen(LinkState& s) {
+    return s.transport->IsOpen() || OpenPort(s, true);
 }
 
-// A serial device that vanished while open (adapter pulled out, peer closed its
-// pseudo-terminal) is taken up again, silently, as soon as it is back.
-bool EnsureComOpen(LinkState& s) {
-    auto& serial = Serial();
-    if (serial.IsOpen()) {
-        return true;
-    }
-    serial.CLOSECOM();
-    if (!OpenCom(s)) {
-        s.linkDown = true;
-        return false;
-    }
-    s.linkDown = false;
-    s.failure.clear();
-    return true;
-}
-
-bool SendCom(LinkState& s, std::uint8_t b) {
-    if (!EnsureComOpen(s)) {
-        return false;
-    }
-    auto& serial = Serial();
-    bool drained = WaitDrained([&] { return serial.IsOpen() && serial.OUTBUFFER() != 0; },
-                               CharacterTime(s.baudRate));
-    if (!drained) {
-        s.failure = PortName() + ": the transmitter does not drain";
-        return false;
-    }
-    if (serial.SENDBYTE(b) < 0) {
-        if (!serial.IsOpen()) {
-            s.failure = serial.LastError();
-        }
-        return false;
-    }
-    return true;
-}
-
-bool SendUsb(LinkState& s, std::uint8_t b) {
-    // A handle that died under the first try (adapter replugged) gets one reopen.
+// A transfer on a link that is open: a port that died under the first try (adapter
+// replugged, device node recreated) gets one reopen and one more try.
+template <typename Op> bool WithPort(LinkState& s, Op op) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!EnsureUsbOpen(s)) {
+        if (!EnsureOpen(s)) {
             return false;
         }
-        auto& u = Usb();
-        bool drained = WaitDrained(
-            [&] { return UsbGetStatus() == FT_OK && u.transmitQueueCount != 0; }, kUsbPollInterval);
-        if (!drained) {
-            s.failure = PortName() + ": the transmitter does not drain";
-            return false;
+        if (op()) {
+            return true;
         }
-        if (!u.usbClosed) {
-            u.transmitBuffer[0] = b;
-            std::uint32_t written = 0;
-            if (UsbWrite(1, written) == FT_OK && written == 1) {
-                return true;
-            }
-        }
-        if (!u.usbClosed) {
+        if (s.transport->IsOpen()) {
             return false;
         }
     }
@@ -268,94 +148,16 @@ bool SendUsb(LinkState& s, std::uint8_t b) {
 }
 
 // Returns the byte, or -1. abandoned: the device is gone and could not be taken up again.
-int ReceiveCom(LinkState& s, std::uint16_t ticks, bool& abandoned) {
-    auto& serial = Serial();
-    auto take = [&] { return serial.INBUFFER() != 0 ? serial.READBYTE() : -1; };
-    if (ticks == 0) {
-        if (!EnsureComOpen(s)) {
-            abandoned = true;
-            return -1;
-        }
-        return take();
-    }
-    auto& clock = foundation::Clock();
-    const std::uint32_t limit = ticks * 10u;
-    const std::uint32_t start = foundation::TickMs();
-    for (;;) {
-        if (!EnsureComOpen(s)) {
-            abandoned = true;
-            return -1;
-        }
-        if (clock.IsReal()) {
-            // Blocking on the device wakes the moment a byte arrives and burns no CPU
-            // meanwhile; a byte already waiting ends the wait at once. The wait's answer is
-            // what INBUFFER would say, so the byte is taken without asking again: at 115200
-            // baud a read exchange lasts 174 us, and every call into the kernel shows.
-            const std::uint32_t elapsed = foundation::TickMs() - start;
-            if (serial.WaitReadable(elapsed >= limit ? 0 : limit - elapsed)) {
-                int value = serial.READBYTE();
-                if (value >= 0) {
-                    return value;
-                }
-            }
-            if (foundation::TickMs() - start >= limit) {
-                return -1;
-            }
-            continue;
-        }
-        int value = take();
-        if (value >= 0) {
-            return value;
-        }
-        if (foundation::TickMs() - start >= limit) {
-            return -1;
-        }
-        clock.SleepMs(1);
-    }
-}
-
-int TakeUsbByte() {
-    auto& u = Usb();
-    if (UsbGetQueueStatus() != FT_OK || u.receiveQueueCount == 0) {
-        return -1;
-    }
-    std::uint32_t n = 0;
-    if (UsbRead(1, n) != FT_OK || n != 1) {
-        return -1;
-    }
-    return u.receiveBuffer[0];
-}
-
-int ReceiveUsb(LinkState& s, std::uint16_t ticks, bool& abandoned) {
-    if (ticks == 0) {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (!EnsureUsbOpen(s)) {
-                abandoned = true;
-                return -1;
-            }
-            int value = TakeUsbByte();
-            if (value >= 0 || !Usb().usbClosed) {
-                return value;
-            }
-        }
-        return -1;
-    }
-    const std::uint32_t limit = ticks * 10u;
-    const std::uint32_t start = foundation::TickMs();
-    for (;;) {
-        if (!EnsureUsbOpen(s)) {
-            abandoned = true;
-            return -1;
-        }
-        int value = TakeUsbByte();
-        if (value >= 0) {
-            return value;
-        }
-        if (foundation::TickMs() - start >= limit) {
-            return -1;
-        }
-        PauseBeforeNextLook(kUsbPollInterval);
-    }
+int ReceiveFromPort(LinkState& s, std::uint16_t ticks, bool& abandoned) {
+    const Deadline deadline(ticks * 10u);
+    int value = -1;
+    // A time-out ends it; a port lost during the wait is taken up for the time that is left.
+    WithPort(s, [&] {
+        value = s.transport->Receive(deadline);
+        return value >= 0 || s.transport->IsOpen();
+    });
+    abandoned = value < 0 && !s.transport->IsOpen();
+    return value;
 }
 
 void SwitchLine(int id, bool on) {
@@ -363,26 +165,10 @@ void SwitchLine(int id, bool on) {
     if (s.portNumber == 0 || (id != 1 && id != 2)) {
         return;
     }
-    if (IsUsb(s)) {
-        if (!s.opened || !EnsureUsbOpen(s)) {
-            return;
-        }
-        if (id == 2) {
-            on ? UsbSetDtr() : UsbClearDtr();
-        } else {
-            on ? UsbSetRts() : UsbClearRts();
-        }
+    if (s.opened && !EnsureOpen(s)) {
         return;
     }
-    if (s.opened && !EnsureComOpen(s)) {
-        return;
-    }
-    auto& serial = Serial();
-    if (id == 2) {
-        serial.RTS(on ? 1 : 0);
-    } else {
-        serial.DTR(on ? 1 : 0);
-    }
+    SetLine(*s.transport, id, on);
     // A line switched by hand no longer matches the remembered selection; the next
     // SelectChannel must drive the lines again.
     s.lineState = kUnknownLineState;
@@ -399,22 +185,11 @@ void InitLink() {
     auto& s = State();
     s.baudRate = 9600;
     std::string text;
-    foundation::GetParam("COM", text);
-    auto first = text.find_first_not_of(' ');
-    auto last = text.find_last_not_of(' ');
-    if (first != std::string::npos && text[first] == '/') {
-        // A device file named directly behaves as COM1 in every other respect.
-        s.devicePath = text.substr(first, last - first + 1);
-        s.portNumber = 1;
-    } else {
-        double n = 1;
-        s.portNumber = 1;
-        // Only numbers that round into the port number's range count; rounding anything
-        // larger would not fit (and used to wrap into a USB number).
-        if (foundation::GetParamNumber("COM", n) && n > -0.5 && n < 65535.5) {
-            s.portNumber = static_cast<std::uint16_t>(foundation::RoundHalfEven(n));
-        }
-    }
+    const bool found = foundation::GetParam("COM", text);
+    const PortChoice choice = ChoosePort(found, text);
+    s.portNumber = choice.portNumber;
+    s.devicePath = choice.devicePath;
+    ChooseTransport(s);
     s.channelCount = 1;
     s.lineState = kUnknownLineState;
     if (s.portNumber != 0) {
@@ -439,16 +214,13 @@ bool StartLink() {
 
 bool OpenLink(bool keepPortNumber) {
     auto& s = State();
-    bool ok = false;
-    if (IsUsb(s)) {
-        ok = OpenUsb(s, keepPortNumber);
+    bool ok = true;
+    if (s.portNumber == 0) {
+        // A port number of 0 opens without touching any device.
+        s.linkDown = false;
+        s.failure.clear();
     } else {
-        Serial().CLOSECOM();
-        ok = s.portNumber == 0 || OpenCom(s);
-        s.linkDown = !ok;
-        if (ok) {
-            s.failure.clear();
-        }
+        ok = OpenPort(s, keepPortNumber);
     }
     s.opened = ok;
     return ok;
@@ -456,25 +228,16 @@ bool OpenLink(bool keepPortNumber) {
 
 void CloseLink() {
     auto& s = State();
-    auto& serial = Serial();
-    if (s.channelCount == 1) {
-        if (IsUsb(s)) {
-            if (Usb().handle != nullptr) {
-                if (!Usb().usbClosed) {
-                    UsbClearRts();
-                    UsbClearDtr();
-                }
-                UsbClose();
-            }
-        } else if (s.portNumber != 0) {
-            serial.RTS(0);
-            serial.DTR(0);
-            serial.CLOSECOM();
+    if (s.transport) {
+        auto& t = *s.transport;
+        if (s.channelCount == 1) {
+            t.SetModemLine(ModemLine::Rts, false);
+            t.SetModemLine(ModemLine::Dtr, false);
+        } else {
+            t.SetModemLine(ModemLine::Rts, true);
+            t.SetModemLine(ModemLine::Dtr, false);
         }
-    } else if (s.portNumber != 0) {
-        serial.RTS(1);
-        serial.DTR(0);
-        serial.CLOSECOM();
+        t.Close();
     }
     if (!s.logName.empty()) {
         s.log.Close();
@@ -490,7 +253,16 @@ bool SendByte(std::uint8_t b) {
     if (s.portNumber == 0 || !s.opened) {
         return false;
     }
-    bool ok = IsUsb(s) ? SendUsb(s, b) : SendCom(s, b);
+    bool stuck = false;
+    bool ok = WithPort(s, [&] {
+        SendResult r = s.transport->Send(b);
+        stuck = r == SendResult::Stuck;
+        return r == SendResult::Sent || stuck;
+    });
+    if (stuck) {
+        s.failure = PortName() + ": the transmitter does not drain";
+        return false;
+    }
     if (ok) {
         s.log.Sent(b, s.baudRate);
     }
@@ -503,7 +275,7 @@ bool ReceiveByte(std::uint8_t& b, std::uint16_t ticks) {
         return false;
     }
     bool abandoned = false;
-    int value = IsUsb(s) ? ReceiveUsb(s, ticks, abandoned) : ReceiveCom(s, ticks, abandoned);
+    int value = ReceiveFromPort(s, ticks, abandoned);
     if (value >= 0) {
         b = static_cast<std::uint8_t>(value & 0xFF);
         s.log.Received(b, s.baudRate);
@@ -523,33 +295,15 @@ bool PurgeInput() {
     std::uint8_t b = 0;
     for (int n = 0; n < kPurgeLimit && ReceiveByte(b, 0); ++n) {
     }
-    return IsUsb(s) ? !Usb().usbClosed : Serial().IsOpen();
+    return s.transport->IsOpen();
 }
 
 void DiscardReceived() {
     auto& s = State();
-    if (s.portNumber == 0 || !s.opened) {
+    if (s.portNumber == 0 || !s.opened || !s.transport->IsOpen()) {
         return;
     }
-    if (IsUsb(s)) {
-        // The adapter has no queue count that is free to read yet; a poll per byte is the
-        // cheapest drop this layer can make.
-        std::uint8_t b = 0;
-        for (int n = 0; n < kPurgeLimit && ReceiveByte(b, 0); ++n) {
-        }
-        return;
-    }
-    auto& serial = Serial();
-    if (!serial.IsOpen()) {
-        return;
-    }
-    for (int n = 0; n < kPurgeLimit && serial.INBUFFER() != 0; ++n) {
-        int value = serial.READBYTE();
-        if (value < 0) {
-            break;
-        }
-        s.log.Received(static_cast<std::uint8_t>(value & 0xFF), s.baudRate);
-    }
+    s.transport->Discard([&](std::uint8_t b) { s.log.Received(b, s.baudRate); });
 }
 
 void SetBaud(std::uint16_t rate) {
@@ -557,35 +311,25 @@ void SetBaud(std::uint16_t rate) {
     if (rate == s.baudRate || s.portNumber == 0) {
         return;
     }
-    if (!s.opened) {
-        // Nothing to reconfigure; the next open uses the rate.
-        s.baudRate = rate;
-        return;
-    }
-    if (IsUsb(s)) {
-        if (!EnsureUsbOpen(s)) {
-            return;
-        }
-        s.baudRate = rate;
-        Usb().baudRate = rate;
-        UsbSetBaudRate();
-        return;
-    }
     s.baudRate = rate;
-    auto& serial = Serial();
-    serial.CLOSECOM();
-    if (serial.OPENCOM(ModeText(s)) < 0) {
-        // The next operation tries again, as for a device that went away.
-        s.failure = serial.LastError();
+    if (!s.opened) {
+        return; // nothing to reconfigure; the next open uses the rate
+    }
+    auto& t = *s.transport;
+    if (!t.IsOpen()) {
+        // Taking the port up again applies the new rate.
+        EnsureOpen(s);
         return;
     }
-    // The port may have been lost before; it is usable again now.
-    s.linkDown = false;
-    s.failure.clear();
-    // Reopening leaves the modem lines as the driver sets them; the MC must stay on the
-    // channel that was selected.
+    if (!t.SetRate(rate)) {
+        // The next operation takes up a port the change lost, as for one that went away.
+        s.failure = t.Failure();
+        return;
+    }
+    // Reopening a serial device leaves the modem lines as the driver sets them; the MC must
+    // stay on the channel that was selected.
     if (s.channelCount == kChannelsOnChannelPorts && s.lineState >= 1 && s.lineState <= 3) {
-        DriveLines(s.lineState);
+        DriveLines(t, s.lineState);
     }
 }
 
@@ -601,12 +345,12 @@ bool SelectChannel(int level) {
     if (state == s.lineState) {
         return true;
     }
-    if (s.opened && !EnsureComOpen(s)) {
+    if (s.opened && !EnsureOpen(s)) {
         s.lineState = kUnknownLineState;
         return false;
     }
     s.lineState = state;
-    DriveLines(state);
+    DriveLines(*s.transport, state);
     foundation::DelayMs(2);
     return true;
 }
@@ -654,6 +398,33 @@ std::string PortName() {
 
 const std::string& LinkError() {
     return State().failure;
+}
+
+PortChoice ChoosePort(bool found, const std::string& text) {
+    PortChoice choice;
+    choice.portNumber = 1;
+    if (!found) {
+        choice.reason = "default, COM is not set";
+        return choice;
+    }
+    auto first = text.find_first_not_of(' ');
+    auto last = text.find_last_not_of(' ');
+    if (first != std::string::npos && text[first] == '/') {
+        // A device file named directly behaves as COM1 in every other respect.
+        choice.devicePath = text.substr(first, last - first + 1);
+        return choice;
+    }
+    double n = 1;
+    // Only numbers that round into the port number's range count; rounding anything larger
+    // would not fit (and used to wrap into a USB number).
+    if (!foundation::ParseDecimal(text, n)) {
+        choice.reason = "default, \"" + text + "\" is not a number";
+    } else if (!(n > -0.5 && n < 65535.5)) {
+        choice.reason = "default, \"" + text + "\" is outside 0..65535";
+    } else {
+        choice.portNumber = static_cast<std::uint16_t>(foundation::RoundHalfEven(n));
+    }
+    return choice;
 }
 
 } // namespace comlink

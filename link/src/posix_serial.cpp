@@ -1,10 +1,15 @@
 #include "link/posix_serial.h"
 
+#include "wait.h"
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -66,6 +71,10 @@ bool DeviceGone(int error) {
 
 } // namespace
 
+std::string InUseText(const std::string& device) {
+    return device + " is in use by another program";
+}
+
 std::string OpenFailureText(const std::string& device, int error) {
     std::string text = device + ": " + std::strerror(error);
     struct stat st {};
@@ -84,20 +93,27 @@ PosixSerialLibrary::~PosixSerialLibrary() {
     CLOSECOM();
 }
 
-int PosixSerialLibrary::OPENCOM(const std::string& mode) {
+int PosixSerialLibrary::OPENCOM(const SerialSettings& settings) {
     CLOSECOM();
-    ModeSettings settings;
-    std::string error;
-    if (!ParseModeText(mode, settings, error)) {
-        lastError_ = error;
+    const std::string& device = settings.device;
+    if (settings.baud == 0) {
+        lastError_ = device + ": no line speed given";
         return -1;
     }
-    const std::string& device = settings.device;
     // Non-blocking so that no call can hang on a device that stopped answering; O_NOCTTY so
     // that a terminal device never becomes the program's controlling terminal.
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastError_ = OpenFailureText(device, errno);
+        return -1;
+    }
+    // Taken before anything touches the line settings, so that the program holding the port
+    // goes on undisturbed. TIOCEXCL would be no help: root ignores it, and it outlives our own
+    // close while a peer (mcsim) holds the other side, which breaks the close-and-reopen of a
+    // rate change. The lock goes with the descriptor, whatever ends the program.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        lastError_ = InUseText(device);
         return -1;
     }
     auto fail = [&](const std::string& text) {
@@ -119,7 +135,7 @@ int PosixSerialLibrary::OPENCOM(const std::string& mode) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     speed_t code = B0;
-    bool standard = StandardSpeed(settings.baud, code);
+    const bool standard = StandardSpeed(settings.baud, code);
     if (standard) {
         cfsetspeed(&t, code);
     }
@@ -251,16 +267,29 @@ bool PosixSerialLibrary::WaitReadable(std::uint32_t timeoutMs) {
     if (fd_ < 0) {
         return false;
     }
-    pollfd p{fd_, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>(timeoutMs));
-    if (r <= 0) {
-        return false;
-    }
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    short events = WaitForInput(fd_, std::chrono::milliseconds(timeoutMs));
+    if ((events & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         Drop("hung up", 0);
         return false;
     }
-    return (p.revents & POLLIN) != 0;
+    return (events & POLLIN) != 0;
+}
+
+bool PosixSerialLibrary::RequestLowLatency() {
+    if (fd_ < 0) {
+        return false;
+    }
+    // Pseudo-terminals and plain files answer ENOTTY; drivers without the flag ignore it or
+    // answer EINVAL. Either way the port works as before, only with the driver's own latency.
+    serial_struct info{};
+    if (ioctl(fd_, TIOCGSERIAL, &info) != 0) {
+        return false;
+    }
+    if ((info.flags & ASYNC_LOW_LATENCY) != 0) {
+        return true;
+    }
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd_, TIOCSSERIAL, &info) == 0;
 }
 
 } // namespace comlink

@@ -39,13 +39,25 @@ TEST(ProgramPaths, SplitsTheExecutablePath) {
     EXPECT_EQ(plain.rootFolder, "/opt/mc/");
 }
 
-TEST(ProgramPaths, RootFolderDropsEveryBinSegmentCaseByCase) {
-    EXPECT_EQ(RootFolderOf("/dev/bin/"), "/dev");
-    EXPECT_EQ(RootFolderOf("/bin/dev/"), "dev/");
-    EXPECT_EQ(RootFolderOf("/a/Bin/b/BIN/"), "/ab");
-    // Deleting one segment can make another; each pass repeats until none is left.
-    EXPECT_EQ(RootFolderOf("/x/bi/bin/n/"), "/x");
-    EXPECT_EQ(RootFolderOf("/x/bIn/"), "/x/bIn/");
+TEST(ProgramPaths, RootFolderDropsOnlyTheLastBinSegment) {
+    struct Case {
+        const char* folder;
+        const char* root;
+    };
+    for (auto c : {
+             Case{"/opt/mc/bin/", "/opt/mc"},       // the usual installation, as it always was
+             Case{"/home/u/bin/mc/", "/home/u/mc"}, // neighbours are not glued together
+             Case{"/bin/x/", "/x"},                 // and the root stays absolute
+             Case{"/bin/", "/"},
+             Case{"/a/bin/b/bin/", "/a/bin/b"},
+             Case{"/a/Bin/b/BIN/", "/a/Bin/b"},
+             Case{"/x/bi/bin/n/", "/x/bi/n"},
+             Case{"/x/bIn/", "/x/bIn/"}, // not a bin segment: kept as it is
+             Case{"/opt/binary/mybin/", "/opt/binary/mybin/"},
+             Case{"/opt/mc/", "/opt/mc/"},
+         }) {
+        EXPECT_EQ(RootFolderOf(c.folder), c.root) << c.folder;
+    }
 }
 
 TEST_F(ParamFileTest, ReadsKeysValuesAndRootSubstitution) {
@@ -59,7 +71,7 @@ TEST_F(ParamFileTest, ReadsKeysValuesAndRootSubstitution) {
     EXPECT_EQ(com, 3.0);
     EXPECT_EQ(Value("COM_DEBUG"), "");
     // The root of T/bin/ is T; the doubled separator of a bin-less folder is accepted too.
-    EXPECT_EQ(Value("FILE_PATH"), (tree.path() + "/appl;/srv/mc").substr(0, kMaxParamValue));
+    EXPECT_EQ(Value("FILE_PATH"), tree.path() + "/appl;/srv/mc");
     ASSERT_EQ(ParamEntries().size(), 3u);
     EXPECT_EQ(ParamEntries()[0].description, " LINK PORT");
 }
@@ -134,9 +146,11 @@ TEST_F(ParamFileTest, KeyMatchingRules) {
 
 TEST_F(ParamFileTest, ValueLineRules) {
     SetProgramPaths("/r/bin/p");
-    std::string longValue(60, 'v');
+    const std::string byId =
+        "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART_00012-if00-port0";
+    ASSERT_EQ(byId.size(), 70u);
     std::string file =
-        tree.Write("p.ini", "[A]\n#3\n[B]\n;3\n[C]\n[D]\n[E]\n%root%/x\n[F]\n" + longValue + "\n" +
+        tree.Write("p.ini", "[A]\n#3\n[B]\n;3\n[C]\n[D]\n[E]\n%root%/x\n[F]\n" + byId + "\n" +
                                 "[G]\n%ROOT%%ROOT%\n[H]\n  3\n[I]\n3 \n[J]\nMixed Case\n[LAST]");
     ASSERT_TRUE(ReadParamFile(file));
     EXPECT_EQ(Value("A"), "");
@@ -145,7 +159,7 @@ TEST_F(ParamFileTest, ValueLineRules) {
     std::string v;
     EXPECT_FALSE(GetParam("D", v));
     EXPECT_EQ(Value("E"), "%root%/x");
-    EXPECT_EQ(Value("F"), longValue.substr(0, 47));
+    EXPECT_EQ(Value("F"), byId); // a long device path is kept whole
     EXPECT_EQ(Value("G"), "/r/r");
     EXPECT_EQ(Value("J"), "Mixed Case");
     EXPECT_EQ(Value("LAST"), "");
@@ -174,12 +188,12 @@ TEST_F(ParamFileTest, OversizedInputIsCutNotOverrun) {
     ResetParams();
     std::string longLines =
         tree.Write("q.ini", "[" + std::string(400, 'k') + "]" + std::string(400, 'd') + "\n" +
-                                std::string(5000, 'v') + "\n");
+                                std::string(kMaxParamValue + 100, 'v') + "\n");
     ASSERT_TRUE(ReadParamFile(longLines));
     ASSERT_EQ(ParamEntries().size(), 1u);
     EXPECT_EQ(ParamEntries()[0].key.size(), kMaxParamKey);
     EXPECT_EQ(ParamEntries()[0].description.size(), kMaxParamDescription);
-    EXPECT_EQ(ParamEntries()[0].value, std::string(47, 'v'));
+    EXPECT_EQ(ParamEntries()[0].value, std::string(kMaxParamValue, 'v'));
 }
 
 TEST_F(ParamFileTest, FailedAttemptReportsAndKeepsEntries) {

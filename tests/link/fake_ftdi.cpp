@@ -15,6 +15,40 @@ void FakeFtLibrary::Unplug() {
     plugged_ = false;
     openGeneration_ = 0;
     rx.clear();
+    readAhead.clear();
+    later_.clear();
+}
+
+void FakeFtLibrary::ArriveLater(foundation::FakeClock& clock, std::uint8_t b,
+                                std::uint32_t delayMs) {
+    clock_ = &clock;
+    later_.emplace_back(clock.NowUs() + std::uint64_t{delayMs} * 1000, b);
+}
+
+void FakeFtLibrary::Due() {
+    while (clock_ != nullptr && !later_.empty() && later_.front().first <= clock_->NowUs()) {
+        if (plugged_) {
+            rx.push_back(later_.front().second);
+        }
+        later_.pop_front();
+    }
+}
+
+void FakeFtLibrary::Fetch() {
+    ++usbTransfers;
+    readAhead.insert(readAhead.end(), rx.begin(), rx.end());
+    rx.clear();
+}
+
+std::uint32_t FakeFtLibrary::Take(std::deque<std::uint8_t>& from, void* buffer,
+                                  std::uint32_t count) {
+    auto n = std::min<std::size_t>(count, from.size());
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = from.front();
+        from.pop_front();
+    }
+    return static_cast<std::uint32_t>(n);
 }
 
 FT_STATUS FakeFtLibrary::Injected(const std::string& call) {
@@ -31,6 +65,7 @@ FT_STATUS FakeFtLibrary::Injected(const std::string& call) {
 
 FT_STATUS FakeFtLibrary::OnHandle(const std::string& call, FT_HANDLE handle,
                                   const std::string& record) {
+    Due();
     if (!record.empty()) {
         calls.push_back(record);
     }
@@ -56,7 +91,7 @@ FT_STATUS FakeFtLibrary::FT_ListDevices(std::uint32_t* numDevices, void* /*unuse
     if (numDevices == nullptr || flags != FT_LIST_NUMBER_ONLY) {
         return FT_INVALID_PARAMETER;
     }
-    *numDevices = plugged_ ? 1 : 0;
+    *numDevices = plugged_ ? adapters : 0;
     return FT_OK;
 }
 
@@ -65,7 +100,7 @@ FT_STATUS FakeFtLibrary::FT_Open(int deviceIndex, FT_HANDLE* handle) {
     if (FT_STATUS s = Injected("FT_Open"); s != FT_OK) {
         return s;
     }
-    if (!plugged_ || deviceIndex != 0) {
+    if (!plugged_ || deviceIndex < 0 || static_cast<std::uint32_t>(deviceIndex) >= adapters) {
         return FT_DEVICE_NOT_FOUND;
     }
     if (openGeneration_ != 0) {
@@ -89,13 +124,27 @@ FT_STATUS FakeFtLibrary::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     if (FT_STATUS s = OnHandle("FT_Read", handle, ""); s != FT_OK) {
         return s;
     }
-    auto n = std::min<std::size_t>(count, rx.size());
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = rx.front();
-        rx.pop_front();
+    if (!libftdi_) {
+        *countRead = Take(rx, buffer, count);
+        return FT_OK;
     }
-    *countRead = static_cast<std::uint32_t>(n);
+    if (readAhead.size() < count) {
+        Fetch();
+    }
+    *countRead = Take(readAhead, buffer, count);
+    return FT_OK;
+}
+
+FT_STATUS FakeFtLibrary::ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                                  std::uint32_t* countRead) {
+    if (!libftdi_) {
+        return FtLibrary::ReadHeld(handle, buffer, count, countRead);
+    }
+    *countRead = 0;
+    if (FT_STATUS s = OnHandle("FT_Read", handle, ""); s != FT_OK) {
+        return s;
+    }
+    *countRead = Take(readAhead, buffer, count);
     return FT_OK;
 }
 
@@ -164,7 +213,10 @@ FT_STATUS FakeFtLibrary::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rxBy
     if (FT_STATUS s = OnHandle("FT_GetQueueStatus", handle, ""); s != FT_OK) {
         return s;
     }
-    *rxBytes = static_cast<std::uint32_t>(rx.size());
+    if (libftdi_ && readAhead.empty()) {
+        Fetch();
+    }
+    *rxBytes = static_cast<std::uint32_t>(libftdi_ ? readAhead.size() : rx.size());
     return FT_OK;
 }
 
@@ -178,9 +230,12 @@ FT_STATUS FakeFtLibrary::FT_GetStatus(FT_HANDLE handle, std::uint32_t* rxBytes,
     if (FT_STATUS s = OnHandle("FT_GetStatus", handle, ""); s != FT_OK) {
         return s;
     }
-    *rxBytes = static_cast<std::uint32_t>(rx.size());
+    if (libftdi_ && readAhead.empty()) {
+        Fetch();
+    }
+    *rxBytes = static_cast<std::uint32_t>(libftdi_ ? readAhead.size() : rx.size());
     *txBytes = 0;
-    if (!txQueue.empty()) {
+    if (!libftdi_ && !txQueue.empty()) {
         *txBytes = txQueue.front();
         txQueue.pop_front();
     }

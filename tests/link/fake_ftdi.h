@@ -1,7 +1,10 @@
-// A scripted FTDI library: one adapter that can be unplugged and plugged in again, any call
-// made to fail with any status, the calls recorded with their arguments.
+// A scripted FTDI library: adapters that can be unplugged and plugged in again, any call made
+// to fail with any status, the calls recorded with their arguments. It answers as D2XX does
+// (queue counts that cost nothing, a transmit count), or as libftdi does: no transmit count,
+// and a read-ahead that only a USB transfer fills.
 #pragma once
 
+#include "foundation/clock.h"
 #include "link/ftdi_library.h"
 
 #include <cstdint>
@@ -41,6 +44,14 @@ public:
     FT_STATUS FT_GetStatus(FT_HANDLE handle, std::uint32_t* rxBytes, std::uint32_t* txBytes,
                            std::uint32_t* eventStatus) override;
     FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+    bool ReportsTransmitQueue() const override { return !libftdi_; }
+    FT_STATUS ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                       std::uint32_t* countRead) override;
+
+    // From now on answer as libftdi does: the queue count and FT_Read are served from the
+    // read-ahead, which one USB transfer fills with all of rx when it is empty (or short of
+    // what FT_Read wants); FT_GetStatus knows no transmit count.
+    void BehaveAsLibFtdi() { libftdi_ = true; }
 
     // The next `times` calls named call (e.g. "FT_SetLatencyTimer") answer status; times < 0
     // makes it permanent until Heal().
@@ -52,8 +63,17 @@ public:
     void Replug() { plugged_ = true; }
     bool HandleIsLive() const { return openGeneration_ != 0; }
 
+    // A byte the adapter receives delayMs after now on clock (which the test keeps alive).
+    void ArriveLater(foundation::FakeClock& clock, std::uint8_t b, std::uint32_t delayMs);
+
     // Bytes the adapter received from the MC, waiting to be read.
     std::deque<std::uint8_t> rx;
+    // libftdi only: bytes already fetched from the adapter, held by the library.
+    std::deque<std::uint8_t> readAhead;
+    // libftdi only: the USB transfers made to fill the read-ahead.
+    int usbTransfers = 0;
+    // Adapters listed while plugged in; FT_Open reaches each by its index.
+    std::uint32_t adapters = 1;
     // Bytes written to the adapter.
     std::vector<std::uint8_t> written;
     // FT_GetStatus reports these transmit queue counts one by one, then 0.
@@ -68,6 +88,11 @@ public:
 private:
     FT_STATUS Injected(const std::string& call);
     FT_STATUS OnHandle(const std::string& call, FT_HANDLE handle, const std::string& record);
+    // libftdi: one USB transfer that moves what the adapter holds into the read-ahead.
+    void Fetch();
+    std::uint32_t Take(std::deque<std::uint8_t>& from, void* buffer, std::uint32_t count);
+    // Moves the bytes whose time has come into rx.
+    void Due();
 
     struct Failure {
         FT_STATUS status;
@@ -75,6 +100,9 @@ private:
     };
     std::map<std::string, Failure> failures_;
     bool plugged_ = true;
+    bool libftdi_ = false;
+    foundation::FakeClock* clock_ = nullptr;
+    std::deque<std::pair<std::uint64_t, std::uint8_t>> later_;
     std::uintptr_t nextGeneration_ = 1;
     std::uintptr_t openGeneration_ = 0;
 };

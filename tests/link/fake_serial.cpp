@@ -6,21 +6,24 @@
 
 namespace testing_support {
 
-int FakeSerialLibrary::OPENCOM(const std::string& mode) {
-    calls.push_back("OPENCOM " + mode);
+int FakeSerialLibrary::OPENCOM(const comlink::SerialSettings& settings) {
+    calls.push_back("OPENCOM " + settings.device + " " + std::to_string(settings.baud));
     open_ = false;
+    lowLatency_ = false;
     if (!present_) {
         lastError_ = openError_;
-        return -1;
-    }
-    comlink::ModeSettings settings;
-    if (!comlink::ParseModeText(mode, settings, lastError_)) {
         return -1;
     }
     open_ = true;
     lastOpenAtUs = clock_.NowUs();
     lastError_.clear();
     return 0;
+}
+
+bool FakeSerialLibrary::RequestLowLatency() {
+    calls.push_back("LOWLATENCY");
+    lowLatency_ = open_ && !lowLatencyRefused_;
+    return lowLatency_;
 }
 
 void FakeSerialLibrary::CLOSECOM() {

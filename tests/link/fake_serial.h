@@ -18,7 +18,7 @@ class FakeSerialLibrary final : public comlink::SerialLibrary {
 public:
     explicit FakeSerialLibrary(foundation::FakeClock& clock) : clock_(clock) {}
 
-    int OPENCOM(const std::string& mode) override;
+    int OPENCOM(const comlink::SerialSettings& settings) override;
     void CLOSECOM() override;
     int SENDBYTE(std::uint8_t b) override;
     int READBYTE() override;
@@ -28,6 +28,7 @@ public:
     void DTR(int on) override;
     bool IsOpen() const override { return open_; }
     std::string LastError() const override { return lastError_; }
+    bool RequestLowLatency() override;
 
     // A byte that becomes readable delayMs after now on the fake clock.
     void Arrive(std::uint8_t b, std::uint32_t delayMs = 0);
@@ -45,13 +46,16 @@ public:
         responder_ = std::move(responder);
         replyDelayMs_ = replyDelayMs;
     }
+    // The device has no low-latency setting: the request is refused.
+    void RefuseLowLatency() { lowLatencyRefused_ = true; }
+    bool LowLatency() const { return lowLatency_; }
     // OUTBUFFER answers these values one by one, then 0.
     void ScriptOutBuffer(std::vector<int> values) {
         outBuffer_.assign(values.begin(), values.end());
     }
 
-    // OPENCOM, CLOSECOM, SENDBYTE, RTS and DTR calls in order, e.g. "OPENCOM COM2:9600,N,8,1",
-    // "RTS 1", "SENDBYTE 41".
+    // OPENCOM, CLOSECOM, SENDBYTE, RTS, DTR and low-latency requests in order, e.g.
+    // "OPENCOM /dev/ttyS1 9600", "LOWLATENCY", "RTS 1", "SENDBYTE 41".
     std::vector<std::string> calls;
     // Only the RTS and DTR calls.
     std::vector<std::string> LineCalls() const;
@@ -68,6 +72,8 @@ private:
     foundation::FakeClock& clock_;
     bool open_ = false;
     bool present_ = true;
+    bool lowLatency_ = false;
+    bool lowLatencyRefused_ = false;
     std::string openError_ = "/dev/ttyS0: No such file or directory";
     std::string lastError_;
     std::deque<Arrival> input_;

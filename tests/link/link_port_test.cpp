@@ -1,6 +1,8 @@
 #include "foundation/tools.h"
 #include "link_fixture.h"
 
+#include <algorithm>
+
 using namespace comlink;
 using testing_support::LinkFixture;
 using Calls = std::vector<std::string>;
@@ -48,8 +50,8 @@ TEST_F(LinkStartUp, DevicePathBehavesAsComOne) {
     EXPECT_EQ(Link().logName, LogPath());
 
     EXPECT_TRUE(StartLink());
-    EXPECT_EQ(serial.calls, (Calls{"RTS 1", "DTR 0", "CLOSECOM", "OPENCOM /dev/ttyUSB0:9600,N,8,1",
-                                   "RTS 1", "DTR 0"}));
+    EXPECT_EQ(serial.calls, (Calls{"RTS 1", "DTR 0", "CLOSECOM", "OPENCOM /dev/ttyUSB0 9600",
+                                   "LOWLATENCY", "RTS 1", "DTR 0"}));
     EXPECT_EQ(ChannelCount(), 3);
     EXPECT_EQ(LogText(), "COM1\n");
 }
@@ -67,7 +69,7 @@ TEST_F(LinkNoPort, OpensWithoutTouchingAnyPortAndTransfersNothing) {
     Configure("0");
     EXPECT_TRUE(StartLink());
     EXPECT_FALSE(LinkDown());
-    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM"}));
+    EXPECT_TRUE(serial.calls.empty());
 
     std::uint8_t b = 0;
     serial.calls.clear();
@@ -91,7 +93,8 @@ TEST_F(LinkCom, ChannelPortOpensWithLinesAndTheSettlingWait) {
     serial.calls.clear();
     auto t0 = clock.NowUs();
     EXPECT_TRUE(OpenLink(false));
-    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM COM2:9600,N,8,1", "RTS 1", "DTR 0"}));
+    EXPECT_EQ(serial.calls,
+              (Calls{"CLOSECOM", "OPENCOM /dev/ttyS1 9600", "LOWLATENCY", "RTS 1", "DTR 0"}));
     EXPECT_EQ(ElapsedUs(t0), 400000u);
     EXPECT_EQ(ChannelCount(), 3);
     EXPECT_FALSE(LinkDown());
@@ -103,7 +106,7 @@ TEST_F(LinkCom, ComEightAndUpHasOneChannelAndNoLineSetUp) {
     serial.calls.clear();
     auto t0 = clock.NowUs();
     EXPECT_TRUE(OpenLink(false));
-    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM COM8:9600,N,8,1"}));
+    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM /dev/ttyS7 9600", "LOWLATENCY"}));
     EXPECT_EQ(ElapsedUs(t0), 0u);
     EXPECT_EQ(ChannelCount(), 1);
 
@@ -111,7 +114,7 @@ TEST_F(LinkCom, ComEightAndUpHasOneChannelAndNoLineSetUp) {
     EXPECT_TRUE(SelectChannel(2));
     EXPECT_TRUE(SelectChannel(3));
     EXPECT_EQ(Link().lineState, 2);
-    EXPECT_EQ(serial.calls.size(), 2u);
+    EXPECT_EQ(serial.calls.size(), 3u);
 }
 
 TEST_F(LinkCom, SelectChannelDrivesLinesOnFirstThenOffAndOnlyOnChange) {
@@ -366,7 +369,8 @@ TEST_F(LinkCom, SetBaudReopensOnlyForANewRateAndKeepsTheChannel) {
 
     SetBaud(19200);
     EXPECT_EQ(BaudRate(), 19200);
-    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM COM2:19200,N,8,1", "DTR 1", "RTS 0"}));
+    EXPECT_EQ(serial.calls,
+              (Calls{"CLOSECOM", "OPENCOM /dev/ttyS1 19200", "LOWLATENCY", "DTR 1", "RTS 0"}));
 }
 
 TEST_F(LinkCom, SetBaudTakesUpADeviceThatWasLost) {
@@ -390,7 +394,7 @@ TEST_F(LinkCom, SetBaudOnALinkNotYetOpenOnlyStoresTheRate) {
     SetBaud(4800);
     EXPECT_TRUE(serial.calls.empty());
     ASSERT_TRUE(OpenLink(false));
-    EXPECT_EQ(serial.calls[1], "OPENCOM COM2:4800,N,8,1");
+    EXPECT_EQ(serial.calls[1], "OPENCOM /dev/ttyS1 4800");
 }
 
 TEST_F(LinkCom, AVanishedDeviceIsTakenUpAgainOnceItIsBack) {
@@ -412,8 +416,8 @@ TEST_F(LinkCom, AVanishedDeviceIsTakenUpAgainOnceItIsBack) {
     serial.Reappear();
     serial.calls.clear();
     EXPECT_TRUE(SendByte(0x11));
-    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM /dev/ttyUSB0:9600,N,8,1", "RTS 1", "DTR 0",
-                                   "SENDBYTE 11"}));
+    EXPECT_EQ(serial.calls, (Calls{"CLOSECOM", "OPENCOM /dev/ttyUSB0 9600", "LOWLATENCY", "RTS 1",
+                                   "DTR 0", "SENDBYTE 11"}));
     EXPECT_FALSE(LinkDown());
     EXPECT_TRUE(LinkError().empty());
     // The reopen selected channel 1, and the link knows it.
@@ -469,10 +473,10 @@ TEST_F(LinkUsb, NoAdapterAtTheFirstOpenFallsBackToNoPort) {
 }
 
 TEST_F(LinkUsb, NoAdapterOnARetryKeepsThePortNumber) {
-    Configure("260");
+    Configure("256");
     ft.Unplug();
     EXPECT_FALSE(OpenLink(true));
-    EXPECT_EQ(PortNumber(), 260);
+    EXPECT_EQ(PortNumber(), 256);
     EXPECT_TRUE(LinkDown());
     ft.Replug();
     EXPECT_TRUE(OpenLink(true));
@@ -627,6 +631,99 @@ TEST_F(LinkUsb, CloseClearsTheLinesAndTheHandle) {
     LineOn(2);
     SetBaud(1200);
     EXPECT_TRUE(ft.calls.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(LinkCom, LowLatencyIsAskedAtEveryOpenAndARefusalIsHarmless) {
+    for (bool refuse : {false, true}) {
+        Configure("/dev/ttyUSB0");
+        if (refuse) {
+            serial.RefuseLowLatency();
+        }
+        ASSERT_TRUE(StartLink());
+        EXPECT_EQ(serial.LowLatency(), !refuse);
+        SetBaud(19200); // the reopen of a rate change asks again
+        EXPECT_EQ(std::count(serial.calls.begin(), serial.calls.end(), "LOWLATENCY"), 2);
+        EXPECT_EQ(serial.LowLatency(), !refuse);
+        EXPECT_FALSE(LinkDown());
+        EXPECT_TRUE(LinkError().empty());
+        serial.Arrive(0x42);
+        std::uint8_t b = 0;
+        EXPECT_TRUE(ReceiveByte(b, 1));
+        EXPECT_TRUE(SendByte(0x43));
+        CloseLink();
+        serial.calls.clear();
+    }
+}
+
+// libftdi keeps what the adapter delivered in a read-ahead; only an empty one is worth a USB
+// transfer, and libftdi has no transmit count to wait for.
+class LinkLibFtdi : public LinkFixture {
+protected:
+    void SetUp() override {
+        ft.BehaveAsLibFtdi();
+        Configure("256", LogPath());
+        ASSERT_TRUE(StartLink());
+    }
+};
+
+TEST_F(LinkLibFtdi, SendWritesAtOnceWithoutAStatusQuery) {
+    const int polls = ft.queuePolls;
+    ASSERT_TRUE(SendByte(0xC3));
+    ASSERT_TRUE(SendByte(0xC4));
+    EXPECT_EQ(ft.queuePolls, polls);
+    EXPECT_EQ(ft.usbTransfers, 0);
+    EXPECT_EQ(ft.written, (std::vector<std::uint8_t>{0xC3, 0xC4}));
+}
+
+TEST_F(LinkLibFtdi, BytesInTheReadAheadCostNoTransfer) {
+    ft.rx = {0x01, 0x02, 0x03};
+    std::uint8_t b = 0;
+    std::vector<std::uint8_t> got;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(ReceiveByte(b, i == 0 ? 0 : 25));
+        got.push_back(b);
+    }
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{0x01, 0x02, 0x03}));
+    EXPECT_EQ(ft.usbTransfers, 1);
+}
+
+TEST_F(LinkLibFtdi, DiscardDropsTheReadAheadWithoutAnyUsbTransfer) {
+    ft.rx = {0x11, 0x12, 0x13};
+    std::uint8_t b = 0;
+    ASSERT_TRUE(ReceiveByte(b, 0)); // one transfer: the read-ahead now holds 12 13
+    ft.rx = {0x14};                 // at the adapter, not fetched yet
+    const int transfers = ft.usbTransfers;
+    const int polls = ft.queuePolls;
+    DiscardReceived();
+    EXPECT_EQ(ft.usbTransfers, transfers);
+    EXPECT_EQ(ft.queuePolls, polls);
+    EXPECT_TRUE(ft.readAhead.empty());
+    EXPECT_EQ(ft.rx, std::deque<std::uint8_t>{0x14});
+    EXPECT_EQ(LogText(), "COM256\n  0 rcv9600: 111213");
+    ASSERT_TRUE(ReceiveByte(b, 1));
+    EXPECT_EQ(b, 0x14);
+}
+
+TEST_F(LinkUsb, ComAbove256PicksTheAdapterByItsIndex) {
+    ft.adapters = 2;
+    Configure("257");
+    ASSERT_TRUE(StartLink()) << LinkError();
+    EXPECT_EQ(ft.calls.front(), "FT_Open 1");
+    EXPECT_EQ(PortName(), "USB1");
+    CloseLink();
+
+    // With one adapter there is no second one to take: the first open goes on without a port
+    // rather than talking to another board.
+    ft.adapters = 1;
+    Configure("257");
+    EXPECT_FALSE(StartLink());
+    EXPECT_EQ(LinkError(), "USB1 not connected (1 FTDI adapter attached)");
+    EXPECT_EQ(foundation::ToolsError(), "USB not connected");
+    EXPECT_EQ(PortNumber(), 0);
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST_F(LinkOverPty, AReceiveTimeOutWaitsOnTheDevice) {
 // The POSIX layer with a count of the calls the link makes into it.
 class CountingSerial final : public SerialLibrary {
 public:
-    int OPENCOM(const std::string& mode) override { return posix.OPENCOM(mode); }
+    int OPENCOM(const SerialSettings& settings) override { return posix.OPENCOM(settings); }
     void CLOSECOM() override { posix.CLOSECOM(); }
     int SENDBYTE(std::uint8_t b) override { return posix.SENDBYTE(b); }
     int READBYTE() override {
@@ -115,6 +115,7 @@ public:
         ++waits;
         return posix.WaitReadable(timeoutMs);
     }
+    bool RequestLowLatency() override { return posix.RequestLowLatency(); }
 
     PosixSerialLibrary posix;
     int reads = 0;
@@ -188,6 +189,37 @@ TEST_F(LinkOverPty, RecoversWhenTheFarSideComesBackAtTheSamePath) {
     ASSERT_TRUE(ReceiveByte(b, 100));
     EXPECT_EQ(b, 0x04);
     pty = std::move(second);
+}
+
+TEST_F(LinkOverPty, ASecondProgramOnThePortIsRefusedAndTheFirstGoesOn) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    auto refused = [&] {
+        // Another program, by the configured link and by the terminal's own name.
+        for (const std::string& path : {linkPath, pty->slavePath()}) {
+            PosixSerialLibrary other;
+            EXPECT_LT(other.OPENCOM({path, 19200}), 0) << path;
+            EXPECT_EQ(other.LastError(), path + " is in use by another program");
+        }
+    };
+    refused();
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), B9600); // the refused open changed nothing
+
+    // A rate change closes and reopens the port; it stays the link's.
+    SetBaud(19200);
+    EXPECT_FALSE(LinkDown()) << LinkError();
+    refused();
+    ASSERT_TRUE(SendByte(0x31));
+    EXPECT_EQ(pty->Read(1), Bytes{0x31});
+    pty->Write({0x32});
+    std::uint8_t b = 0;
+    ASSERT_TRUE(ReceiveByte(b, 100));
+    EXPECT_EQ(b, 0x32);
+
+    CloseLink();
+    PosixSerialLibrary next;
+    EXPECT_EQ(next.OPENCOM({linkPath, 9600}), 0) << next.LastError();
 }
 
 TEST_F(LinkOverPty, AMissingDeviceIsAFailureNotASuccess) {

@@ -10,12 +10,12 @@ PluggableLink::~PluggableLink() {
     comlink::SetSerialLibrary(&inner_);
 }
 
-int PluggableLink::OPENCOM(const std::string& mode) {
+int PluggableLink::OPENCOM(const comlink::SerialSettings& settings) {
     if (!plugged_) {
         return -1;
     }
     ++opens_;
-    return inner_.OPENCOM(mode);
+    return inner_.OPENCOM(settings);
 }
 
 int PluggableLink::SENDBYTE(std::uint8_t b) {

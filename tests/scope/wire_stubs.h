@@ -27,7 +27,7 @@ public:
     void Mute(bool on) { muted_ = on; }
     int Opens() const { return opens_; }
 
-    int OPENCOM(const std::string& mode) override;
+    int OPENCOM(const comlink::SerialSettings& settings) override;
     void CLOSECOM() override { inner_.CLOSECOM(); }
     int SENDBYTE(std::uint8_t b) override;
     int READBYTE() override;
@@ -58,7 +58,7 @@ public:
 
     int Received() const { return received_; }
 
-    int OPENCOM(const std::string&) override { return 0; }
+    int OPENCOM(const comlink::SerialSettings&) override { return 0; }
     void CLOSECOM() override {}
     int SENDBYTE(std::uint8_t b) override;
     int READBYTE() override;

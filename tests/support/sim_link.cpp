@@ -11,13 +11,7 @@ namespace testing_support {
 SimSerialLibrary::SimSerialLibrary(sim::Simulator& sim, foundation::FakeClock& clock)
     : sim_(sim), clock_(clock) {}
 
-int SimSerialLibrary::OPENCOM(const std::string& mode) {
-    comlink::ModeSettings settings;
-    std::string error;
-    if (!comlink::ParseModeText(mode, settings, error)) {
-        open_ = false;
-        return -1;
-    }
+int SimSerialLibrary::OPENCOM(const comlink::SerialSettings& settings) {
     sim_.SetPcBaud(settings.baud, Now());
     open_ = true;
     return 0;

@@ -17,7 +17,7 @@ class SimSerialLibrary final : public comlink::SerialLibrary {
 public:
     SimSerialLibrary(sim::Simulator& sim, foundation::FakeClock& clock);
 
-    int OPENCOM(const std::string& mode) override;
+    int OPENCOM(const comlink::SerialSettings& settings) override;
     void CLOSECOM() override { open_ = false; }
     int SENDBYTE(std::uint8_t b) override;
     int READBYTE() override;

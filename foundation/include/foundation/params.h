@@ -14,12 +14,15 @@ struct ProgramPaths {
     std::string programName;   // file name up to its first "."
     std::string programExtension;
     std::string programFolderWithSeparator;
-    std::string rootFolder; // program folder without its "/bin/" segments
+    std::string rootFolder; // program folder without its last "bin" segment
 };
 
 // Computes the paths from an executable's full path.
 ProgramPaths MakeProgramPaths(const std::string& executablePath);
-// The root folder rule on its own: deletes every "/bin/", then "/Bin/", then "/BIN/".
+// The root folder rule on its own: the last path segment spelt "bin", "Bin" or "BIN" is
+// removed with its separator, so that its neighbours stay apart and an absolute folder stays
+// absolute ("/opt/mc/bin/" gives "/opt/mc", "/home/u/bin/mc/" gives "/home/u/mc", "/bin/"
+// gives "/"). A folder without such a segment is kept as it is.
 std::string RootFolderOf(const std::string& programFolder);
 
 // Sets the paths from the real path of the running executable (/proc/self/exe).
@@ -31,13 +34,15 @@ const ProgramPaths& Paths();
 struct ParamEntry {
     std::string key;         // upper case, at most 31 characters
     std::string description; // upper case, at most 63 characters
-    std::string value;       // case kept, at most 47 characters
+    std::string value;       // case kept, at most kMaxParamValue characters
 };
 
 inline constexpr std::size_t kMaxParamEntries = 40;
 inline constexpr std::size_t kMaxParamKey = 31;
 inline constexpr std::size_t kMaxParamDescription = 63;
-inline constexpr std::size_t kMaxParamValue = 47;
+// Values hold device paths such as /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0
+// and folder lists; a cut value is a mangled path, so only what no path can be is cut.
+inline constexpr std::size_t kMaxParamValue = 4096;
 inline constexpr const char* kSystemParamFile = "/etc/param.ini";
 
 // The four places searched, in order, for the current program paths. The last one is the

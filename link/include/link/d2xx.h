@@ -16,6 +16,8 @@ inline constexpr std::size_t kUsbBufferSize = 65536;
 
 struct D2xxState {
     FT_HANDLE handle = nullptr;
+    // The adapter UsbOpen opens: its index in the FTDI library's list.
+    int deviceIndex = 0;
     bool usbClosed = true;
     std::string lastError;
     std::uint32_t deviceCount = 0;
@@ -53,6 +55,8 @@ FT_STATUS UsbOpen();
 FT_STATUS UsbClose();
 FT_STATUS UsbRead(std::uint32_t count, std::uint32_t& countRead);
 FT_STATUS UsbWrite(std::uint32_t count, std::uint32_t& countWritten);
+// Into the receive buffer: what the library already holds, without a USB transfer.
+FT_STATUS UsbReadHeld(std::uint32_t count, std::uint32_t& countRead);
 FT_STATUS UsbSetBaudRate();
 FT_STATUS UsbSetDataCharacteristics();
 FT_STATUS UsbSetFlowControl();

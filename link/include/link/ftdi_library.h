@@ -79,6 +79,16 @@ public:
                                    std::uint32_t* eventStatus) = 0;
     virtual FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) = 0;
 
+    // Whether FT_GetStatus knows how many bytes still wait to be sent. D2XX does; libftdi's
+    // write returns once the adapter holds the bytes and keeps no such count, so a drain wait
+    // there would only cost a status query, and a USB transfer, per look.
+    virtual bool ReportsTransmitQueue() const { return true; }
+    // Takes up to count bytes the library already holds (received from the adapter before),
+    // without any USB transfer; *countRead may be 0. D2XX keeps its receive queue in the
+    // driver, where a look costs nothing, so the default reads what FT_GetQueueStatus counts.
+    virtual FT_STATUS ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                               std::uint32_t* countRead);
+
     // What the platform said about the last failure (for example a USB permission problem),
     // beyond the status code; empty when there is nothing to add.
     virtual std::string LastDetail() const { return {}; }

@@ -1,12 +1,15 @@
-// The D2XX calls over libftdi1: the first attached FTDI adapter (vendor id 0x0403 with one of
-// FTDI's own product ids), the kernel's serial driver detached while it is open. libftdi has
-// no receive queue count, so a read-ahead buffer collects what the adapter delivered and
-// FT_GetQueueStatus reports its size.
+// The D2XX calls over libftdi1: the attached FTDI adapters (vendor id 0x0403 with one of
+// FTDI's own product ids) in the order libftdi lists them, the kernel's serial driver detached
+// while one is open. libftdi has no receive queue count, so a read-ahead buffer collects what
+// the adapter delivered and FT_GetQueueStatus reports its size; the adapter is asked (one USB
+// transfer, which returns within the latency timer) only when the read-ahead is empty.
 #pragma once
 
 #include "link/ftdi_library.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace comlink {
 
@@ -42,11 +45,27 @@ public:
                            std::uint32_t* eventStatus) override;
     FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
 
+    bool ReportsTransmitQueue() const override { return false; }
+    FT_STATUS ReadHeld(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                       std::uint32_t* countRead) override;
     std::string LastDetail() const override;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// One attached adapter as a user would recognise it.
+struct FtdiAdapterInfo {
+    std::string manufacturer;
+    std::string description;
+    std::string serial;
+    // Why the strings could not be read (typically no access to the USB device), else empty.
+    std::string problem;
+};
+
+// The adapters FT_Open can reach, in the order of its device index. False with error set when
+// USB cannot be listed at all.
+bool ListFtdiAdapters(std::vector<FtdiAdapterInfo>& adapters, std::string& error);
 
 } // namespace comlink

@@ -27,6 +27,16 @@ struct LinkView {
     const std::string& logName;
 };
 
+// What the link makes of the COM parameter (found: whether it is set; text: its value): a
+// number rounded half to even within 0..65535, or a device path beginning with "/" (port 1);
+// anything else is port 1, and reason says why.
+struct PortChoice {
+    std::uint16_t portNumber = 1;
+    std::string devicePath;
+    std::string reason;
+};
+PortChoice ChoosePort(bool found, const std::string& text);
+
 // Unit start-up: baud 9600, port number and device path from COM, channel 1 selected and a
 // 200 ms wait when a port is set, log name from COM_DEBUG. Puts every other field back first.
 void InitLink();

@@ -9,13 +9,20 @@
 
 namespace comlink {
 
+// What the link asks of a serial device: which one and how fast. The framing is always 8 data
+// bits, no parity, 1 stop bit, no flow control.
+struct SerialSettings {
+    std::string device;
+    std::uint32_t baud = 9600;
+};
+
 class SerialLibrary {
 public:
     virtual ~SerialLibrary() = default;
 
-    // Opens the port the mode text names (see BuildModeText), closing any port that was open.
-    // 0 on success, negative on failure with the reason in LastError().
-    virtual int OPENCOM(const std::string& mode) = 0;
+    // Opens the device at the rate, closing any port that was open. 0 on success, negative on
+    // failure with the reason in LastError().
+    virtual int OPENCOM(const SerialSettings& settings) = 0;
     // Closing when no port is open is harmless.
     virtual void CLOSECOM() = 0;
     // Queues b for transmission: 0 when the byte was taken, negative when it was not.
@@ -40,21 +47,13 @@ public:
     // the real clock runs. The default polls INBUFFER at a short interval, which is enough
     // for an implementation that has nothing to block on.
     virtual bool WaitReadable(std::uint32_t timeoutMs);
+    // Asks the driver of the open device to hand received bytes over at once instead of
+    // holding them for up to a latency period (USB serial adapters hold them 16 ms by
+    // default, which caps a one-byte request/reply protocol at about 60 exchanges a second).
+    // True when the request was taken; a device without such a setting refuses, harmlessly.
+    virtual bool RequestLowLatency() { return false; }
 };
 
-// What a mode text says: the device file to open and the line speed.
-struct ModeSettings {
-    std::string device;
-    std::uint32_t baud = 0;
-};
-
-// "COM" + port + ":" + baud + ",N,8,1", or devicePath + ":" + baud + ",N,8,1" for a link
-// configured with a device path.
-std::string BuildModeText(std::uint16_t portNumber, std::uint32_t baud,
-                          const std::string& devicePath = {});
-// Accepts what BuildModeText makes (and lower-case "com", "n"); any other framing than
-// 8 data bits, no parity, 1 stop bit is refused with a reason in error.
-bool ParseModeText(const std::string& mode, ModeSettings& settings, std::string& error);
 // COM n lives at /dev/ttyS{n-1}.
 std::string ComDevicePath(unsigned portNumber);
 
