@@ -142,6 +142,12 @@ void TForm1::SetComboText(TComboBox* box, const std::string& text) {
 void TForm1::PruneComboItems(TComboBox* box) {
     if (!mcu::VariableDefined(appl, box->Text())) {
         box->SetText("");
+        // A bare address resolved while loading is wiped here too; the channel must not go on
+        // reading what the box no longer shows.
+        const int index = ChannelIndexOf(box);
+        if (index >= 0) {
+            DropChannelVariable(index);
+        }
     }
     // From the end, so that an entry right after a removed one is looked at too.
     for (int i = box->Items().Count() - 1; i >= 0; --i) {
@@ -167,6 +173,7 @@ void TForm1::ClearXYTimes() {
 void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     TChannel& channel = channels[static_cast<std::size_t>(index)];
     if (box->Text().empty()) {
+        DropChannelVariable(index);
         SetChannelActive(index, false);
         return;
     }
@@ -193,6 +200,7 @@ void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     }
     PaintSilver(box, false);
     sweepOrigin = static_cast<std::uint32_t>(foundation::ClockMs()) - kSweepMs;
+    channel.resolved = true;
     SetChannelActive(index, true);
     channel.name = channelName;
     channel.address = static_cast<std::uint16_t>(address + parts.arrayIndex);

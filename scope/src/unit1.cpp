@@ -466,7 +466,8 @@ void TForm1::SetChannelActive(int index, bool on) {
     if (index == 1) {
         SetRunFlag(on);
     } else {
-        channels[static_cast<std::size_t>(index)].active = on ? 1 : 0;
+        TChannel& c = channels[static_cast<std::size_t>(index)];
+        c.active = on && c.resolved ? 1 : 0;
     }
 }
 
@@ -490,12 +491,34 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const bool fromTree = data != nullptr && data->hasFormat(TTreeView::kNodeMimeType);
     if (!OnDragOver(target, fromTree)) {
         drop->ignore();
+        // The run flag: the acquisition goes on for channels 2 and 3 while channel 1 has no
+        // variable.
         return true;
     }
     if (type == QEvent::Drop) {
         OnDragDrop(target, QString::fromUtf8(data->data(TTreeView::kNodeMimeType)));
     }
     drop->acceptProposedAction();
+void TForm1::DropChannelVariable(int index) {
+    TChannel& c = channels[static_cast<std::size_t>(index)];
+    c.resolved = false;
+    c.name.clear();
+    c.address = 0;
+    c.mask = 0;
+    if (index != 1) {
+        c.active = 0;
+    }
+}
+
+bool TForm1::Sampled(int index) const {
+    const TChannel& c = channels[static_cast<std::size_t>(index)];
+    return c.active != 0 && c.resolved;
+}
+
+bool TForm1::AnyChannelSampled() const {
+    return Sampled(1) || Sampled(2) || Sampled(3);
+}
+
     return true;
 }
 

@@ -57,8 +57,8 @@ inline constexpr std::int32_t kSweepMinSamples = 16;
 // x-y points older than this are left out while "RecentOnly" is checked.
 inline constexpr std::uint32_t kRecentMs = 1000;
 // While a pass of the idle loop could do no work on the link (link down, trigger name
-// undefined), the next pass waits this long instead of following at once: a scope with nothing
-// to read must not spin a core.
+// undefined, no channel with a variable), the next pass waits this long instead of following at
+// once: a scope with nothing to read must not spin a core.
 inline constexpr int kIdleBackoffMs = 100;
 // A link that is down is tried again this often while the acquisition is stopped.
 inline constexpr int kReopenIntervalMs = 500;
@@ -92,6 +92,9 @@ struct TChannel {
     bool Full() const { return count >= kChannelSamples; }
 };
 
+    // The address comes from a text the channel's box resolved. Without one the channel reads
+    // nothing: address 0 would be drawn as if it were a variable.
+    bool resolved = false;
 struct TSetter {
     // Checked with a name present, and its variable could be read.
     std::uint8_t selected = 0;
@@ -219,6 +222,8 @@ public:
     int IdlePumpInterval() const;
     bool ReopenTimerActive() const;
     // Termination was requested during creation: the program ends without its message loop.
+    // The channel is read and drawn: switched on (channel 1: the run flag) and resolved.
+    bool Sampled(int index) const;
     bool TerminationRequested() const { return terminationRequested_; }
     // The settings folder of the opened application; empty before creation step 12.
     const std::string& SettingsFolder() const { return settingsFolder_; }
@@ -323,3 +328,6 @@ private:
 };
 
 } // namespace scope
+    // The box no longer shows the channel's variable: the channel forgets it.
+    void DropChannelVariable(int index);
+    bool AnyChannelSampled() const;
