@@ -301,20 +301,20 @@ void TForm1::OnSetterSelected(QObject* sender) {
             SelectSetterVariable(name, setter);
         }
     } else if (sender == TriggerSelected) {
-        if (TriggerName->Text().empty()) {
-            TriggerSelected->SetChecked(false);
-            return;
-        }
+        // Unchecking always disarms, whatever the name box shows by now: a trigger armed on a
+        // name that was then cleared would otherwise hold the acquisition for ever.
         triggerArmed = false;
-        if (TriggerSelected->Checked()) {
+        if (!TriggerSelected->Checked()) {
+            for (int i = 1; i <= 3; ++i) {
+                RestartChannel(i);
+            }
+        } else if (TriggerName->Text().empty()) {
+            TriggerSelected->SetChecked(false);
+        } else {
             triggerArmed = true;
             // A triggered sweep is a single sweep.
             SpeedButtonSingleClick();
             SpeedButtonSingle->setChecked(true);
-        } else {
-            for (int i = 1; i <= 3; ++i) {
-                RestartChannel(i);
-            }
         }
     }
     // A new setter name takes effect at the next click of the setter's check box.
@@ -330,8 +330,10 @@ void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
     if (!mcu::FindVariable(appl, box->Text(), address, mask) ||
         !mcu::ReadVariable(appl, address, 0, value)) {
         s.selected = 0;
+        s.name.clear();
         return;
     }
+    s.name = box->Text();
     s.value = value;
     // Moving the bar to another position writes the value just read back once.
     (setter == 1 ? SetterTrackBar1 : SetterTrackBar2)->setValue(value);
@@ -352,9 +354,10 @@ void TForm1::OnSetterChange(QObject* sender) {
         return;
     }
     QSlider* bar = setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
-    TComboBox* name = setter == 1 ? SetterName1 : SetterName2;
     const auto position = static_cast<std::uint8_t>(bar->value());
-    if (mcu::SetVariable(appl, name->Text(), 0, position)) {
+    // Not the name box's text: another name typed or loaded there since the click must not
+    // receive a value that was meant for this variable.
+    if (mcu::SetVariable(appl, s.name, 0, position)) {
         s.value = position;
     }
     (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(s.value));

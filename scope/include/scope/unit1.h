@@ -105,6 +105,9 @@ struct TSetter {
 // "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
 QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
 // root + "/user/dsf/ombrix/" + the application's name.
+    // The variable the last click of the check box resolved; the bar writes to it alone, what
+    // the name box shows since then waits for the next click.
+    std::string name;
 std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName);
 // Where settings go when that folder cannot be made or written: the user's configuration
 // folder ($XDG_CONFIG_HOME, else ~/.config; empty when neither is known) + "/ombrix/" + name.
