@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # End to end: the built ombrix against mcsim on a pseudo-terminal, under a real X server, ended
-# in every ordinary way but a click. SIGTERM, SIGINT and SIGHUP end it as Escape does: exit
-# code 0, and recent.dsw written by the exit save, the same text as after Escape. When the X
-# server goes away (Qt then ends the process on the spot), recent.dsw already holds the name
-# typed into a box a moment before.
+# in every ordinary way but a click. Escape, pressed while none of its windows has the focus,
+# ends it with exit code 0 after the exit save wrote recent.dsw; SIGTERM, SIGINT and SIGHUP end
+# it the same way, with the same text in recent.dsw. When the X server goes away (Qt then ends
+# the process on the spot), recent.dsw already holds the name typed into a box a moment before.
 # Arguments: ombrix, mcsim, the demo folder. Exit code 77 (skipped) without Xvfb or xdotool.
 set -u
 OMBRIX=$1
@@ -49,6 +49,8 @@ ended() {
 for way in Escape TERM INT HUP; do
     run_ombrix "$way"
     if [ "$way" = Escape ]; then
+        # Without a window manager the focus follows the pointer; with the pointer over the
+        # root window no window of ombrix has the focus, so only the global grab can take it.
         xdotool mousemove 0 0
         sleep 0.2
         xdotool key Escape
@@ -62,7 +64,7 @@ for way in Escape TERM INT HUP; do
     cmp -s "$recent" "$work/Escape/user/dsf/ombrix/DEMO/recent.dsw" ||
         fail "$way: recent.dsw differs from the one Escape leaves"
 done
-echo "SIGTERM, SIGINT and SIGHUP end ombrix as Escape does, recent.dsw written alike"
+echo "Escape, SIGTERM, SIGINT and SIGHUP end ombrix with exit code 0, recent.dsw written alike"
 
 run_ombrix lost
 window=$(xdotool search --onlyvisible --name "^OMBRIX\$" | head -n 1)
