@@ -72,6 +72,12 @@ void TForm1::OnIdle(bool& done) {
     done = true;
     idleBackoff_ = false;
     if (RunFlag()) {
+        if (!AnyChannelSampled()) {
+            // Running, but no channel has a variable: nothing to read until one resolves.
+            done = false;
+            idleBackoff_ = true;
+            return;
+        }
         if (triggerArmed && !CheckTrigger()) {
             // Tested again at the next pass.
             done = false;
@@ -105,7 +111,7 @@ void TForm1::PollTimeBurst() {
     do {
         for (int i = 1; i <= 3; ++i) {
             TChannel& c = channels[static_cast<std::size_t>(i)];
-            if (c.active == 0) {
+            if (!Sampled(i)) {
                 continue;
             }
             // The buffer holds 256 samples: a faster link than the burst window was made for
@@ -153,8 +159,13 @@ void TForm1::StoreXSample(int index, int slot, std::uint8_t byte) {
 }
 
 void TForm1::RedrawXYChannels() {
+    if (!Sampled(1)) {
+        // Channel 1's redraw begins with a clean screen; without it the others need one too.
+        ClearScreen();
+        DrawGrid();
+    }
     for (int i = 1; i <= 3; ++i) {
-        if (channels[static_cast<std::size_t>(i)].active != 0) {
+        if (Sampled(i)) {
             DrawXYChannel(i);
         }
     }
@@ -175,7 +186,7 @@ void TForm1::PollXBurst() {
             for (int i = 1; i <= 3; ++i) {
                 TChannel& c = channels[static_cast<std::size_t>(i)];
                 std::uint8_t byte = 0;
-                if (c.active == 0 || !mcu::ReadVariable(appl, c.address, 0, byte)) {
+                if (!Sampled(i) || !mcu::ReadVariable(appl, c.address, 0, byte)) {
                     continue;
                 }
                 CountRead();
@@ -203,7 +214,7 @@ void TForm1::PollXSynchronous() {
     do {
         for (int i = 1; i <= 3; ++i) {
             TChannel& c = channels[static_cast<std::size_t>(i)];
-            if (c.active == 0) {
+            if (!Sampled(i)) {
                 continue;
             }
             if (!appl.streamingMode) {

@@ -142,6 +142,12 @@ void TForm1::SetComboText(TComboBox* box, const std::string& text) {
 void TForm1::PruneComboItems(TComboBox* box) {
     if (!mcu::VariableDefined(appl, box->Text())) {
         box->SetText("");
+        // A bare address resolved while loading is wiped here too; the channel must not go on
+        // reading what the box no longer shows.
+        const int index = ChannelIndexOf(box);
+        if (index >= 0) {
+            DropChannelVariable(index);
+        }
     }
     // From the end, so that an entry right after a removed one is looked at too.
     for (int i = box->Items().Count() - 1; i >= 0; --i) {
@@ -167,6 +173,7 @@ void TForm1::ClearXYTimes() {
 void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     TChannel& channel = channels[static_cast<std::size_t>(index)];
     if (box->Text().empty()) {
+        DropChannelVariable(index);
         SetChannelActive(index, false);
         return;
     }
@@ -193,6 +200,7 @@ void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     }
     PaintSilver(box, false);
     sweepOrigin = static_cast<std::uint32_t>(foundation::ClockMs()) - kSweepMs;
+    channel.resolved = true;
     SetChannelActive(index, true);
     channel.name = channelName;
     channel.address = static_cast<std::uint16_t>(address + parts.arrayIndex);
@@ -293,20 +301,20 @@ void TForm1::OnSetterSelected(QObject* sender) {
             SelectSetterVariable(name, setter);
         }
     } else if (sender == TriggerSelected) {
-        if (TriggerName->Text().empty()) {
-            TriggerSelected->SetChecked(false);
-            return;
-        }
+        // Unchecking always disarms, whatever the name box shows by now: a trigger armed on a
+        // name that was then cleared would otherwise hold the acquisition for ever.
         triggerArmed = false;
-        if (TriggerSelected->Checked()) {
+        if (!TriggerSelected->Checked()) {
+            for (int i = 1; i <= 3; ++i) {
+                RestartChannel(i);
+            }
+        } else if (TriggerName->Text().empty()) {
+            TriggerSelected->SetChecked(false);
+        } else {
             triggerArmed = true;
             // A triggered sweep is a single sweep.
             SpeedButtonSingleClick();
             SpeedButtonSingle->setChecked(true);
-        } else {
-            for (int i = 1; i <= 3; ++i) {
-                RestartChannel(i);
-            }
         }
     }
     // A new setter name takes effect at the next click of the setter's check box.
@@ -322,8 +330,10 @@ void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
     if (!mcu::FindVariable(appl, box->Text(), address, mask) ||
         !mcu::ReadVariable(appl, address, 0, value)) {
         s.selected = 0;
+        s.name.clear();
         return;
     }
+    s.name = box->Text();
     s.value = value;
     // Moving the bar to another position writes the value just read back once.
     (setter == 1 ? SetterTrackBar1 : SetterTrackBar2)->setValue(value);
@@ -344,9 +354,10 @@ void TForm1::OnSetterChange(QObject* sender) {
         return;
     }
     QSlider* bar = setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
-    TComboBox* name = setter == 1 ? SetterName1 : SetterName2;
     const auto position = static_cast<std::uint8_t>(bar->value());
-    if (mcu::SetVariable(appl, name->Text(), 0, position)) {
+    // Not the name box's text: another name typed or loaded there since the click must not
+    // receive a value that was meant for this variable.
+    if (mcu::SetVariable(appl, s.name, 0, position)) {
         s.value = position;
     }
     (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(s.value));

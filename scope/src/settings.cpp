@@ -8,9 +8,12 @@
 #include "scope/dialogs.h"
 #include "scope/unit1.h"
 
+#include <QAbstractItemModel>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -80,6 +83,62 @@ void TForm1::RegisterStoredControls() {
              NoHisSelected, SetterName1, SetterName2, TriggerName}) {
         serializer.RegisterComponent(control);
     }
+}
+
+void TForm1::WatchStoredControls() {
+    // recent.dsw is otherwise written only by the exit save, which a lost display connection
+    // never reaches: Qt then ends the process without destroying the window.
+    settingsWatch_ = new QObject(this);
+    const auto changed = [this] { StoredControlChanged(); };
+    // What a settings file keeps of them: the text and the item list of a combo box, the
+    // state of a check box, whoever changes it.
+    for (TComboBox* box :
+         {VarName1, VarName2, VarName3, VarNameX, SetterName1, SetterName2, TriggerName}) {
+        connect(box->lineEdit(), &QLineEdit::textChanged, settingsWatch_, changed);
+        const QAbstractItemModel* items = box->model();
+        connect(items, &QAbstractItemModel::rowsInserted, settingsWatch_, changed);
+        connect(items, &QAbstractItemModel::rowsRemoved, settingsWatch_, changed);
+        connect(items, &QAbstractItemModel::rowsMoved, settingsWatch_, changed);
+        connect(items, &QAbstractItemModel::dataChanged, settingsWatch_, changed);
+        connect(items, &QAbstractItemModel::modelReset, settingsWatch_, changed);
+        connect(items, &QAbstractItemModel::layoutChanged, settingsWatch_, changed);
+    }
+    for (TCheckBox* box : {VarSelected2, VarSelected3, VarSelectedX, NoHisSelected}) {
+        connect(box, &QCheckBox::stateChanged, settingsWatch_, changed);
+    }
+}
+
+void TForm1::StoredControlChanged() {
+    if (destroyed_ || recentPath.empty() || settingsTimer_->isActive()) {
+        return;
+    }
+    settingsTimer_->start();
+}
+
+bool TForm1::SettingsSavePending() const {
+    return settingsTimer_->isActive();
+}
+
+void TForm1::SaveChangedSettings() {
+    settingsTimer_->stop();
+    if (destroyed_ || recentPath.empty()) {
+        return;
+    }
+    std::string error;
+    if (SaveSettingsFile(recentPath, error)) {
+        lastSaveError_.clear();
+        return;
+    }
+    // A box in the middle of typing a name would be worse than the lost save; the exit save
+    // tries again and shows it.
+    if (error != lastSaveError_) {
+        std::fprintf(stderr, "ombrix: settings not saved: %s\n", error.c_str());
+        lastSaveError_ = error;
+    }
+}
+
+void TForm1::OnSessionEnd() {
+    SaveChangedSettings();
 }
 
 void TForm1::PrepareSettingsFolder() {
@@ -211,6 +270,7 @@ void TForm1::LoadSettingsClick() {
 }
 
 void TForm1::ClearHisClick() {
+    settingsTimer_->stop();
     if (!recentPath.empty()) {
         std::error_code error;
         std::filesystem::remove(recentPath, error);

@@ -305,7 +305,7 @@ void TForm1::DrawLegend() {
     int row = 0;
     for (int i = 1; i <= 3; ++i) {
         const TChannel& c = channels[static_cast<std::size_t>(i)];
-        if (c.active == 0) {
+        if (!Sampled(i)) {
             continue;
         }
         const QString name = QString::fromStdString(c.name);

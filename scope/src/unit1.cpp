@@ -7,6 +7,7 @@
 #include "mcu/access.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
+#include "scope/quit_signals.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScreen>
+#include <QSessionManager>
 #include <QShortcut>
 #include <QSlider>
 #include <QTimer>
@@ -305,6 +307,10 @@ void TForm1::BuildControls() {
     reopenTimer_ = new QTimer(this);
     reopenTimer_->setObjectName("ReopenTimer");
     reopenTimer_->setInterval(kReopenIntervalMs);
+    settingsTimer_ = new QTimer(this);
+    settingsTimer_->setObjectName("SettingsTimer");
+    settingsTimer_->setSingleShot(true);
+    settingsTimer_->setInterval(kSettingsSaveDelayMs);
 }
 
 void TForm1::BindEvents() {
@@ -339,6 +345,11 @@ void TForm1::BindEvents() {
     connect(ApplicationEvents1, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
     connect(idleTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
     connect(reopenTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
+    connect(settingsTimer_, &QTimer::timeout, this, [this] { SaveChangedSettings(); });
+#if QT_CONFIG(sessionmanager)
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { OnSessionEnd(); });
+#endif
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(mapToGlobal(at)); });
 }
@@ -413,6 +424,9 @@ void TForm1::OnCreate() {
     PruneComboItems(VarName3);
     // 18
     SpeedButtonCont->setChecked(true);
+    // From here on a change of a stored control is the user's (or a settings file's), and
+    // recent.dsw follows it; what the start-up itself changed is written at the exit.
+    WatchStoredControls();
 }
 
 void TForm1::OnDestroy() {
@@ -420,6 +434,9 @@ void TForm1::OnDestroy() {
         return;
     }
     destroyed_ = true;
+    delete settingsWatch_;
+    settingsWatch_ = nullptr;
+    settingsTimer_->stop();
     idleTimer_->stop();
     reopenTimer_->stop();
     comlink::CloseLink();
@@ -440,6 +457,9 @@ void TForm1::RegisterHotKey() {
     connect(escapeShortcut_.get(), &QShortcut::activated, this,
             [this] { OnHotKey(kEscapeHotKey); });
     globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { OnHotKey(kEscapeHotKey); });
+    quitSignals_ = std::make_unique<TQuitSignals>();
+    connect(quitSignals_.get(), &TQuitSignals::Received, this,
+            [this](int signal) { OnQuitSignal(signal); });
 }
 
 bool TForm1::GlobalHotKeyGrabbed() const {
@@ -448,8 +468,14 @@ bool TForm1::GlobalHotKeyGrabbed() const {
 
 void TForm1::OnHotKey(int id) {
     if (id == kEscapeHotKey) {
-        QCoreApplication::exit(0);
+        // Also when a box of the creation is up: its loop ends, and the program entry must then
+        // not start the message loop, which would forget this request.
+        RequestTermination();
     }
+}
+
+void TForm1::OnQuitSignal(int) {
+    OnHotKey(kEscapeHotKey);
 }
 
 void TForm1::OnActivate() {
@@ -464,10 +490,33 @@ void TForm1::OnDeactivate() {
 
 void TForm1::SetChannelActive(int index, bool on) {
     if (index == 1) {
+        // The run flag: the acquisition goes on for channels 2 and 3 while channel 1 has no
+        // variable.
         SetRunFlag(on);
     } else {
-        channels[static_cast<std::size_t>(index)].active = on ? 1 : 0;
+        TChannel& c = channels[static_cast<std::size_t>(index)];
+        c.active = on && c.resolved ? 1 : 0;
     }
+}
+
+void TForm1::DropChannelVariable(int index) {
+    TChannel& c = channels[static_cast<std::size_t>(index)];
+    c.resolved = false;
+    c.name.clear();
+    c.address = 0;
+    c.mask = 0;
+    if (index != 1) {
+        c.active = 0;
+    }
+}
+
+bool TForm1::Sampled(int index) const {
+    const TChannel& c = channels[static_cast<std::size_t>(index)];
+    return c.active != 0 && c.resolved;
+}
+
+bool TForm1::AnyChannelSampled() const {
+    return Sampled(1) || Sampled(2) || Sampled(3);
 }
 
 void TForm1::RestartChannel(int index) {

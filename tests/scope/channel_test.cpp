@@ -167,9 +167,9 @@ TEST_F(ChannelTest, TypingIntoTheBoxResolvesAsTheUserGoes) {
     QLineEdit* edit = form.VarName3->lineEdit();
     QTest::keyClicks(edit, "lev");
     EXPECT_TRUE(Silver(form.VarName3));
-    // Any text switches the channel on; its record waits for a name that resolves.
+    // Any text checks the box, but the channel reads nothing until a name resolves.
     EXPECT_TRUE(form.VarSelected3->Checked());
-    EXPECT_EQ(Channel(3), (Record{1, "", 0, 0}));
+    EXPECT_EQ(Channel(3), (Record{0, "", 0, 0}));
     QTest::keyClicks(edit, "el");
     EXPECT_FALSE(Silver(form.VarName3));
     EXPECT_EQ(form.VarName3->TextQ(), "LEVEL");

@@ -2,11 +2,15 @@
 // controls, against the simulated MC; the bytes on the wire are asserted where they matter.
 #include "scope_bench.h"
 
+#include <QLineEdit>
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
 
 using namespace scope;
 using scope_testing::ScopeBench;
@@ -156,6 +160,50 @@ TEST_F(SetterTest, EmptyNameUnchecksAndANewNameWaitsForTheNextClick) {
     QTest::keyClicks(form.SetterName1->lineEdit(), "X");
     EXPECT_TRUE(bench.Sim().Sent().empty());
     EXPECT_EQ(form.setters[1].selected, 1);
+}
+
+TEST_F(SetterTest, BarWritesOnlyTheVariableOfTheLastClick) {
+    form.SetterName1->SetText("GAIN");
+    form.SetterSelected1->SetChecked(true);
+    bench.Sim().ClearWire();
+    // Another name typed into the box, then one put there by a settings file.
+    form.SetterName1->lineEdit()->clear();
+    QTest::keyClicks(form.SetterName1->lineEdit(), "LIMIT");
+    form.SetterTrackBar1->setValue(61);
+    const std::string file = bench.Root() + "/setter.dsw";
+    std::ofstream(file) << "[TComboBox8]\nText=DUTY\n";
+    std::string error;
+    ASSERT_TRUE(form.LoadSettingsFile(file, error)) << error;
+    form.SetterTrackBar1->setValue(62);
+    // GAIN ($41) took both through $A0 + $41; LIMIT and DUTY keep their values.
+    EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE1, 61, 0x07, 0xE1, 62}));
+    EXPECT_EQ(Memory(0x41), 62);
+    EXPECT_EQ(Memory(0x42), 200);
+    EXPECT_EQ(Memory(0x44), 50);
+    // The next click takes the name the box shows.
+    form.SetterSelected1->SetChecked(false);
+    form.SetterSelected1->SetChecked(true);
+    form.SetterTrackBar1->setValue(7);
+    EXPECT_EQ(Memory(0x44), 7);
+}
+
+TEST_F(SetterTest, UncheckingDisarmsTheTriggerAlsoAfterItsNameWasCleared) {
+    form.VarName1->SetText("SAW");
+    form.OnChange(form.VarName1);
+    form.TriggerName->SetText("SINE");
+    form.TriggerTrackBar->setValue(255);
+    form.TriggerSelected->SetChecked(true);
+    ASSERT_TRUE(form.triggerArmed);
+    form.TriggerName->SetText("");
+    form.TriggerSelected->SetChecked(false);
+    EXPECT_FALSE(form.triggerArmed);
+    // The acquisition no longer waits: SAW ($31) is read, not the trigger's SINE.
+    bench.Sim().ClearWire();
+    bool done = true;
+    form.OnIdle(done);
+    const Bytes sent = bench.Sim().Sent();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
 }
 
 TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {

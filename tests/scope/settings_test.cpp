@@ -7,7 +7,10 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -114,9 +117,13 @@ TEST(SettingsTest, ClearHisLeavesNoRecentFileAndTheNextStartIsEmpty) {
     WriteText(bench.SettingsFile("DEMO"), "[TComboBox0]\nText=SINE\n");
     TForm1& form = bench.Start();
     ASSERT_EQ(form.VarName1->TextQ(), "SINE");
+    Select(form, form.VarName2, "SAW");
     form.ClearHisClick();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
     EXPECT_TRUE(form.recentPath.empty());
+    EXPECT_FALSE(form.SettingsSavePending());
+    Select(form, form.VarName2, "SINE");
+    EXPECT_FALSE(form.SettingsSavePending());
     bench.Close();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
 
@@ -126,6 +133,51 @@ TEST(SettingsTest, ClearHisLeavesNoRecentFileAndTheNextStartIsEmpty) {
     // A recent file that is already gone is no obstacle.
     again.ClearHisClick();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
+}
+
+TEST(SettingsTest, RecentFileFollowsTheControlsAsTheExitSaveWritesIt) {
+    ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
+    const std::string recent = bench.SettingsFile("DEMO");
+    // GONE is removed by the start-up; only a save can take it out of the file.
+    const std::string seeded = "[TComboBox0]\nText=SINE\n[TComboBox3\\Items]\nLine0=GONE\n";
+    WriteText(recent, seeded);
+    const std::string other = bench.Root() + "/other.dsw";
+    WriteText(other, "[TComboBox10]\nText=TICK\n");
+    TForm1& form = bench.Start();
+    EXPECT_FALSE(form.SettingsSavePending());
+    EXPECT_EQ(ReadFile(recent), seeded);
+
+    // A burst of changes by typing, a click and a loaded file is written once, later.
+    QTest::keyClicks(form.VarName2->lineEdit(), "saw");
+    form.NoHisSelected->SetChecked(true);
+    std::string error;
+    ASSERT_TRUE(form.LoadSettingsFile(other, error)) << error;
+    EXPECT_TRUE(form.SettingsSavePending());
+    EXPECT_EQ(ReadFile(recent), seeded);
+    auto* delay = form.findChild<QTimer*>("SettingsTimer");
+    ASSERT_NE(delay, nullptr);
+    EXPECT_EQ(delay->interval(), kSettingsSaveDelayMs);
+    QMetaObject::invokeMethod(delay, "timeout"); // the delay has passed
+    EXPECT_FALSE(form.SettingsSavePending());
+    std::string saved = ReadFile(recent);
+    for (const char* part : {"[TComboBox1]\nText=SAW\n", "[TCheckBox2]\nChecked=True\n",
+                             "[TCheckBox7]\nChecked=True\n", "[TComboBox10]\nText=TICK\n"}) {
+        EXPECT_NE(saved.find(part), std::string::npos) << part << "\n" << saved;
+    }
+    EXPECT_EQ(saved.find("GONE"), std::string::npos) << saved;
+
+    // The end of the desktop session writes at once.
+    Select(form, form.VarName3, "WALK");
+    form.OnSessionEnd();
+    EXPECT_FALSE(form.SettingsSavePending());
+    saved = ReadFile(recent);
+    EXPECT_NE(saved.find("[TComboBox3]\nText=WALK\n"), std::string::npos) << saved;
+
+    // The exit save, from the same file, writes the very same text.
+    WriteText(recent, seeded);
+    bench.Close();
+    EXPECT_EQ(ReadFile(recent), saved);
+    EXPECT_TRUE(bench.Boxes().isEmpty());
 }
 
 TEST(SettingsTest, EachApplicationHasItsOwnFolder) {

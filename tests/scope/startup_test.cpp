@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -26,6 +27,7 @@
 using namespace scope;
 using scope_testing::ReadFile;
 using scope_testing::ScopeBench;
+using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -275,6 +277,53 @@ TEST(StartupTest, RecentSettingsAreRestoredAndResolvedAndWrittenAtExit) {
         << saved;
     EXPECT_EQ(saved.find("Sorted"), std::string::npos) << saved;
     EXPECT_TRUE(persistence::GlobalSerializer().RestrictedMode());
+}
+
+TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
+    ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
+    std::error_code error;
+    fs::create_directories(bench.Root() + "/user/dsf/ombrix/DEMO", error);
+    {
+        // Channel 1 a bare address (resolved, then wiped by the start-up's removal of what the
+        // application does not define), channel 3 an undefined name, both boxes checked.
+        std::ofstream out(bench.SettingsFile("DEMO"));
+        out << "[TComboBox0]\nText=$3C\n[TComboBox1]\nText=SAW\n[TCheckBox2]\nChecked=True\n"
+               "[TComboBox3]\nText=GONE\n[TCheckBox4]\nChecked=True\n";
+    }
+    TForm1& form = bench.Start();
+    ASSERT_EQ(form.VarName1->TextQ(), "");
+    ASSERT_EQ(form.VarName3->TextQ(), "");
+    ASSERT_TRUE(form.RunFlag()); // the run flag stays as step 14 left it
+    auto pass = [&] {
+        bench.Sim().ClearWire();
+        form.IdlePass();
+        return bench.Sim().Sent();
+    };
+    // Only SAW ($31) is read: neither $3C nor address 0.
+    Bytes sent = pass();
+    ASSERT_GE(sent.size(), 8u);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
+
+    // An x-variable that does not resolve leaves x-y mode off: no COM_VARX write, SAW alone.
+    form.VarNameX->SetText("NOSUCH");
+    form.VarSelectedX->SetChecked(true);
+    EXPECT_EQ(form.channels[0].active, 0);
+    sent = pass();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
+
+    // In x-y mode the screen is cleared for every redraw although channel 1 draws nothing.
+    form.VarNameX->SetText("ANGLE");
+    form.OnChange(form.VarNameX);
+    form.traceBitmap.setPixel(3, 3, kChannel3Colour);
+    ASSERT_FALSE(pass().empty());
+    EXPECT_EQ(form.traceBitmap.pixel(3, 3), QColor(Qt::white).rgb());
+
+    // Running with no channel to read: nothing on the wire, and the passes slow down.
+    form.VarName2->SetText("");
+    form.OnChange(form.VarName2);
+    ASSERT_TRUE(form.RunFlag());
+    EXPECT_TRUE(pass().empty());
+    EXPECT_EQ(form.IdlePumpInterval(), kIdleBackoffMs);
 }
 
 TEST(StartupTest, BrokenRecentSettingsAreReportedAndTheStartGoesOn) {

@@ -36,6 +36,8 @@ class TGlobalHotKey;
 
 namespace scope {
 
+class TQuitSignals;
+
 inline constexpr int kClientWidth = 904;
 inline constexpr int kClientHeight = 625;
 inline constexpr int kTraceWidth = 704;
@@ -57,11 +59,14 @@ inline constexpr std::int32_t kSweepMinSamples = 16;
 // x-y points older than this are left out while "RecentOnly" is checked.
 inline constexpr std::uint32_t kRecentMs = 1000;
 // While a pass of the idle loop could do no work on the link (link down, trigger name
-// undefined), the next pass waits this long instead of following at once: a scope with nothing
-// to read must not spin a core.
+// undefined, no channel with a variable), the next pass waits this long instead of following at
+// once: a scope with nothing to read must not spin a core.
 inline constexpr int kIdleBackoffMs = 100;
 // A link that is down is tried again this often while the acquisition is stopped.
 inline constexpr int kReopenIntervalMs = 500;
+// recent.dsw follows a change of a stored control this much later, so that a burst of changes
+// (typing a name, loading a settings file) is written once.
+inline constexpr int kSettingsSaveDelayMs = 500;
 // The grid pen.
 inline constexpr QRgb kGridColour = 0xFF808080;
 
@@ -87,6 +92,9 @@ struct TChannel {
     std::array<std::int32_t, 9> lastY{};
     QRgb colour = 0;
     std::uint8_t binary = 0;
+    // The address comes from a text the channel's box resolved. Without one the channel reads
+    // nothing: address 0 would be drawn as if it were a variable.
+    bool resolved = false;
 
     // A full buffer ends a time-mode burst before another scan could overflow it.
     bool Full() const { return count >= kChannelSamples; }
@@ -97,6 +105,9 @@ struct TSetter {
     std::uint8_t selected = 0;
     // Last value read from or written to the MC.
     std::uint8_t value = 0;
+    // The variable the last click of the check box resolved; the bar writes to it alone, what
+    // the name box shows since then waits for the next click.
+    std::string name;
 };
 
 // "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
@@ -211,6 +222,8 @@ public:
     TRateMeter rateMeter;
 
     bool RunFlag() const { return channels[1].active != 0; }
+    // The channel is read and drawn: switched on (channel 1: the run flag) and resolved.
+    bool Sampled(int index) const;
     // Every start and stop of the acquisition goes through here: it starts the idle pump (one
     // burst per pass of the event loop) or stops it and lets the slow re-open timer look after
     // a link that went down.
@@ -218,7 +231,8 @@ public:
     bool IdlePumpActive() const;
     int IdlePumpInterval() const;
     bool ReopenTimerActive() const;
-    // Termination was requested during creation: the program ends without its message loop.
+    // Termination was requested before the message loop could end it (a failed creation, or
+    // Escape or a signal while a box of the creation was up): the program ends without it.
     bool TerminationRequested() const { return terminationRequested_; }
     // The settings folder of the opened application; empty before creation step 12.
     const std::string& SettingsFolder() const { return settingsFolder_; }
@@ -231,6 +245,11 @@ public:
     void OnActivate();
     void OnDeactivate();
     void OnHotKey(int id);
+    // SIGTERM, SIGINT or SIGHUP, seen in the event loop: the program ends as on Escape.
+    void OnQuitSignal(int signal);
+    // The desktop session is ending: recent.dsw is written now, the end may come without a
+    // chance for the exit save.
+    void OnSessionEnd();
     void RestartChannel(int index);
 
     // --- channel, setter and trigger controls ---
@@ -282,6 +301,13 @@ public:
     // The stored controls from a settings file; false with the reason in error (the controls
     // read before the fault keep what they got).
     bool LoadSettingsFile(const std::string& path, std::string& error);
+    // A stored control changed after the start-up: recent.dsw is written a little later, once
+    // for a whole burst of changes.
+    void StoredControlChanged();
+    bool SettingsSavePending() const;
+    // What the delayed save runs: recent.dsw as the exit save writes it. A failure goes to
+    // standard error (once per reason); the exit save reports it in a box.
+    void SaveChangedSettings();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -300,8 +326,12 @@ private:
     void PrepareSettingsFolder();
     void LoadRecentSettings();
     void SaveRecentSettings();
+    void WatchStoredControls();
     void PaintSilver(TComboBox* box, bool silver);
     void SetChannelActive(int index, bool on);
+    // The box no longer shows the channel's variable: the channel forgets it.
+    void DropChannelVariable(int index);
+    bool AnyChannelSampled() const;
     void ClearXYTimes();
     TComboBox* ChannelBox(int index) const;
     int ChannelIndexOf(const QObject* box) const;
@@ -320,6 +350,12 @@ private:
     QTimer* reopenTimer_ = nullptr;
     std::unique_ptr<QShortcut> escapeShortcut_;
     std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
+    std::unique_ptr<TQuitSignals> quitSignals_;
+    // Context of the connections that watch the stored controls; gone once the window is
+    // being destroyed, so the controls' own destruction schedules nothing.
+    QObject* settingsWatch_ = nullptr;
+    QTimer* settingsTimer_ = nullptr;
+    std::string lastSaveError_;
 };
 
 } // namespace scope
