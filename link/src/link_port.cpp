@@ -1,8 +1,8 @@
 #include "link/link_port.h"
 
 #include "foundation/clock.h"
+#include "foundation/numbers.h"
 #include "foundation/params.h"
-#include "foundation/tools.h"
 #include "link/serial_library.h"
 #include "link/transport.h"
 #include "traffic_log.h"

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "foundation/clock.h"
-#include "foundation/crt.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,14 +19,10 @@ inline constexpr int kPurgeLimit = 1 << 16;
 // moves when told, so the pause moves it by 1 ms instead of sleeping.
 void PauseBeforeNextLook(std::chrono::microseconds realPause);
 
-// Waits while pending() holds. False when the transmitter did not drain in time; a console
-// key ends the wait at once, as it always did.
+// Waits while pending() holds. False when the transmitter did not drain in time.
 template <typename Pending> bool WaitDrained(Pending pending, std::chrono::microseconds pause) {
     const std::uint32_t start = foundation::TickMs();
     while (pending()) {
-        if (foundation::ConsoleKeyWaiting()) {
-            return true;
-        }
         if (foundation::TickMs() - start >= kDrainLimitMs) {
             return false;
         }

@@ -1,4 +1,4 @@
-#include "foundation/tools.h"
+#include "foundation/clock.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "state.h"

@@ -1,5 +1,6 @@
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/text_file.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "mcu/vartable.h"

@@ -3,7 +3,8 @@
 // slot of the x-variable's value), the level trigger, single and continuous sweeps, and the
 // re-open of a link that went down while the acquisition was stopped.
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/statistics.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "mcu/vartable.h"

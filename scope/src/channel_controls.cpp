@@ -2,6 +2,7 @@
 // boxes and what they accept, drag and drop from the tree, and the setters that write an MC
 // variable from a track bar.
 #include "foundation/clock.h"
+#include "foundation/text.h"
 #include "mcu/access.h"
 #include "mcu/vartable.h"
 #include "scope/channel_name.h"

@@ -1,8 +1,8 @@
 // Settings files and the clipboard: the eleven stored controls, the settings folder of the MC
 // application with recent.dsw read at start and written at exit, the pop-up menu's Save
 // Settings, Load Settings and Copy To ClipBoard, and "Clear His and Exit".
+#include "foundation/numbers.h"
 #include "foundation/params.h"
-#include "foundation/tools.h"
 #include "persistence/rtti.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"

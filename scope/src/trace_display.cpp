@@ -3,7 +3,7 @@
 // rate and edge-count labels and the legend. Every stroke goes into the trace bitmap, which is
 // then copied to PaintBox1 in one piece.
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/statistics.h"
 #include "scope/unit1.h"
 
 #include <QFontMetrics>

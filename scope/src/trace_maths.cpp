@@ -1,6 +1,6 @@
 #include "scope/trace_maths.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 
 #include <cmath>
 #include <cstdlib>

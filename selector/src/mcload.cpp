@@ -1,6 +1,6 @@
 #include "selector/mcload.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "selector/console.h"

@@ -1,6 +1,6 @@
 #include "fake_serial.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link_fixture.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "foundation/params.h"
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 #include "mcu/access.h"
 #include "mcu/vartable.h"
 #include "omf_writer.h"

@@ -1,5 +1,5 @@
 // Time sources: the millisecond tick that every link time-out counts against, the
-// high-resolution counter behind ClockMs, and the sleep used for fixed pauses.
+// high-resolution counter behind ClockMs, the sleep used for fixed pauses, and the time of day.
 // Tests swap the whole source for a FakeClock so that no test waits for real.
 #pragma once
 
@@ -78,5 +78,12 @@ void CaptureClockOrigin();
 std::int32_t ClockMs();
 // The conversion ClockMs applies, exposed so its rounding can be checked directly.
 std::int32_t ClockMsFromCounts(std::int64_t elapsedCounts, std::int64_t frequency);
+
+// A fixed pause of the calling thread; ms <= 0 returns at once.
+void DelayMs(int ms);
+
+// Hundredths of a second since local midnight.
+std::int32_t TimeOfDayHundredths();
+std::int32_t HundredthsOf(int hours, int minutes, int seconds, int milliseconds);
 
 } // namespace foundation

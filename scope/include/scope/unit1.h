@@ -5,7 +5,7 @@
 // link and writes recent.dsw (OnDestroy).
 #pragma once
 
-#include "foundation/tools.h"
+#include "foundation/statistics.h"
 #include "mcu/appl.h"
 #include "scope/controls.h"
 #include "scope/trace_maths.h"
