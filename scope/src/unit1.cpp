@@ -4,7 +4,7 @@
 #include "foundation/params.h"
 #include "gui/hotkey.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/ident.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
 #include "scope/quit_signals.h"

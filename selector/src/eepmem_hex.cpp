@@ -5,7 +5,7 @@
 #include "foundation/clock.h"
 #include "foundation/numbers.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/mcsys.h"
 
 #include <algorithm>

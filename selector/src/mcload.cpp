@@ -2,7 +2,7 @@
 
 #include "foundation/numbers.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/console.h"
 #include "selector/eepmem.h"
 #include "selector/mcsys.h"

@@ -5,7 +5,7 @@
 #include "foundation/numbers.h"
 #include "foundation/text_file.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/console.h"
 
 #include <algorithm>

@@ -6,7 +6,6 @@
 #include "foundation/clock.h"
 #include "foundation/params.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
 #include "omf_writer.h"
 #include "persistence/serializers.h"
 #include "scope/startup.h"
