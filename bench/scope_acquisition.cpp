@@ -8,8 +8,8 @@
 //   scope_acquisition --smoke         2 s; fails only when nothing was acquired
 #include "foundation/clock.h"
 #include "persistence/serializers.h"
+#include "scope/scope_window.h"
 #include "scope/startup.h"
-#include "scope/unit1.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
         const auto wall0 = std::chrono::steady_clock::now();
         for (int s = 0; s < seconds * 4; ++s) {
             RunEventLoopFor(250);
-            const QString text = form.Label16->text();
+            const QString text = form.RateLabel->text();
             if (text.endsWith(" var/s")) {
                 shown.push_back(text.split(' ')[0].toInt());
             }

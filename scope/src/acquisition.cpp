@@ -8,7 +8,7 @@
 #include "link/link_port.h"
 #include "mcu/access.h"
 #include "mcu/vartable.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 
 #include <QTimer>
 
@@ -148,7 +148,7 @@ void TForm1::PollTimeBurst() {
         }
     }
     if (successes == 0) {
-        Label16->setText("OFFLINE");
+        RateLabel->setText("OFFLINE");
     }
 }
 
@@ -201,7 +201,7 @@ void TForm1::PollXBurst() {
     } while (Now() - start <= kXBurstMs);
     RedrawXYChannels();
     if (successes == 0) {
-        Label16->setText("OFFLINE");
+        RateLabel->setText("OFFLINE");
     }
 }
 
@@ -235,7 +235,7 @@ void TForm1::PollXSynchronous() {
     mcu::EndDebugAddress(appl);
     RedrawXYChannels();
     if (successes == 0) {
-        Label16->setText("OFFLINE");
+        RateLabel->setText("OFFLINE");
     }
 }
 

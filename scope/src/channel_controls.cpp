@@ -6,10 +6,13 @@
 #include "mcu/access.h"
 #include "mcu/vartable.h"
 #include "scope/channel_name.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 
 #include <QApplication>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidgetItem>
@@ -94,8 +97,8 @@ void TForm1::FillVariableTree() {
 }
 
 void TForm1::ConfigureSetters() {
-    Panel4->hide();
-    Panel5->hide();
+    SetterPanel1->hide();
+    SetterPanel2->hide();
     xCapable = false;
     int skipped = 0;
     std::uint8_t address = 0;
@@ -104,7 +107,7 @@ void TForm1::ConfigureSetters() {
         xCapable = true;
     } else {
         // Without the MC's x support the x-variable is not offered at all.
-        Panel6->hide();
+        XPanel->hide();
     }
     std::uint8_t begin = 0;
     std::uint8_t end = 0;
@@ -125,10 +128,10 @@ void TForm1::ConfigureSetters() {
             continue;
         }
         SetComboText(SetterName1, var.name);
-        Panel4->show();
+        SetterPanel1->show();
         if (end - begin > skipped + 1) {
             SetComboText(SetterName2, var.name);
-            Panel5->show();
+            SetterPanel2->show();
         }
     }
 }
@@ -367,6 +370,28 @@ void TForm1::OnSetterChange(QObject* sender) {
     snappingBack_ = true;
     bar->setValue(s.value);
     snappingBack_ = false;
+}
+
+// --- drag and drop onto the name boxes -------------------------------------------------------
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    const auto type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return QWidget::eventFilter(watched, event);
+    }
+    QObject* target = qobject_cast<TComboBox*>(watched) != nullptr ? watched : watched->parent();
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drop->mimeData();
+    const bool fromTree = data != nullptr && data->hasFormat(TTreeView::kNodeMimeType);
+    if (!OnDragOver(target, fromTree)) {
+        drop->ignore();
+        return true;
+    }
+    if (type == QEvent::Drop) {
+        OnDragDrop(target, QString::fromUtf8(data->data(TTreeView::kNodeMimeType)));
+    }
+    drop->acceptProposedAction();
+    return true;
 }
 
 } // namespace scope

@@ -6,7 +6,8 @@
 #include "persistence/rtti.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
+#include "scope/settings_folder.h"
 
 #include <QAbstractItemModel>
 #include <QClipboard>
@@ -17,6 +18,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -45,6 +47,19 @@ bool HasExtension(const std::string& path) {
     return std::filesystem::path(path).has_extension();
 }
 
+std::string WithSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+// An application name is one folder, whatever applid.inc spells it with.
+std::string FolderName(std::string applName) {
+    std::replace(applName.begin(), applName.end(), '/', '_');
+    return applName;
+}
+
 } // namespace
 
 std::string UserConfigFolder() {
@@ -60,18 +75,12 @@ std::string UserConfigFolder() {
     return {};
 }
 
+std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName) {
+    return WithSeparator(rootFolder) + "user/dsf/ombrix/" + FolderName(applName);
+}
+
 std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName) {
-    std::string folder = configFolder;
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    std::string name = applName;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    return folder + "ombrix/" + name;
+    return WithSeparator(configFolder) + "ombrix/" + FolderName(applName);
 }
 
 // --- start-up and exit -----------------------------------------------------------------------

@@ -4,7 +4,7 @@
 // then copied to PaintBox1 in one piece.
 #include "foundation/clock.h"
 #include "foundation/statistics.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -141,7 +141,7 @@ void TForm1::ShowStatistics() {
 }
 
 void TForm1::WriteRateText() {
-    Label16->setText(QString::fromStdString(RateText(rateMeter.rate)));
+    RateLabel->setText(QString::fromStdString(RateText(rateMeter.rate)));
 }
 
 void TForm1::DrawTimeSamples(int index) {
@@ -238,7 +238,7 @@ void TForm1::DrawXYChannel(int index) {
     }
     const std::uint32_t recent = static_cast<std::uint32_t>(foundation::ClockMs()) - kRecentMs;
     c.restart = 1;
-    Label21->setText(QString::number(EdgeCount(c.values)));
+    EdgeCountLabel->setText(QString::number(EdgeCount(c.values)));
     const bool recentOnly = NoHisSelected->Checked();
     for (int i = 1; i <= kChannelSamples; ++i) {
         const auto slot = static_cast<std::size_t>(i);

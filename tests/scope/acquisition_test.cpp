@@ -139,8 +139,8 @@ TEST_F(AcquisitionTest, ConstantByteDrawsALineAtItsRowAndTheSweepRestartsAfter20
     EXPECT_EQ(form.Min1->text(), "165");
     EXPECT_EQ(form.Max1->text(), "165");
     EXPECT_EQ(form.Avg1->text(), "165");
-    ASSERT_TRUE(form.Label16->text().endsWith(" var/s")) << form.Label16->text().toStdString();
-    const double rate = form.Label16->text().split(' ')[0].toInt();
+    ASSERT_TRUE(form.RateLabel->text().endsWith(" var/s")) << form.RateLabel->text().toStdString();
+    const double rate = form.RateLabel->text().split(' ')[0].toInt();
     const double reads =
         static_cast<double>(Sent().size()) * 1e6 / static_cast<double>(Us() - start);
     EXPECT_NEAR(rate, reads, reads * 0.03);
@@ -331,12 +331,12 @@ TEST_F(AcquisitionTest, NoReadMeansOfflineUntilTheRateIsWrittenAgain) {
     scope_testing::PluggableLink link(bench.Sim().Serial());
     link.Mute(true);
     Pass();
-    EXPECT_EQ(form.Label16->text(), "OFFLINE");
+    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
     link.Mute(false);
     RunFor(500);
-    EXPECT_EQ(form.Label16->text(), "OFFLINE");
+    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
     RunFor(2500); // a whole sweep of samples
-    EXPECT_TRUE(form.Label16->text().endsWith(" var/s"));
+    EXPECT_TRUE(form.RateLabel->text().endsWith(" var/s"));
 }
 
 TEST_F(AcquisitionTest, LinkPulledAwayAndBroughtBackResumesTheAcquisition) {
@@ -349,7 +349,7 @@ TEST_F(AcquisitionTest, LinkPulledAwayAndBroughtBackResumesTheAcquisition) {
     bench.Sim().ClearWire();
     form.IdlePass();
     EXPECT_TRUE(comlink::LinkDown());
-    EXPECT_EQ(form.Label16->text(), "OFFLINE");
+    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
     EXPECT_TRUE(form.RunFlag());
     EXPECT_EQ(form.IdlePumpInterval(), kIdleBackoffMs);
     EXPECT_TRUE(Sent().empty());
@@ -443,7 +443,7 @@ TEST_F(PlainXTest, ReadsXThenTheChannelsAndAFailingXReadLeavesTheSlots) {
     EXPECT_EQ(bench->Sim().Sent(), (Bytes{0x30, 0x30, 0x30}));
     EXPECT_EQ(c.values, values);
     EXPECT_EQ(c.times, times);
-    EXPECT_EQ(form->Label16->text(), "OFFLINE");
+    EXPECT_EQ(form->RateLabel->text(), "OFFLINE");
 }
 
 } // namespace

@@ -198,7 +198,7 @@ TEST_F(DrawTest, SampleOlderThanTheOriginRestartsTheSweepAtItsOwnTime) {
 }
 
 TEST_F(DrawTest, RateShowsOnlyAfterMoreThan16SamplesInASweep) {
-    form.Label16->setText("OFFLINE");
+    form.RateLabel->setText("OFFLINE");
     form.rateMeter.rate = 471;
     std::vector<Sample> samples;
     for (std::uint32_t i = 0; i <= 15; ++i) {
@@ -206,14 +206,14 @@ TEST_F(DrawTest, RateShowsOnlyAfterMoreThan16SamplesInASweep) {
     }
     samples.push_back({2100, 1}); // the 16th drawn since the restart ends the sweep
     Draw(1, samples);
-    EXPECT_EQ(form.Label16->text(), "OFFLINE");
+    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
     samples.clear();
     for (std::uint32_t i = 1; i <= 16; ++i) {
         samples.push_back({2100 + i * 100, 1});
     }
     samples.push_back({4200, 1}); // the 17th
     Draw(1, samples);
-    EXPECT_EQ(form.Label16->text(), "471 var/s");
+    EXPECT_EQ(form.RateLabel->text(), "471 var/s");
 }
 
 TEST_F(DrawTest, SingleShotStopsAtTheEndOfASweepOfMoreThan16Samples) {
@@ -267,7 +267,7 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     }
     form.traceBitmap.setPixel(300, 300, 0xFFFF0000);
     form.DrawXYChannel(1);
-    EXPECT_EQ(form.Label21->text(), "2");
+    EXPECT_EQ(form.EdgeCountLabel->text(), "2");
     EXPECT_FALSE(Is(300, 300, 0xFFFF0000));
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
     EXPECT_TRUE(Is(XYColumn(50, W), 441, Blue()));
@@ -288,7 +288,7 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     form.DrawXYChannel(2);
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
     EXPECT_TRUE(Is((XYColumn(10, W) + XYColumn(11, W)) / 2, AnalogueRow(128, H), c2.colour));
-    EXPECT_EQ(form.Label21->text(), "0");
+    EXPECT_EQ(form.EdgeCountLabel->text(), "0");
 }
 
 TEST_F(XYDrawTest, EmptySlotsAreSkippedAndRecentOnlyDropsOldPoints) {

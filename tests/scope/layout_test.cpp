@@ -2,6 +2,8 @@
 // design, found by object name as a user or a test script finds them.
 #include "scope_bench.h"
 
+#include "scope/settings_folder.h"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCompleter>
@@ -120,10 +122,10 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     EXPECT_EQ(Find<QAbstractButton>("ClearHis")->text(), "Clear His and Exit");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonSingle")->text(), "Single");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonCont")->text(), "Contineous");
-    EXPECT_EQ(LabelTexts(form.Panel1), (QStringList{"av", "bin", "max", "min"}));
-    EXPECT_EQ(LabelTexts(form.Panel2), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.Panel3), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.Panel6), (QStringList{"RecentOnly", "xVar", "xVarName"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel1), (QStringList{"av", "bin", "max", "min"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel2), (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel3), (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(form.XPanel), (QStringList{"RecentOnly", "xVar", "xVarName"}));
 
     QMenu* menu = Find<QMenu>("PopupMenu1");
     ASSERT_NE(menu, nullptr);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "scope/dialogs.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 #include "sim_link.h"
 #include "temp_dir.h"
 

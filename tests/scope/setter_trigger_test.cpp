@@ -42,9 +42,9 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         // Two bytes between the markers, one of them COM_VARX: only one setter.
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $42\nCOM_VARX $41\nA $40\nZ $50\n", "");
         ASSERT_FALSE(b.Form().TerminationRequested());
-        EXPECT_FALSE(b.Form().Panel4->isHidden());
-        EXPECT_TRUE(b.Form().Panel5->isHidden());
-        EXPECT_FALSE(b.Form().Panel6->isHidden());
+        EXPECT_FALSE(b.Form().SetterPanel1->isHidden());
+        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
+        EXPECT_FALSE(b.Form().XPanel->isHidden());
         EXPECT_EQ(b.Form().SetterName1->TextQ(), "A");
         EXPECT_EQ(b.Form().SetterName1->count(), 1);
     }
@@ -54,16 +54,16 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $43\nCOM_VARX $42\nUSERRAM $40\n"
                       "A $41\nB $40\nBIT $41 3\nOUT $43\n",
                       "");
-        EXPECT_FALSE(b.Form().Panel5->isHidden());
+        EXPECT_FALSE(b.Form().SetterPanel2->isHidden());
         EXPECT_EQ(b.Form().SetterName1->count(), 2);
         EXPECT_EQ(b.Form().SetterName2->TextQ(), "B");
     }
     {
         // One marker missing: both setters stay hidden; no COM_VARX: no x-variable.
         SetterBench b("COMSET_VAR_BEG $40\nA $40\n", "");
-        EXPECT_TRUE(b.Form().Panel4->isHidden());
-        EXPECT_TRUE(b.Form().Panel5->isHidden());
-        EXPECT_TRUE(b.Form().Panel6->isHidden());
+        EXPECT_TRUE(b.Form().SetterPanel1->isHidden());
+        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
+        EXPECT_TRUE(b.Form().XPanel->isHidden());
         EXPECT_FALSE(b.Form().xCapable);
         EXPECT_EQ(b.Form().SetterName1->count(), 0);
     }

@@ -3,6 +3,8 @@
 // the file dialog seam, failures that are reported and lose nothing, and the clipboard image.
 #include "scope_bench.h"
 
+#include "scope/settings_folder.h"
+
 #include "persistence/serializers.h"
 
 #include <QClipboard>
@@ -191,7 +193,7 @@ TEST(SettingsTest, EachApplicationHasItsOwnFolder) {
 
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.Label1->text(), "PUMP");
+    EXPECT_EQ(form.ApplLabel->text(), "PUMP");
     EXPECT_EQ(form.SettingsFolder(), bench.Root() + "/user/dsf/ombrix/PUMP");
     EXPECT_EQ(form.VarName1->TextQ(), "");
     Select(form, form.VarName1, "FLOW");

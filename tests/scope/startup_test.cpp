@@ -63,8 +63,8 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested()) << form.appl.errorText;
     EXPECT_TRUE(bench.Boxes().isEmpty());
-    EXPECT_EQ(form.Label1->text(), "DEMO");
-    EXPECT_EQ(form.Label17->text(), "COM1");
+    EXPECT_EQ(form.ApplLabel->text(), "DEMO");
+    EXPECT_EQ(form.PortLabel->text(), "COM1");
 
     // USERRAM is $30: page-0 addresses below it are special-function registers, and so is
     // TABLE at $100, whose low byte is below it too. Link keywords are left out.
@@ -85,9 +85,9 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
 
     // The settable bytes lie between COMSET_VAR_BEG and COMSET_VAR_END; COM_VARX among
     // them takes one, and eight bytes leave room for the second setter.
-    EXPECT_FALSE(form.Panel4->isHidden());
-    EXPECT_FALSE(form.Panel5->isHidden());
-    EXPECT_FALSE(form.Panel6->isHidden());
+    EXPECT_FALSE(form.SetterPanel1->isHidden());
+    EXPECT_FALSE(form.SetterPanel2->isHidden());
+    EXPECT_FALSE(form.XPanel->isHidden());
     EXPECT_TRUE(form.xCapable);
     const QStringList settable = {"DUTY", "GAIN", "LIMIT", "MODE", "SETPOINT", "SPARE", "TRIM"};
     EXPECT_EQ(Items(form.SetterName1), settable);
@@ -139,7 +139,7 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested()) << form.appl.errorText;
     EXPECT_FALSE(form.appl.adrMode);
-    EXPECT_EQ(form.Label1->text(), "MOTOR");
+    EXPECT_EQ(form.ApplLabel->text(), "MOTOR");
     const std::vector<std::pair<QString, QStringList>> expected = {
         {"SFR bits", {"FLAG3"}},
         {"SFR bytes", {"R_LOW"}},
@@ -150,9 +150,9 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     EXPECT_EQ(Tree(form), expected);
     // Without COMSET_VAR_BEG / COMSET_VAR_END both setters stay hidden, and without COM_VARX
     // the x-variable is not offered.
-    EXPECT_TRUE(form.Panel4->isHidden());
-    EXPECT_TRUE(form.Panel5->isHidden());
-    EXPECT_TRUE(form.Panel6->isHidden());
+    EXPECT_TRUE(form.SetterPanel1->isHidden());
+    EXPECT_TRUE(form.SetterPanel2->isHidden());
+    EXPECT_TRUE(form.XPanel->isHidden());
     EXPECT_FALSE(form.xCapable);
 }
 
@@ -167,10 +167,10 @@ TEST(StartupTest, ApplicationThatCannotBeOpenedEndsTheProgramAndWritesNothing) {
     EXPECT_TRUE(form.recentPath.empty());
     EXPECT_EQ(form.TreeView1->topLevelItemCount(), 0);
     // The design's captions stay.
-    EXPECT_EQ(form.Label1->text(), "Label1");
-    EXPECT_EQ(form.Label17->text(), "Label1");
-    EXPECT_EQ(form.Label16->text(), "Label16");
-    EXPECT_TRUE(form.Label21->text().isEmpty());
+    EXPECT_EQ(form.ApplLabel->text(), "Label1");
+    EXPECT_EQ(form.PortLabel->text(), "Label1");
+    EXPECT_EQ(form.RateLabel->text(), "Label16");
+    EXPECT_TRUE(form.EdgeCountLabel->text().isEmpty());
     EXPECT_TRUE(persistence::GlobalSerializer().RegisteredComponents().empty());
 
     bench.Close();
@@ -214,7 +214,7 @@ TEST(StartupTest, PortNumberShownAsComText) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR, "3");
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.Label17->text(), "COM3");
+    EXPECT_EQ(form.PortLabel->text(), "COM3");
 }
 
 // recent.dsw as the scope writes it: VarName1 and channel 2 chosen, channel 3 with names the
@@ -252,7 +252,7 @@ TEST(StartupTest, RecentSettingsAreRestoredAndResolvedAndWrittenAtExit) {
                   "VarSelectedX:TCheckBox", "NoHisSelected:TCheckBox", "SetterName1:TComboBox",
                   "SetterName2:TComboBox", "TriggerName:TComboBox"}));
 
-    // Channel 1 is resolved at step 14 and, being resolved, sets the run flag.
+    // Channel 1 is resolved after the load and, being resolved, sets the run flag.
     EXPECT_EQ(form.channels[1].address, 0x31);
     EXPECT_TRUE(form.RunFlag());
     // Channel 2 was resolved while loading, when its check box went on after its name.
@@ -292,7 +292,7 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
     TForm1& form = bench.Start();
     ASSERT_EQ(form.VarName1->TextQ(), "");
     ASSERT_EQ(form.VarName3->TextQ(), "");
-    ASSERT_TRUE(form.RunFlag()); // the run flag stays as step 14 left it
+    ASSERT_TRUE(form.RunFlag()); // the run flag stays as resolving channel 1 left it
     auto pass = [&] {
         bench.Sim().ClearWire();
         form.IdlePass();

@@ -1,4 +1,4 @@
-// Unit1: the scope program's main window TForm1. It holds the controls (each with its
+// The scope program's main window TForm1. It holds the controls (each with its
 // component name as object name), the records of the three trace channels and the
 // x-variable, the two setters, the trigger state and the trace bitmap, and it owns the one
 // MCAppl record of the program. Creation runs the start-up (OnCreate); destruction closes the
@@ -112,12 +112,6 @@ struct TSetter {
 
 // "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
 QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
-// root + "/user/dsf/ombrix/" + the application's name.
-std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName);
-// Where settings go when that folder cannot be made or written: the user's configuration
-// folder ($XDG_CONFIG_HOME, else ~/.config; empty when neither is known) + "/ombrix/" + name.
-std::string UserConfigFolder();
-std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName);
 
 // The application's activate and deactivate notifications.
 class TApplicationEvents : public QObject {
@@ -149,18 +143,18 @@ public:
 
     // --- controls, named as their components ---
     TPaintBox* PaintBox1;
-    QLabel* Label1;
-    QLabel* Label16;
-    QLabel* Label17;
-    QLabel* Label21;
+    QLabel* ApplLabel;
+    QLabel* RateLabel;
+    QLabel* PortLabel;
+    QLabel* EdgeCountLabel;
     TTreeView* TreeView1;
-    QFrame* Panel1;
-    QFrame* Panel2;
-    QFrame* Panel3;
-    QFrame* Panel4;
-    QFrame* Panel5;
-    QFrame* Panel6;
-    QFrame* Panel7;
+    QFrame* ChannelPanel1;
+    QFrame* ChannelPanel2;
+    QFrame* ChannelPanel3;
+    QFrame* SetterPanel1;
+    QFrame* SetterPanel2;
+    QFrame* XPanel;
+    QFrame* TriggerPanel;
     TComboBox* VarName1;
     TComboBox* VarName2;
     TComboBox* VarName3;
@@ -215,7 +209,7 @@ public:
     std::array<QLineEdit*, 4> MaxEdits{};
     std::array<QLineEdit*, 4> AvgEdits{};
     // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in PaintBox1; null
-    // until creation step 10.
+    // until the creation has opened the application.
     QImage traceBitmap;
     mcu::MCAppl appl;
     // Successful reads of the acquisition per second, as the rate label shows them.
@@ -234,7 +228,7 @@ public:
     // Termination was requested before the message loop could end it (a failed creation, or
     // Escape or a signal while a box of the creation was up): the program ends without it.
     bool TerminationRequested() const { return terminationRequested_; }
-    // The settings folder of the opened application; empty before creation step 12.
+    // The settings folder of the opened application; empty until the creation has made it.
     const std::string& SettingsFolder() const { return settingsFolder_; }
     bool HotKeyRegistered() const { return escapeShortcut_ != nullptr; }
     bool GlobalHotKeyGrabbed() const;
@@ -313,7 +307,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The controls at their places (the layout file).
     void BuildControls();
+    void CreateTimers();
     void BindEvents();
     // A successful read of the acquisition: counts towards the rate.
     void CountRead();
