@@ -148,7 +148,7 @@ protected:
             if (InputWaiting()) {
                 return true;
             }
-            if (Usb().usbClosed || deadline.Passed()) {
+            if (Usb().usbClosed || deadline.Passed() || StopRequested()) {
                 return false;
             }
             PauseBeforeNextLook(kUsbPollInterval);

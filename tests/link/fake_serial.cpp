@@ -65,6 +65,9 @@ int FakeSerialLibrary::INBUFFER() {
 
 int FakeSerialLibrary::OUTBUFFER() {
     ++outBufferCalls;
+    if (onOutBuffer) {
+        onOutBuffer();
+    }
     if (!open_ || outBuffer_.empty()) {
         return 0;
     }

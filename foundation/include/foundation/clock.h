@@ -20,6 +20,9 @@ public:
     // Lets a waiter that blocks on something other than the clock (a file descriptor)
     // know whether real time passes, so it can block for real or just advance.
     virtual bool IsReal() const { return true; }
+    // SleepMs blocks the thread for real time: a waiter that can be woken early (a request to
+    // stop) may block on its own instead. Sources made for tests skip or advance instead.
+    virtual bool SleepsForReal() const { return false; }
 };
 
 class SteadyTickSource final : public TickSource {
@@ -28,6 +31,7 @@ public:
     std::int64_t CounterNow() override;
     std::int64_t CounterFrequency() override;
     void SleepMs(std::uint32_t ms) override;
+    bool SleepsForReal() const override { return true; }
 };
 
 // A clock that only moves when told to. Reading the tick may also advance it by a fixed
