@@ -150,7 +150,7 @@ TEST_F(AcquisitionTest, FullBufferEndsTheBurstEarlyAndItsSamplesAreDrawn) {
     Select(form.VarName1, "PORT2");
     bench.Sim().Clock().AdvanceMs(10); // the first sample lies beyond the edge
     // An MC that answers in 20 us would give over a thousand samples in 25 ms.
-    scope_testing::InstantMc fast(bench.Sim().Clock(), bench.Sim().Serial(), 0x40, 20);
+    testing_support::InstantMc fast(bench.Sim().Clock(), bench.Sim().Serial(), 0x40, 20);
     const std::uint64_t start = Us();
     Pass();
     EXPECT_EQ(fast.Received(), kChannelSamples);
@@ -328,7 +328,7 @@ TEST_F(AcquisitionTest, XModeStreamsThroughComVarX) {
 
 TEST_F(AcquisitionTest, NoReadMeansOfflineUntilTheRateIsWrittenAgain) {
     Select(form.VarName1, "SINE");
-    scope_testing::PluggableLink link(bench.Sim().Serial());
+    testing_support::PluggableLink link(bench.Sim().Serial());
     link.Mute(true);
     Pass();
     EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
@@ -341,7 +341,7 @@ TEST_F(AcquisitionTest, NoReadMeansOfflineUntilTheRateIsWrittenAgain) {
 
 TEST_F(AcquisitionTest, LinkPulledAwayAndBroughtBackResumesTheAcquisition) {
     Select(form.VarName1, "SINE");
-    scope_testing::PluggableLink link(bench.Sim().Serial());
+    testing_support::PluggableLink link(bench.Sim().Serial());
     RunFor(100);
 
     // Running: the reads fail at once, the passes slow down, nothing reaches the MC.
@@ -435,7 +435,7 @@ TEST_F(PlainXTest, ReadsXThenTheChannelsAndAFailingXReadLeavesTheSlots) {
     const auto values = c.values;
     const auto times = c.times;
 
-    scope_testing::PluggableLink link(bench->Sim().Serial());
+    testing_support::PluggableLink link(bench->Sim().Serial());
     link.Mute(true);
     bench->Sim().ClearWire();
     Pass();
