@@ -1,36 +1,19 @@
 #include "scope/scope_window.h"
 
-#include "foundation/clock.h"
-#include "foundation/params.h"
 #include "gui/hotkey.h"
 #include "link/link_port.h"
-#include "mcu/ident.h"
-#include "persistence/serializers.h"
 #include "scope/dialogs.h"
 #include "scope/quit_signals.h"
 
-#include <QAction>
-#include <QButtonGroup>
 #include <QCoreApplication>
-#include <QDragMoveEvent>
-#include <QDropEvent>
-#include <QFrame>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMimeData>
-#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSlider>
 #include <QTimer>
-#include <QToolButton>
 
-#include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <system_error>
 
 namespace scope {
 
@@ -70,7 +53,18 @@ void TApplicationEvents::ApplicationStateChanged(Qt::ApplicationState state) {
 
 // --- TForm1: construction --------------------------------------------------------------------
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(std::unique_ptr<acq::Driver> driver, QWidget* parent)
+    : QWidget(parent), driver_(std::move(driver)) {
+    if (!driver_) {
+        driver_ = std::make_unique<acq::ThreadDriver>(kTraceWidth);
+    }
+    // Called on the engine's thread: the batch waits in the queue and the window takes it in
+    // its own event loop. A full queue drops the batch; the engine never waits for the window.
+    driver_->SetSink([this](acq::Batch&& batch) {
+        if (batches_.Push(std::move(batch))) {
+            QMetaObject::invokeMethod(this, &TForm1::TakeBatches, Qt::QueuedConnection);
+        }
+    });
     BuildControls();
     CreateTimers();
     BindEvents();
@@ -82,14 +76,6 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateTimers() {
-    // The idle notification: a zero-interval timer runs one burst per pass of the event loop
-    // while the acquisition runs; the slow one looks after a lost link while it is stopped.
-    idleTimer_ = new QTimer(this);
-    idleTimer_->setObjectName("IdleTimer");
-    idleTimer_->setInterval(0);
-    reopenTimer_ = new QTimer(this);
-    reopenTimer_->setObjectName("ReopenTimer");
-    reopenTimer_->setInterval(kReopenIntervalMs);
     settingsTimer_ = new QTimer(this);
     settingsTimer_->setObjectName("SettingsTimer");
     settingsTimer_->setSingleShot(true);
@@ -126,8 +112,6 @@ void TForm1::BindEvents() {
     connect(LoadSettings, &QAction::triggered, this, [this] { LoadSettingsClick(); });
     connect(ApplicationEvents1, &TApplicationEvents::Activate, this, [this] { OnActivate(); });
     connect(ApplicationEvents1, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
-    connect(idleTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
-    connect(reopenTimer_, &QTimer::timeout, this, [this] { IdlePass(); });
     connect(settingsTimer_, &QTimer::timeout, this, [this] { SaveChangedSettings(); });
 #if QT_CONFIG(sessionmanager)
     connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
@@ -141,37 +125,36 @@ void TForm1::BindEvents() {
 
 void TForm1::OnCreate() {
     // No settings file until the application is known.
-    recentPath.clear();
-    // A link that does not open is not reported here; opening the application fails then.
-    linkOpened_ = comlink::StartLink();
+    recentPath_.clear();
     // The statistics edits by channel.
-    MinEdits = {nullptr, Min1, Min2, Min3};
-    MaxEdits = {nullptr, Max1, Max2, Max3};
-    AvgEdits = {nullptr, Avg1, Avg2, Avg3};
-    // The first sample drawn begins a sweep on a cleared screen.
-    sweepOrigin = static_cast<std::uint32_t>(foundation::ClockMs()) - kSweepMs;
+    minEdits_ = {nullptr, Min1, Min2, Min3};
+    maxEdits_ = {nullptr, Max1, Max2, Max3};
+    avgEdits_ = {nullptr, Avg1, Avg2, Avg3};
     // The trace channels start switched off with empty statistics.
     for (int i = 1; i <= 3; ++i) {
-        TChannel& c = channels[static_cast<std::size_t>(i)];
+        TChannel& c = channels_[static_cast<std::size_t>(i)];
         c.count = 0;
-        SetChannelActive(i, false);
+        c.active = 0;
         c.binary = 0;
         foundation::StatInit(c.statistics, kStatBlockLength, 0);
         RestartChannel(i);
     }
-    // The MC application: without it the program has nothing to show.
-    if (!mcu::OpenMCAppl(appl)) {
-        // The lower layers know why; a user who sees only "terminating" cannot act.
-        const std::string& reason =
-            !linkOpened_ && !comlink::LinkError().empty() ? comlink::LinkError() : appl.errorText;
+    // The link and the MC application, opened on the engine's thread; without the application
+    // the program has nothing to show. A link that does not open is not reported by itself:
+    // opening the application fails then, and the box names the link's reason.
+    const acq::OpenResult opened = driver_->Open();
+    opened_ = true;
+    if (!opened.applOpened) {
         QString text = "MC application could not be opened, terminating ..";
-        if (!reason.empty()) {
-            text += "\n" + QString::fromStdString(reason);
+        if (!opened.reason.empty()) {
+            text += "\n" + QString::fromStdString(opened.reason);
         }
         ShowInformation(this, text);
         RequestTermination();
         return;
     }
+    applName_ = opened.applName;
+    variables_ = opened.variables;
     // Its variables in the tree.
     FillVariableTree();
     // The name lists keep their entries sorted.
@@ -179,16 +162,18 @@ void TForm1::OnCreate() {
         box->SetSorted(true);
     }
     // What the labels show: the application and the link port.
-    ApplLabel->setText(QString::fromStdString(appl.applName));
-    PortLabel->setText(PortLabelText(comlink::PortNumber(), comlink::Link().devicePath));
-    PortLabel->setToolTip(QString::fromStdString(comlink::PortName()));
+    ApplLabel->setText(QString::fromStdString(applName_));
+    PortLabel->setText(PortLabelText(opened.portNumber, opened.devicePath));
+    PortLabel->setToolTip(QString::fromStdString(opened.portName));
     // Escape and the quit signals, and the trace bitmap.
     RegisterHotKey();
     // Opaque pixels in the screen's own layout: the copy to the screen is a plain block copy,
     // with no alpha to blend.
-    traceBitmap = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_RGB32);
-    traceBitmap.fill(Qt::white);
-    PaintBox1->SetBitmap(&traceBitmap);
+    traceBitmap_ = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_RGB32);
+    traceBitmap_.fill(Qt::white);
+    PaintBox1->SetBitmap(&traceBitmap_);
+    // The engine hears what the trigger and x-y controls show from now on.
+    WatchEngineInputs();
     // The stored controls, the settings folder and recent.dsw.
     RegisterStoredControls();
     PrepareSettingsFolder();
@@ -196,9 +181,9 @@ void TForm1::OnCreate() {
     // Channel 1 from its restored name.
     SelectChannelVariable(VarName1, 1);
     // The channels draw in their panels' colours.
-    channels[1].colour = VarName1->palette().color(QPalette::Text).rgba();
-    channels[2].colour = VarName2->palette().color(QPalette::Text).rgba();
-    channels[3].colour = VarName3->palette().color(QPalette::Text).rgba();
+    channels_[1].colour = VarName1->palette().color(QPalette::Text).rgba();
+    channels_[2].colour = VarName2->palette().color(QPalette::Text).rgba();
+    channels_[3].colour = VarName3->palette().color(QPalette::Text).rgba();
     // The setters and the x-variable as far as the application offers them.
     ConfigureSetters();
     // Names the application does not define leave the channel boxes.
@@ -220,16 +205,15 @@ void TForm1::OnDestroy() {
     delete settingsWatch_;
     settingsWatch_ = nullptr;
     settingsTimer_->stop();
-    idleTimer_->stop();
-    reopenTimer_->stop();
-    comlink::CloseLink();
+    // The engine leaves whatever it waits for and closes the link on its own thread.
+    if (opened_) {
+        driver_->Shutdown();
+    }
     SaveRecentSettings();
 }
 
 void TForm1::RequestTermination() {
     terminationRequested_ = true;
-    idleTimer_->stop();
-    reopenTimer_->stop();
     // Ends a running message loop; before the loop runs, the program entry looks at the flag.
     QCoreApplication::exit(0);
 }
@@ -271,19 +255,30 @@ void TForm1::OnDeactivate() {
     SetRunFlag(false);
 }
 
+std::uint64_t TForm1::Post(acq::Command command) {
+    lastPosted_ = driver_->Post(std::move(command));
+    return lastPosted_;
+}
+
+void TForm1::SetRunFlag(bool on) {
+    channels_[1].active = on ? 1 : 0;
+    Post(acq::SwitchChannel{1, on});
+}
+
 void TForm1::SetChannelActive(int index, bool on) {
     if (index == 1) {
         // The run flag: the acquisition goes on for channels 2 and 3 while channel 1 has no
         // variable.
         SetRunFlag(on);
-    } else {
-        TChannel& c = channels[static_cast<std::size_t>(index)];
-        c.active = on && c.resolved ? 1 : 0;
+        return;
     }
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
+    c.active = on && c.resolved ? 1 : 0;
+    Post(acq::SwitchChannel{index, on});
 }
 
 void TForm1::DropChannelVariable(int index) {
-    TChannel& c = channels[static_cast<std::size_t>(index)];
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
     c.resolved = false;
     c.name.clear();
     c.address = 0;
@@ -291,19 +286,16 @@ void TForm1::DropChannelVariable(int index) {
     if (index != 1) {
         c.active = 0;
     }
+    Post(acq::ForgetVariable{index});
 }
 
 bool TForm1::Sampled(int index) const {
-    const TChannel& c = channels[static_cast<std::size_t>(index)];
+    const TChannel& c = channels_[static_cast<std::size_t>(index)];
     return c.active != 0 && c.resolved;
 }
 
-bool TForm1::AnyChannelSampled() const {
-    return Sampled(1) || Sampled(2) || Sampled(3);
-}
-
 void TForm1::RestartChannel(int index) {
-    TChannel& c = channels[static_cast<std::size_t>(index)];
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
     c.restart = 1;
     c.count = 0;
     foundation::StatFlush(c.statistics);

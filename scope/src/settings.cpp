@@ -118,7 +118,7 @@ void TForm1::WatchStoredControls() {
 }
 
 void TForm1::StoredControlChanged() {
-    if (destroyed_ || recentPath.empty() || settingsTimer_->isActive()) {
+    if (destroyed_ || recentPath_.empty() || settingsTimer_->isActive()) {
         return;
     }
     settingsTimer_->start();
@@ -130,11 +130,11 @@ bool TForm1::SettingsSavePending() const {
 
 void TForm1::SaveChangedSettings() {
     settingsTimer_->stop();
-    if (destroyed_ || recentPath.empty()) {
+    if (destroyed_ || recentPath_.empty()) {
         return;
     }
     std::string error;
-    if (SaveSettingsFile(recentPath, error)) {
+    if (SaveSettingsFile(recentPath_, error)) {
         lastSaveError_.clear();
         return;
     }
@@ -151,41 +151,41 @@ void TForm1::OnSessionEnd() {
 }
 
 void TForm1::PrepareSettingsFolder() {
-    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, appl.applName);
+    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, applName_);
     // An installation root the user may not write (/usr, a read-only medium) would lose every
     // setting without a word; the user's own configuration folder takes them instead.
     if (!MakeWritableFolder(settingsFolder_)) {
         const std::string config = UserConfigFolder();
         if (!config.empty()) {
-            const std::string fallback = FallbackSettingsFolderOf(config, appl.applName);
+            const std::string fallback = FallbackSettingsFolderOf(config, applName_);
             if (MakeWritableFolder(fallback)) {
                 settingsFolder_ = fallback;
             }
         }
     }
-    recentPath = settingsFolder_ + "/recent.dsw";
+    recentPath_ = settingsFolder_ + "/recent.dsw";
 }
 
 void TForm1::LoadRecentSettings() {
     std::string error;
-    if (!LoadSettingsFile(recentPath, error)) {
+    if (!LoadSettingsFile(recentPath_, error)) {
         // The controls loaded before the fault keep their values; the rest start as designed.
         ShowInformation(
             this, QString("Settings file %1 could not be read:\n%2")
-                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+                      .arg(QString::fromStdString(recentPath_), QString::fromStdString(error)));
     }
 }
 
 void TForm1::SaveRecentSettings() {
-    if (recentPath.empty()) {
+    if (recentPath_.empty()) {
         return;
     }
     std::string error;
-    if (!SaveSettingsFile(recentPath, error)) {
+    if (!SaveSettingsFile(recentPath_, error)) {
         std::fprintf(stderr, "ombrix: settings not saved: %s\n", error.c_str());
         ShowInformation(
             this, QString("Settings could not be saved to %1:\n%2")
-                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+                      .arg(QString::fromStdString(recentPath_), QString::fromStdString(error)));
     }
 }
 
@@ -280,18 +280,18 @@ void TForm1::LoadSettingsClick() {
 
 void TForm1::ClearHisClick() {
     settingsTimer_->stop();
-    if (!recentPath.empty()) {
+    if (!recentPath_.empty()) {
         std::error_code error;
-        std::filesystem::remove(recentPath, error);
+        std::filesystem::remove(recentPath_, error);
     }
-    recentPath.clear();
+    recentPath_.clear();
     QCoreApplication::exit(0);
 }
 
 void TForm1::CopyToClipBoardClick() {
     DrawLegend();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        clipboard->setImage(traceBitmap);
+        clipboard->setImage(traceBitmap_);
     }
 }
 

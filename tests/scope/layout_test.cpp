@@ -111,10 +111,6 @@ TEST_F(LayoutTest, WindowAndControlsSitWhereTheDesignPutsThem) {
     EXPECT_TRUE(Find<QLabel>("Label1")->font().bold());
     EXPECT_EQ(Find<QLabel>("Label1")->font().pixelSize(), 12);
     EXPECT_TRUE(Find("ClearHis")->font().bold());
-    // The state tables index the same edits by channel.
-    EXPECT_EQ(form.MinEdits[2], form.Min2);
-    EXPECT_EQ(form.MaxEdits[3], form.Max3);
-    EXPECT_EQ(form.AvgEdits[1], form.Avg1);
 }
 
 TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
@@ -159,7 +155,7 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     QTest::mouseClick(form.SpeedButtonSingle, Qt::LeftButton);
     EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
     EXPECT_FALSE(form.SpeedButtonCont->isChecked());
-    EXPECT_TRUE(form.singleShot);
+    EXPECT_TRUE(form.SingleShot());
 }
 
 TEST(PortLabelTest, ComAndUsbNumbersAndDevicePaths) {
