@@ -2,11 +2,60 @@
 
 #include "link/link_port.h"
 
+#include <cstdlib>
 #include <future>
+#include <mutex>
+#include <set>
 
 namespace acq {
 
+namespace {
+
+// The drivers whose threads run. A program may be ended by exit() with its windows still up
+// (Qt does so when the display goes away); the engine must not go on using the link's state
+// while exit() destroys it, so a handler stops every thread first.
+struct Running {
+    std::mutex mutex;
+    std::set<ThreadDriver*> drivers;
+};
+
+Running& Threads() {
+    static Running running;
+    return running;
+}
+
+void StopAllAtExit() {
+    std::set<ThreadDriver*> drivers;
+    {
+        std::lock_guard<std::mutex> lock(Threads().mutex);
+        drivers = Threads().drivers;
+    }
+    for (ThreadDriver* driver : drivers) {
+        driver->Shutdown();
+    }
+}
+
+void Enlist(ThreadDriver* driver) {
+    static const bool registered = [] {
+        // Whatever the engine uses exists before the handler is registered, so it is
+        // destroyed only after the handler has run.
+        comlink::LinkStopRequested();
+        return std::atexit(StopAllAtExit) == 0;
+    }();
+    (void)registered;
+    std::lock_guard<std::mutex> lock(Threads().mutex);
+    Threads().drivers.insert(driver);
+}
+
+void Discharge(ThreadDriver* driver) {
+    std::lock_guard<std::mutex> lock(Threads().mutex);
+    Threads().drivers.erase(driver);
+}
+
+} // namespace
+
 OpenResult ThreadDriver::Open() {
+    Enlist(this);
     std::promise<OpenResult> outcome;
     std::future<OpenResult> opened = outcome.get_future();
     thread_ = std::thread([this, outcome = std::move(outcome)]() mutable {
@@ -49,6 +98,7 @@ void ThreadDriver::Shutdown() {
     if (!thread_.joinable()) {
         return;
     }
+    Discharge(this);
     stop_.store(true);
     // Whatever the engine waits for, a silent MC or a vanished adapter, it gives up at once.
     comlink::RequestLinkStop();
