@@ -37,8 +37,9 @@ void StopAllAtExit() {
 
 void Enlist(ThreadDriver* driver) {
     static const bool registered = [] {
-        // Whatever the engine uses exists before the handler is registered, so it is
-        // destroyed only after the handler has run.
+        // What the handler and the engine use exists before the handler is registered, so it
+        // is destroyed only after the handler has run.
+        Threads();
         comlink::LinkStopRequested();
         return std::atexit(StopAllAtExit) == 0;
     }();

@@ -194,7 +194,7 @@ void Engine::NoteLink(bool burstFailed) {
         reason_ = held ? LinkReason::PortInUse : LinkReason::DeviceGone;
     } else if (burstFailed) {
         reason_ = LinkReason::McSilent;
-        linkError_ = comlink::PortName() + ": the MC does not answer";
+        linkError_ = "no answer on " + comlink::PortName();
     } else {
         reason_ = LinkReason::None;
         linkError_.clear();
@@ -404,6 +404,8 @@ void Engine::PollXSynchronous() {
     int successes = 0;
     const auto xAddress = static_cast<std::uint8_t>(channels_[0].address & 0xFF);
     if (!mcu::SetDebugAddress(appl_, "COM_VARX", 0, xAddress)) {
+        // Nothing is drawn and "OFFLINE" is not shown, but the reason is known.
+        NoteLink(true);
         return;
     }
     do {

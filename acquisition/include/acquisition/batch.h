@@ -86,6 +86,8 @@ struct Batch {
     bool triggerArmed = false;
     LinkState link = LinkState::Up;
     LinkReason reason = LinkReason::None;
+    // The link's own words for a link that is down ("/dev/ttyUSB0 is in use by another
+    // program", "USB not connected"), or "no answer on COM1" for a silent MC.
     std::string linkError;
 
     std::vector<SetterAnswer> setters;
