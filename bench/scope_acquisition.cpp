@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
     acq::SweepClock sweep{t, 0};
     acq::Batch batch;
     batch.sequence = 1u << 30;
-    batch.running = true;
+    batch.status.running = true;
     for (int b = 0; b < bursts; ++b) {
         batch.samples.clear();
         batch.sweepEnds.clear();

@@ -258,23 +258,17 @@ void Engine::Publish(StepResult& result) {
     Batch& b = batch_;
     b.appliedUpTo = appliedUpTo_;
     b.rate = rateMeter_.rate;
-    b.running = Running();
-    b.singleShot = singleShot_;
-    b.triggerArmed = triggerArmed_;
-    b.link = comlink::LinkDown() ? LinkState::Down : LinkState::Up;
-    b.reason = reason_;
-    b.linkError = linkError_;
+    b.status = {Running(),     singleShot_,
+                triggerArmed_, comlink::LinkDown() ? LinkState::Down : LinkState::Up,
+                reason_,       linkError_};
     const bool news = !b.samples.empty() || b.redraw || b.offline || !b.setters.empty() ||
                       b.selected != 0 || b.restarted != 0 || b.slotsCleared ||
-                      b.appliedUpTo != published_.appliedUpTo || b.running != published_.running ||
-                      b.singleShot != published_.singleShot ||
-                      b.triggerArmed != published_.triggerArmed || b.link != published_.link ||
-                      b.reason != published_.reason || b.linkError != published_.linkError;
+                      b.appliedUpTo != publishedUpTo_ || !(b.status == published_);
     if (!news) {
         return;
     }
-    published_ = {b.running, b.singleShot, b.triggerArmed, b.link,
-                  b.reason,  b.linkError,  b.appliedUpTo};
+    published_ = b.status;
+    publishedUpTo_ = b.appliedUpTo;
     b.sequence = ++sequence_;
     result.batch = std::move(batch_);
 }

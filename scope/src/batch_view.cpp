@@ -70,8 +70,8 @@ void TForm1::ShowBatch(const acq::Batch& batch) {
     // The run flag and the sweep mode as the engine has them, once it has taken everything the
     // window asked for; until then the window's own view stands.
     if (batch.appliedUpTo >= lastPosted_) {
-        channels_[1].active = batch.running ? 1 : 0;
-        singleShot_ = batch.singleShot;
+        channels_[1].active = batch.status.running ? 1 : 0;
+        singleShot_ = batch.status.singleShot;
     }
     for (int i = 1; i <= 3; ++i) {
         if ((batch.selected & Bit(i)) != 0) {
@@ -137,7 +137,7 @@ void TForm1::ShowXBurst(const acq::Batch& batch) {
 }
 
 void TForm1::ShowLinkState(const acq::Batch& batch) {
-    RateLabel->setToolTip(LinkReasonText(batch.reason, batch.linkError));
+    RateLabel->setToolTip(LinkReasonText(batch.status.reason, batch.status.linkError));
 }
 
 } // namespace scope

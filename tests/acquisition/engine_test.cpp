@@ -73,7 +73,7 @@ TEST_F(EngineTest, TimeBurstScansTheChannelsInOrderForAbout26MsAndStopsWithTheRu
     // Stopped: no read, and nothing to do until a command comes.
     engine.Post(SwitchChannel{1, false});
     bench.Sim().ClearWire();
-    EXPECT_FALSE(bench.Step().running);
+    EXPECT_FALSE(bench.Step().status.running);
     EXPECT_TRUE(Sent().empty());
     EXPECT_FALSE(bench.wait.has_value());
 }
@@ -196,7 +196,7 @@ TEST_F(EngineTest, SingleSweepStopsAndTheSpeedButtonsResume) {
     ASSERT_FALSE(engine.Running());
     ASSERT_FALSE(last.sweepEnds.empty());
     EXPECT_TRUE(last.sweepEnds.back().stop);
-    EXPECT_FALSE(last.running);
+    EXPECT_FALSE(last.status.running);
     // The first sample began a sweep; the stop came at the end of that sweep.
     EXPECT_GT(bench.Us() - start, 2000000u);
     EXPECT_LT(bench.Us() - start, 2100000u);
@@ -271,7 +271,7 @@ TEST_F(EngineTest, NothingToReadWhileRunningSlowsTheStepsAndAChannelWithoutAVari
     engine.Post(SwitchChannel{1, true});
     engine.Post(SwitchChannel{2, true});
     bench.Sim().ClearWire();
-    EXPECT_TRUE(bench.Step().running);
+    EXPECT_TRUE(bench.Step().status.running);
     EXPECT_EQ(bench.wait, kIdleBackoffMs);
     EXPECT_TRUE(Sent().empty());
     // Channel 2 gets a variable: only it is read, channel 1 has none.

@@ -30,14 +30,14 @@ TEST_F(LinkStateTest, ASilentMcIsOfflineUntilItAnswersAgain) {
     const Batch silent = bench.Step();
     EXPECT_TRUE(silent.samples.empty());
     EXPECT_TRUE(silent.offline);
-    EXPECT_EQ(silent.link, LinkState::Up);
-    EXPECT_EQ(silent.reason, LinkReason::McSilent);
-    EXPECT_EQ(silent.linkError, "no answer on COM1");
+    EXPECT_EQ(silent.status.link, LinkState::Up);
+    EXPECT_EQ(silent.status.reason, LinkReason::McSilent);
+    EXPECT_EQ(silent.status.linkError, "no answer on COM1");
     link.Mute(false);
     const Batch back = bench.Step();
     EXPECT_FALSE(back.samples.empty());
     EXPECT_FALSE(back.offline);
-    EXPECT_EQ(back.reason, LinkReason::None);
+    EXPECT_EQ(back.status.reason, LinkReason::None);
 }
 
 TEST_F(LinkStateTest, ALostDeviceIsTriedEveryHalfSecondRunningOrNotAndTakenUpAgain) {
@@ -50,10 +50,10 @@ TEST_F(LinkStateTest, ALostDeviceIsTriedEveryHalfSecondRunningOrNotAndTakenUpAga
     bench.Sim().ClearWire();
     Batch b = bench.Step();
     EXPECT_TRUE(b.offline);
-    EXPECT_EQ(b.link, LinkState::Down);
-    EXPECT_EQ(b.reason, LinkReason::DeviceGone);
-    EXPECT_EQ(b.linkError, "device gone");
-    EXPECT_TRUE(b.running);
+    EXPECT_EQ(b.status.link, LinkState::Down);
+    EXPECT_EQ(b.status.reason, LinkReason::DeviceGone);
+    EXPECT_EQ(b.status.linkError, "device gone");
+    EXPECT_TRUE(b.status.running);
     // One attempt now, then one every 500 ms; the steps between wait for the next.
     const int opens = link.Opens();
     for (int i = 0; i < 6; ++i) {
@@ -69,15 +69,15 @@ TEST_F(LinkStateTest, ALostDeviceIsTriedEveryHalfSecondRunningOrNotAndTakenUpAga
     link.Replug();
     bench.Clock().AdvanceMs(kReopenIntervalMs);
     b = bench.Step();
-    EXPECT_EQ(b.link, LinkState::Up);
-    EXPECT_EQ(b.reason, LinkReason::None);
+    EXPECT_EQ(b.status.link, LinkState::Up);
+    EXPECT_EQ(b.status.reason, LinkReason::None);
     EXPECT_FALSE(b.samples.empty());
 
     // Lost while running, then stopped (the window went inactive): the link is still taken
     // up again, and the acquisition restarts as an activation would, since channel 1 is named.
     auto loseAndStop = [&] {
         link.Unplug();
-        EXPECT_EQ(bench.Step().link, LinkState::Down);
+        EXPECT_EQ(bench.Step().status.link, LinkState::Down);
         engine.Post(SwitchChannel{1, false});
         // The batches say so once; the steps after it only wait for the next attempt.
         for (int i = 0; i < 4; ++i) {
@@ -91,15 +91,15 @@ TEST_F(LinkStateTest, ALostDeviceIsTriedEveryHalfSecondRunningOrNotAndTakenUpAga
         return bench.Step();
     };
     b = loseAndStop();
-    EXPECT_EQ(b.link, LinkState::Up);
-    EXPECT_TRUE(b.running);
+    EXPECT_EQ(b.status.link, LinkState::Up);
+    EXPECT_TRUE(b.status.running);
     EXPECT_FALSE(b.samples.empty());
 
     // With channel 1's box empty it stays stopped.
     engine.Post(ChannelOneNamed{false});
     b = loseAndStop();
-    EXPECT_EQ(b.link, LinkState::Up);
-    EXPECT_FALSE(b.running);
+    EXPECT_EQ(b.status.link, LinkState::Up);
+    EXPECT_FALSE(b.status.running);
 }
 
 TEST_F(LinkStateTest, APortAnotherProgramHoldsIsToldApart) {
@@ -107,8 +107,8 @@ TEST_F(LinkStateTest, APortAnotherProgramHoldsIsToldApart) {
     link.SetUnpluggedError(comlink::InUseText("/dev/ttyUSB0"));
     link.Unplug();
     const Batch b = bench.Step();
-    EXPECT_EQ(b.reason, LinkReason::PortInUse);
-    EXPECT_EQ(b.linkError, "/dev/ttyUSB0 is in use by another program");
+    EXPECT_EQ(b.status.reason, LinkReason::PortInUse);
+    EXPECT_EQ(b.status.linkError, "/dev/ttyUSB0 is in use by another program");
 }
 
 TEST(ThreadDriverTest, RunsTheEngineOnItsOwnThreadAndClosesTheLinkThere) {

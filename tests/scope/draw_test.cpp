@@ -51,7 +51,7 @@ protected:
         }
         batch.origin = sweep.origin;
         if (sweep.EndSweeps(batch.samples, W, single, batch.sweepEnds)) {
-            batch.running = false;
+            batch.status.running = false;
         }
         return batch;
     }
@@ -63,8 +63,8 @@ protected:
         batch.sequence = ++sequence;
         // As if the engine had taken every command the window sent.
         batch.appliedUpTo = ~std::uint64_t{0};
-        batch.running = true;
-        batch.singleShot = single;
+        batch.status.running = true;
+        batch.status.singleShot = single;
         batch.rate = rate;
         return batch;
     }

@@ -58,6 +58,20 @@ struct SetterAnswer {
     std::uint8_t value = 0; // the value read or written
 };
 
+// The engine's state as a step leaves it.
+struct EngineStatus {
+    bool running = false;
+    bool singleShot = false;
+    bool triggerArmed = false;
+    LinkState link = LinkState::Up;
+    LinkReason reason = LinkReason::None;
+    // The link's own words for a link that is down ("/dev/ttyUSB0 is in use by another
+    // program", "USB not connected"), or "no answer on COM1" for a silent MC.
+    std::string linkError;
+
+    bool operator==(const EngineStatus&) const = default;
+};
+
 struct Batch {
     std::uint64_t sequence = 0;    // 1, 2, ... for the whole run
     std::uint64_t appliedUpTo = 0; // the number of the last command taken before the burst
@@ -81,14 +95,7 @@ struct Batch {
     bool offline = false;
     std::uint16_t rate = 0;
 
-    bool running = false;
-    bool singleShot = false;
-    bool triggerArmed = false;
-    LinkState link = LinkState::Up;
-    LinkReason reason = LinkReason::None;
-    // The link's own words for a link that is down ("/dev/ttyUSB0 is in use by another
-    // program", "USB not connected"), or "no answer on COM1" for a silent MC.
-    std::string linkError;
+    EngineStatus status;
 
     std::vector<SetterAnswer> setters;
 };

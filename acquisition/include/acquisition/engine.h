@@ -149,15 +149,8 @@ private:
     Batch batch_;
     std::uint64_t sequence_ = 0;
     std::uint64_t appliedUpTo_ = 0;
-    struct Published {
-        bool running = false;
-        bool singleShot = false;
-        bool triggerArmed = false;
-        LinkState link = LinkState::Up;
-        LinkReason reason = LinkReason::None;
-        std::string linkError;
-        std::uint64_t appliedUpTo = 0;
-    } published_;
+    EngineStatus published_;
+    std::uint64_t publishedUpTo_ = 0;
 };
 
 } // namespace acq
