@@ -204,7 +204,6 @@ void Engine::NoteLink(bool burstFailed) {
 StepResult Engine::Step() {
     StepResult result;
     batch_ = Batch{};
-    batch_.origin = sweep_.origin;
     for (const Posted& posted : commands_.TakeAll()) {
         Apply(posted);
     }
