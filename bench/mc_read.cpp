@@ -15,6 +15,7 @@
 #include "link/posix_serial.h"
 #include "mcu/access.h"
 #include "mcu/appl.h"
+#include "mcu/ident.h"
 #include "mcu/vartable.h"
 #include "sim/mcsim_process.h"
 

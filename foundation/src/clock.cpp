@@ -1,7 +1,10 @@
 #include "foundation/clock.h"
 
+#include "foundation/numbers.h"
+
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <thread>
 
 namespace foundation {
@@ -74,6 +77,26 @@ std::int32_t ClockMsFromCounts(std::int64_t elapsedCounts, std::int64_t frequenc
 
 std::int32_t ClockMs() {
     return ClockMsFromCounts(Clock().CounterNow() - origin.count, origin.frequency);
+}
+
+void DelayMs(int ms) {
+    if (ms > 0) {
+        Clock().SleepMs(static_cast<std::uint32_t>(ms));
+    }
+}
+
+std::int32_t HundredthsOf(int hours, int minutes, int seconds, int milliseconds) {
+    return hours * 360000 + minutes * 6000 + seconds * 100 +
+           static_cast<std::int32_t>(RoundHalfEven(milliseconds / 10.0));
+}
+
+std::int32_t TimeOfDayHundredths() {
+    auto now = std::chrono::system_clock::now();
+    std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    return HundredthsOf(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms.count()));
 }
 
 } // namespace foundation

@@ -3,7 +3,7 @@
 // the serial devices and FTDI adapters of this machine that COM can name. A first aid for a
 // bench set-up that does not find its board or its MC application files.
 #include "foundation/params.h"
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 #include "link/libftdi_library.h"
 #include "link/link_port.h"
 #include "link/port_list.h"

@@ -1,6 +1,6 @@
 #include "foundation/params.h"
 
-#include "foundation/tools.h"
+#include "foundation/text.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,14 +1,18 @@
 #include "link/link_port.h"
 
 #include "foundation/clock.h"
+#include "foundation/numbers.h"
 #include "foundation/params.h"
-#include "foundation/tools.h"
 #include "link/serial_library.h"
 #include "link/transport.h"
 #include "traffic_log.h"
 #include "transport_support.h"
+#include "wait.h"
 
+#include <atomic>
+#include <cassert>
 #include <memory>
+#include <thread>
 
 namespace comlink {
 
@@ -40,7 +44,18 @@ std::unique_ptr<LinkState>& StatePointer() {
     return state;
 }
 
+std::atomic<std::thread::id>& Owner() {
+    static std::atomic<std::thread::id> owner;
+    return owner;
+}
+
+// Every operation goes through State(), so every operation is checked.
 LinkState& State() {
+#ifndef NDEBUG
+    const std::thread::id owner = Owner().load(std::memory_order_relaxed);
+    assert((owner == std::thread::id() || owner == std::this_thread::get_id()) &&
+           "the link was called from a thread that does not own it");
+#endif
     return *StatePointer();
 }
 
@@ -115,7 +130,7 @@ bool OpenPort(LinkState& s, bool keepPortNumber) {
     s.channelCount = 1;
     if (IsChannelPort(s)) {
         DriveLines(t, LineStateOf(1));
-        foundation::DelayMs(400);
+        PauseMs(400);
         s.channelCount = kChannelsOnChannelPorts;
         s.lineState = LineStateOf(1);
     }
@@ -194,7 +209,7 @@ void InitLink() {
     s.lineState = kUnknownLineState;
     if (s.portNumber != 0) {
         SelectChannel(1);
-        foundation::DelayMs(200);
+        PauseMs(200);
     }
     foundation::GetParam("COM_DEBUG", s.logName);
     s.linkDown = true;
@@ -214,6 +229,9 @@ bool StartLink() {
 
 bool OpenLink(bool keepPortNumber) {
     auto& s = State();
+    if (StopRequested()) {
+        return false;
+    }
     bool ok = true;
     if (s.portNumber == 0) {
         // A port number of 0 opens without touching any device.
@@ -250,7 +268,7 @@ void CloseLink() {
 
 bool SendByte(std::uint8_t b) {
     auto& s = State();
-    if (s.portNumber == 0 || !s.opened) {
+    if (s.portNumber == 0 || !s.opened || StopRequested()) {
         return false;
     }
     bool stuck = false;
@@ -260,7 +278,10 @@ bool SendByte(std::uint8_t b) {
         return r == SendResult::Sent || stuck;
     });
     if (stuck) {
-        s.failure = PortName() + ": the transmitter does not drain";
+        // A stop ends the drain wait too; that is no fault of the port.
+        if (!StopRequested()) {
+            s.failure = PortName() + ": the transmitter does not drain";
+        }
         return false;
     }
     if (ok) {
@@ -271,7 +292,7 @@ bool SendByte(std::uint8_t b) {
 
 bool ReceiveByte(std::uint8_t& b, std::uint16_t ticks) {
     auto& s = State();
-    if (s.portNumber == 0 || !s.opened) {
+    if (s.portNumber == 0 || !s.opened || StopRequested()) {
         return false;
     }
     bool abandoned = false;
@@ -281,7 +302,7 @@ bool ReceiveByte(std::uint8_t& b, std::uint16_t ticks) {
         s.log.Received(b, s.baudRate);
         return true;
     }
-    if (ticks > 0 && !abandoned) {
+    if (ticks > 0 && !abandoned && !StopRequested()) {
         s.log.Timeout(s.baudRate);
     }
     return false;
@@ -289,7 +310,7 @@ bool ReceiveByte(std::uint8_t& b, std::uint16_t ticks) {
 
 bool PurgeInput() {
     auto& s = State();
-    if (s.portNumber == 0 || !s.opened) {
+    if (s.portNumber == 0 || !s.opened || StopRequested()) {
         return false;
     }
     std::uint8_t b = 0;
@@ -335,7 +356,7 @@ void SetBaud(std::uint16_t rate) {
 
 bool SelectChannel(int level) {
     auto& s = State();
-    if (s.portNumber == 0 || IsUsb(s)) {
+    if (s.portNumber == 0 || IsUsb(s) || StopRequested()) {
         return false;
     }
     if (level > s.channelCount) {
@@ -351,7 +372,7 @@ bool SelectChannel(int level) {
     }
     s.lineState = state;
     DriveLines(*s.transport, state);
-    foundation::DelayMs(2);
+    PauseMs(2);
     return true;
 }
 
@@ -398,6 +419,14 @@ std::string PortName() {
 
 const std::string& LinkError() {
     return State().failure;
+}
+
+void ClaimLink() {
+    Owner().store(std::this_thread::get_id(), std::memory_order_relaxed);
+}
+
+void ReleaseLink() {
+    Owner().store(std::thread::id(), std::memory_order_relaxed);
 }
 
 PortChoice ChoosePort(bool found, const std::string& text) {

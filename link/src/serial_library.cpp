@@ -25,7 +25,7 @@ bool SerialLibrary::WaitReadable(std::uint32_t timeoutMs) {
         if (INBUFFER() != 0) {
             return true;
         }
-        if (!IsOpen() || steady_clock::now() >= until) {
+        if (!IsOpen() || steady_clock::now() >= until || StopRequested()) {
             return false;
         }
         WaitForInput(-1, microseconds(100));

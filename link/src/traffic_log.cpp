@@ -1,7 +1,7 @@
 #include "traffic_log.h"
 
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 
 #include <cerrno>
 #include <cstring>

@@ -38,7 +38,7 @@ int Transport::Receive(const Deadline& deadline) {
                 return value;
             }
         }
-        if (!IsOpen() || deadline.Passed()) {
+        if (!IsOpen() || deadline.Passed() || StopRequested()) {
             return -1;
         }
         if (!real) {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "foundation/clock.h"
-#include "foundation/crt.h"
+#include "wait.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,15 +20,12 @@ inline constexpr int kPurgeLimit = 1 << 16;
 // moves when told, so the pause moves it by 1 ms instead of sleeping.
 void PauseBeforeNextLook(std::chrono::microseconds realPause);
 
-// Waits while pending() holds. False when the transmitter did not drain in time; a console
-// key ends the wait at once, as it always did.
+// Waits while pending() holds. False when the transmitter did not drain in time, or a stop
+// was requested meanwhile.
 template <typename Pending> bool WaitDrained(Pending pending, std::chrono::microseconds pause) {
     const std::uint32_t start = foundation::TickMs();
     while (pending()) {
-        if (foundation::ConsoleKeyWaiting()) {
-            return true;
-        }
-        if (foundation::TickMs() - start >= kDrainLimitMs) {
+        if (foundation::TickMs() - start >= kDrainLimitMs || StopRequested()) {
             return false;
         }
         PauseBeforeNextLook(pause);

@@ -1,7 +1,7 @@
 // The FTDI adapter as a transport, over the USB port's D2XX operations: the open sequence,
 // the drain wait where the library can report one, and the read-ahead that is looked at
 // before the adapter is asked for more.
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link/d2xx.h"
 #include "link/transport.h"
 #include "transport_support.h"
@@ -148,7 +148,7 @@ protected:
             if (InputWaiting()) {
                 return true;
             }
-            if (Usb().usbClosed || deadline.Passed()) {
+            if (Usb().usbClosed || deadline.Passed() || StopRequested()) {
                 return false;
             }
             PauseBeforeNextLook(kUsbPollInterval);

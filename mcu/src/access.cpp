@@ -1,7 +1,7 @@
 #include "mcu/access.h"
 
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link/link_port.h"
 #include "mcu/vartable.h"
 #include "state.h"

@@ -1,7 +1,7 @@
 #include "mcu/appl.h"
 
 #include "foundation/fatal.h"
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 
 #include <cctype>
 

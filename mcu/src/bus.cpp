@@ -1,6 +1,6 @@
-#include "foundation/tools.h"
+#include "mcu/bus.h"
+#include "foundation/clock.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
 #include "state.h"
 
 namespace mcu {

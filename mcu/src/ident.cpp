@@ -1,7 +1,10 @@
+#include "mcu/ident.h"
 #include "foundation/clock.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/text_file.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
+#include "mcu/bus.h"
 #include "mcu/vartable.h"
 
 namespace mcu {

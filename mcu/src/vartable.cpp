@@ -1,6 +1,8 @@
 #include "mcu/vartable.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/text.h"
+#include "foundation/text_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,13 +2,15 @@
 // boxes and what they accept, drag and drop from the tree, and the setters that write an MC
 // variable from a track bar.
 #include "foundation/clock.h"
-#include "mcu/access.h"
-#include "mcu/vartable.h"
+#include "foundation/text.h"
 #include "scope/channel_name.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 
 #include <QApplication>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidgetItem>
@@ -62,13 +64,11 @@ int TForm1::ChannelIndexOf(const QObject* box) const {
 
 void TForm1::FillVariableTree() {
     TreeView1->clear();
-    std::uint8_t userRam = 0;
-    std::uint8_t mask = 0;
-    if (!mcu::FindVariable(appl, "USERRAM", userRam, mask)) {
-        userRam = 0;
-    }
+    const mcu::MCVar* userRamVar = variables_.Find("USERRAM");
+    const std::uint8_t userRam =
+        userRamVar != nullptr ? static_cast<std::uint8_t>(userRamVar->address & 0xFF) : 0;
     std::array<std::vector<std::string>, 4> names;
-    for (const mcu::MCVar& var : appl.vars) {
+    for (const mcu::MCVar& var : variables_.Vars()) {
         if (var.linkKeyword) {
             continue;
         }
@@ -93,26 +93,24 @@ void TForm1::FillVariableTree() {
 }
 
 void TForm1::ConfigureSetters() {
-    Panel4->hide();
-    Panel5->hide();
-    xCapable = false;
+    SetterPanel1->hide();
+    SetterPanel2->hide();
+    xCapable_ = false;
     int skipped = 0;
-    std::uint8_t address = 0;
-    std::uint8_t mask = 0;
-    if (mcu::FindVariable(appl, "COM_VARX", address, mask)) {
-        xCapable = true;
+    if (variables_.Find("COM_VARX") != nullptr) {
+        xCapable_ = true;
     } else {
         // Without the MC's x support the x-variable is not offered at all.
-        Panel6->hide();
+        XPanel->hide();
     }
-    std::uint8_t begin = 0;
-    std::uint8_t end = 0;
-    if (!mcu::FindVariable(appl, "COMSET_VAR_BEG", begin, mask) ||
-        !mcu::FindVariable(appl, "COMSET_VAR_END", end, mask)) {
+    const mcu::MCVar* beginVar = variables_.Find("COMSET_VAR_BEG");
+    const mcu::MCVar* endVar = variables_.Find("COMSET_VAR_END");
+    if (beginVar == nullptr || endVar == nullptr) {
         return;
     }
-    for (std::size_t i = 0; i < appl.vars.size(); ++i) {
-        const mcu::MCVar var = appl.vars[i];
+    const auto begin = static_cast<std::uint8_t>(beginVar->address & 0xFF);
+    const auto end = static_cast<std::uint8_t>(endVar->address & 0xFF);
+    for (const mcu::MCVar& var : variables_.Vars()) {
         if (var.bitMask != 0 || var.address < begin || var.address >= end) {
             continue;
         }
@@ -124,10 +122,10 @@ void TForm1::ConfigureSetters() {
             continue;
         }
         SetComboText(SetterName1, var.name);
-        Panel4->show();
+        SetterPanel1->show();
         if (end - begin > skipped + 1) {
             SetComboText(SetterName2, var.name);
-            Panel5->show();
+            SetterPanel2->show();
         }
     }
 }
@@ -140,7 +138,7 @@ void TForm1::SetComboText(TComboBox* box, const std::string& text) {
 }
 
 void TForm1::PruneComboItems(TComboBox* box) {
-    if (!mcu::VariableDefined(appl, box->Text())) {
+    if (!variables_.Defined(box->Text())) {
         box->SetText("");
         // A bare address resolved while loading is wiped here too; the channel must not go on
         // reading what the box no longer shows.
@@ -151,7 +149,7 @@ void TForm1::PruneComboItems(TComboBox* box) {
     }
     // From the end, so that an entry right after a removed one is looked at too.
     for (int i = box->Items().Count() - 1; i >= 0; --i) {
-        if (!mcu::VariableDefined(appl, box->Items().Get(i))) {
+        if (!variables_.Defined(box->Items().Get(i))) {
             box->Items().Delete(i);
         }
     }
@@ -165,13 +163,11 @@ void TForm1::PaintSilver(TComboBox* box, bool silver) {
 }
 
 void TForm1::ClearXYTimes() {
-    for (int i = 1; i <= 3; ++i) {
-        channels[static_cast<std::size_t>(i)].times.fill(0);
-    }
+    Post(acq::ClearSlots{});
 }
 
 void TForm1::SelectChannelVariable(TComboBox* box, int index) {
-    TChannel& channel = channels[static_cast<std::size_t>(index)];
+    TChannel& channel = channels_[static_cast<std::size_t>(index)];
     if (box->Text().empty()) {
         DropChannelVariable(index);
         SetChannelActive(index, false);
@@ -190,30 +186,26 @@ void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     if (ParseNameInteger(parts.base, 0xFFFF, bare)) {
         address = static_cast<std::uint16_t>(bare);
     } else {
-        if (!mcu::FindVariable(appl, parts.base, address, mask)) {
+        const mcu::MCVar* var = variables_.Find(parts.base);
+        if (var == nullptr) {
             return;
         }
+        address = var->address;
+        mask = var->bitMask;
         SetComboText(box, channelName);
     }
     if (mask == 0) {
         mask = parts.suffixMask;
     }
     PaintSilver(box, false);
-    sweepOrigin = static_cast<std::uint32_t>(foundation::ClockMs()) - kSweepMs;
     channel.resolved = true;
-    SetChannelActive(index, true);
+    channel.active = 1;
     channel.name = channelName;
     channel.address = static_cast<std::uint16_t>(address + parts.arrayIndex);
     channel.mask = mask;
-    if (index >= 1) {
-        MinEdits[static_cast<std::size_t>(index)]->clear();
-        MaxEdits[static_cast<std::size_t>(index)]->clear();
-        AvgEdits[static_cast<std::size_t>(index)]->clear();
-        RestartChannel(index);
-    }
-    if (channels[0].active != 0) {
-        ClearXYTimes();
-    }
+    // The engine restarts the sweep and the channel, and empties the x-y slots in x-y mode;
+    // the window clears the channel's statistics when the batch that follows says so.
+    Post(acq::UseVariable{index, channel.address, channel.mask});
 }
 
 void TForm1::OnChange(QObject* sender) {
@@ -231,14 +223,14 @@ void TForm1::OnChange(QObject* sender) {
             VarSelectedX->SetChecked(true);
         }
     }
-    // TriggerName: the trigger variable is looked up at every test of the trigger.
+    // TriggerName: the engine looks the trigger variable up at every test of the trigger.
 }
 
 void TForm1::OnClick(QObject* sender) {
     const std::array<TCheckBox*, 4> binary = {nullptr, DisplayBin1, DisplayBin2, DisplayBin3};
     for (int i = 1; i <= 3; ++i) {
         if (sender == binary[static_cast<std::size_t>(i)]) {
-            TChannel& c = channels[static_cast<std::size_t>(i)];
+            TChannel& c = channels_[static_cast<std::size_t>(i)];
             c.binary = binary[static_cast<std::size_t>(i)]->Checked() ? 1 : 0;
             c.restart = 1;
             return;
@@ -257,8 +249,10 @@ void TForm1::OnClick(QObject* sender) {
             SelectChannelVariable(VarNameX, 0);
             ClearXYTimes();
         }
+    } else if (sender == NoHisSelected) {
+        // What the x-y redraws leave out, which also decides when a single sweep stops there.
+        Post(acq::RecentOnly{NoHisSelected->Checked()});
     }
-    // NoHisSelected: read by the x-y drawing.
 }
 
 bool TForm1::OnDragOver(QObject* target, bool fromTree) const {
@@ -287,6 +281,16 @@ void TForm1::OnDragDrop(QObject* target, const QString& nodeText) {
     }
 }
 
+// --- setters and trigger ------------------------------------------------------------------------
+
+QSlider* TForm1::SetterBar(int setter) const {
+    return setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
+}
+
+QLineEdit* TForm1::SetterEdit(int setter) const {
+    return setter == 1 ? SetterVal1 : SetterVal2;
+}
+
 void TForm1::OnSetterSelected(QObject* sender) {
     if (sender == SetterSelected1 || sender == SetterSelected2) {
         const int setter = sender == SetterSelected1 ? 1 : 2;
@@ -296,22 +300,22 @@ void TForm1::OnSetterSelected(QObject* sender) {
             check->SetChecked(false);
             return;
         }
-        setters[static_cast<std::size_t>(setter)].selected = check->Checked() ? 1 : 0;
+        TSetter& s = setters_[static_cast<std::size_t>(setter)];
+        s.selected = check->Checked() ? 1 : 0;
+        s.reading = 0;
         if (check->Checked()) {
             SelectSetterVariable(name, setter);
         }
     } else if (sender == TriggerSelected) {
         // Unchecking always disarms, whatever the name box shows by now: a trigger armed on a
         // name that was then cleared would otherwise hold the acquisition for ever.
-        triggerArmed = false;
+        Post(acq::ArmTrigger{false});
         if (!TriggerSelected->Checked()) {
-            for (int i = 1; i <= 3; ++i) {
-                RestartChannel(i);
-            }
+            Post(acq::RestartChannels{});
         } else if (TriggerName->Text().empty()) {
             TriggerSelected->SetChecked(false);
         } else {
-            triggerArmed = true;
+            Post(acq::ArmTrigger{true});
             // A triggered sweep is a single sweep.
             SpeedButtonSingleClick();
             SpeedButtonSingle->setChecked(true);
@@ -321,23 +325,55 @@ void TForm1::OnSetterSelected(QObject* sender) {
 }
 
 void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
-    TSetter& s = setters[static_cast<std::size_t>(setter)];
-    std::uint16_t address = 0;
-    std::uint8_t mask = 0;
-    std::uint8_t value = 0;
+    TSetter& s = setters_[static_cast<std::size_t>(setter)];
     // A setter counts as selected only once its variable could be read; a name the
     // application does not define cannot be.
-    if (!mcu::FindVariable(appl, box->Text(), address, mask) ||
-        !mcu::ReadVariable(appl, address, 0, value)) {
+    const mcu::MCVar* var = variables_.Find(box->Text());
+    if (var == nullptr) {
         s.selected = 0;
         s.name.clear();
         return;
     }
-    s.name = box->Text();
-    s.value = value;
-    // Moving the bar to another position writes the value just read back once.
-    (setter == 1 ? SetterTrackBar1 : SetterTrackBar2)->setValue(value);
-    (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(value));
+    s.readingName = box->Text();
+    s.reading = Post(acq::SelectSetter{setter, var->address});
+}
+
+void TForm1::MoveSetterBar(int setter, std::uint8_t value) {
+    snappingBack_ = true;
+    SetterBar(setter)->setValue(value);
+    snappingBack_ = false;
+}
+
+void TForm1::ShowSetterAnswer(const acq::SetterAnswer& answer) {
+    TSetter& s = setters_[static_cast<std::size_t>(answer.setter)];
+    if (!answer.write) {
+        // Only the read of the setter's last click counts; a click since then asked anew.
+        if (s.reading != answer.command) {
+            return;
+        }
+        s.reading = 0;
+        if (!answer.ok) {
+            s.selected = 0;
+            s.name.clear();
+            return;
+        }
+        s.name = s.readingName;
+        s.value = answer.value;
+        // Moving the bar to another position writes the value just read back once.
+        SetterBar(answer.setter)->setValue(answer.value);
+        SetterEdit(answer.setter)->setText(QString::number(answer.value));
+        return;
+    }
+    if (answer.ok) {
+        s.value = answer.value;
+    }
+    SetterEdit(answer.setter)->setText(QString::number(s.value));
+    // After the last write asked for failed, the bar goes back to the last value the MC took;
+    // going back is not a new request. While newer writes wait, the bar stays where the user
+    // put it.
+    if (answer.command == s.writing) {
+        MoveSetterBar(answer.setter, s.value);
+    }
 }
 
 void TForm1::OnSetterChange(QObject* sender) {
@@ -349,23 +385,52 @@ void TForm1::OnSetterChange(QObject* sender) {
         return;
     }
     const int setter = sender == SetterTrackBar1 ? 1 : 2;
-    TSetter& s = setters[static_cast<std::size_t>(setter)];
-    if (s.selected == 0) {
+    TSetter& s = setters_[static_cast<std::size_t>(setter)];
+    if (s.selected == 0 || s.reading != 0) {
         return;
     }
-    QSlider* bar = setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
-    const auto position = static_cast<std::uint8_t>(bar->value());
+    const auto position = static_cast<std::uint8_t>(SetterBar(setter)->value());
     // Not the name box's text: another name typed or loaded there since the click must not
-    // receive a value that was meant for this variable.
-    if (mcu::SetVariable(appl, s.name, 0, position)) {
-        s.value = position;
+    // receive a value that was meant for this variable. A newer position replaces one the
+    // engine has not written yet.
+    s.writing = Post(acq::SetterValue{setter, s.name, position});
+}
+
+void TForm1::WatchEngineInputs() {
+    // The engine tests the trigger against what these two show at every test, and takes a
+    // lost link up again into a running acquisition only while channel 1's box holds a name.
+    const auto triggerName = [this] { Post(acq::TriggerName{TriggerName->Text()}); };
+    const auto triggerLevel = [this] { Post(acq::TriggerLevel{TriggerVal->text().toStdString()}); };
+    const auto channelOne = [this] { Post(acq::ChannelOneNamed{!VarName1->TextQ().isEmpty()}); };
+    connect(TriggerName->lineEdit(), &QLineEdit::textChanged, this, triggerName);
+    connect(TriggerVal, &QLineEdit::textChanged, this, triggerLevel);
+    connect(VarName1->lineEdit(), &QLineEdit::textChanged, this, channelOne);
+    triggerName();
+    triggerLevel();
+    channelOne();
+    Post(acq::RecentOnly{NoHisSelected->Checked()});
+}
+
+// --- drag and drop onto the name boxes -------------------------------------------------------
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    const auto type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return QWidget::eventFilter(watched, event);
     }
-    (setter == 1 ? SetterVal1 : SetterVal2)->setText(QString::number(s.value));
-    // After a failed write the bar goes back to the last value the MC took; going back is
-    // not a new request, so it writes nothing.
-    snappingBack_ = true;
-    bar->setValue(s.value);
-    snappingBack_ = false;
+    QObject* target = qobject_cast<TComboBox*>(watched) != nullptr ? watched : watched->parent();
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drop->mimeData();
+    const bool fromTree = data != nullptr && data->hasFormat(TTreeView::kNodeMimeType);
+    if (!OnDragOver(target, fromTree)) {
+        drop->ignore();
+        return true;
+    }
+    if (type == QEvent::Drop) {
+        OnDragDrop(target, QString::fromUtf8(data->data(TTreeView::kNodeMimeType)));
+    }
+    drop->acceptProposedAction();
+    return true;
 }
 
 } // namespace scope

@@ -1,8 +1,8 @@
 // The scope program OMBRIX: start-up of the modules, then the main window and its message
 // loop until the application terminates.
 #include "persistence/serializers.h"
+#include "scope/scope_window.h"
 #include "scope/startup.h"
-#include "scope/unit1.h"
 
 #include <QApplication>
 

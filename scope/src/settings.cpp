@@ -1,12 +1,13 @@
 // Settings files and the clipboard: the eleven stored controls, the settings folder of the MC
 // application with recent.dsw read at start and written at exit, the pop-up menu's Save
 // Settings, Load Settings and Copy To ClipBoard, and "Clear His and Exit".
+#include "foundation/numbers.h"
 #include "foundation/params.h"
-#include "foundation/tools.h"
 #include "persistence/rtti.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
+#include "scope/settings_folder.h"
 
 #include <QAbstractItemModel>
 #include <QClipboard>
@@ -17,6 +18,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -45,6 +47,19 @@ bool HasExtension(const std::string& path) {
     return std::filesystem::path(path).has_extension();
 }
 
+std::string WithSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+// An application name is one folder, whatever applid.inc spells it with.
+std::string FolderName(std::string applName) {
+    std::replace(applName.begin(), applName.end(), '/', '_');
+    return applName;
+}
+
 } // namespace
 
 std::string UserConfigFolder() {
@@ -60,18 +75,12 @@ std::string UserConfigFolder() {
     return {};
 }
 
+std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName) {
+    return WithSeparator(rootFolder) + "user/dsf/ombrix/" + FolderName(applName);
+}
+
 std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName) {
-    std::string folder = configFolder;
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    std::string name = applName;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    return folder + "ombrix/" + name;
+    return WithSeparator(configFolder) + "ombrix/" + FolderName(applName);
 }
 
 // --- start-up and exit -----------------------------------------------------------------------
@@ -109,7 +118,7 @@ void TForm1::WatchStoredControls() {
 }
 
 void TForm1::StoredControlChanged() {
-    if (destroyed_ || recentPath.empty() || settingsTimer_->isActive()) {
+    if (destroyed_ || recentPath_.empty() || settingsTimer_->isActive()) {
         return;
     }
     settingsTimer_->start();
@@ -121,11 +130,11 @@ bool TForm1::SettingsSavePending() const {
 
 void TForm1::SaveChangedSettings() {
     settingsTimer_->stop();
-    if (destroyed_ || recentPath.empty()) {
+    if (destroyed_ || recentPath_.empty()) {
         return;
     }
     std::string error;
-    if (SaveSettingsFile(recentPath, error)) {
+    if (SaveSettingsFile(recentPath_, error)) {
         lastSaveError_.clear();
         return;
     }
@@ -142,41 +151,41 @@ void TForm1::OnSessionEnd() {
 }
 
 void TForm1::PrepareSettingsFolder() {
-    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, appl.applName);
+    settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, applName_);
     // An installation root the user may not write (/usr, a read-only medium) would lose every
     // setting without a word; the user's own configuration folder takes them instead.
     if (!MakeWritableFolder(settingsFolder_)) {
         const std::string config = UserConfigFolder();
         if (!config.empty()) {
-            const std::string fallback = FallbackSettingsFolderOf(config, appl.applName);
+            const std::string fallback = FallbackSettingsFolderOf(config, applName_);
             if (MakeWritableFolder(fallback)) {
                 settingsFolder_ = fallback;
             }
         }
     }
-    recentPath = settingsFolder_ + "/recent.dsw";
+    recentPath_ = settingsFolder_ + "/recent.dsw";
 }
 
 void TForm1::LoadRecentSettings() {
     std::string error;
-    if (!LoadSettingsFile(recentPath, error)) {
+    if (!LoadSettingsFile(recentPath_, error)) {
         // The controls loaded before the fault keep their values; the rest start as designed.
         ShowInformation(
             this, QString("Settings file %1 could not be read:\n%2")
-                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+                      .arg(QString::fromStdString(recentPath_), QString::fromStdString(error)));
     }
 }
 
 void TForm1::SaveRecentSettings() {
-    if (recentPath.empty()) {
+    if (recentPath_.empty()) {
         return;
     }
     std::string error;
-    if (!SaveSettingsFile(recentPath, error)) {
+    if (!SaveSettingsFile(recentPath_, error)) {
         std::fprintf(stderr, "ombrix: settings not saved: %s\n", error.c_str());
         ShowInformation(
             this, QString("Settings could not be saved to %1:\n%2")
-                      .arg(QString::fromStdString(recentPath), QString::fromStdString(error)));
+                      .arg(QString::fromStdString(recentPath_), QString::fromStdString(error)));
     }
 }
 
@@ -271,18 +280,18 @@ void TForm1::LoadSettingsClick() {
 
 void TForm1::ClearHisClick() {
     settingsTimer_->stop();
-    if (!recentPath.empty()) {
+    if (!recentPath_.empty()) {
         std::error_code error;
-        std::filesystem::remove(recentPath, error);
+        std::filesystem::remove(recentPath_, error);
     }
-    recentPath.clear();
+    recentPath_.clear();
     QCoreApplication::exit(0);
 }
 
 void TForm1::CopyToClipBoardClick() {
     DrawLegend();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        clipboard->setImage(traceBitmap);
+        clipboard->setImage(traceBitmap_);
     }
 }
 

@@ -2,9 +2,8 @@
 // x-variable, analogue traces and eight-lane bit displays, the grid, the statistics edits, the
 // rate and edge-count labels and the legend. Every stroke goes into the trace bitmap, which is
 // then copied to PaintBox1 in one piece.
-#include "foundation/clock.h"
-#include "foundation/tools.h"
-#include "scope/unit1.h"
+#include "foundation/statistics.h"
+#include "scope/scope_window.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -107,60 +106,66 @@ void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
 }
 
 void TForm1::ClearScreen() {
-    QPainter painter(&traceBitmap);
-    ClearWith(painter, traceBitmap);
-    dirty_ = traceBitmap.rect();
+    QPainter painter(&traceBitmap_);
+    ClearWith(painter, traceBitmap_);
+    dirty_ = traceBitmap_.rect();
 }
 
 void TForm1::CopyToScreen() {
     // Only what changed since the last copy needs to reach the screen; a burst touches a
     // narrow strip of the sweep.
-    PaintBox1->CopyToScreen(dirty_ & traceBitmap.rect());
+    PaintBox1->CopyToScreen(dirty_ & traceBitmap_.rect());
     dirty_ = QRect();
 }
 
 void TForm1::DrawGrid() {
-    dirty_ = traceBitmap.rect();
-    QPainter painter(&traceBitmap);
-    GridWith(painter, GridDivisions(channels[0].active != 0, VarNameX->Text()), traceBitmap.width(),
-             traceBitmap.height());
+    dirty_ = traceBitmap_.rect();
+    QPainter painter(&traceBitmap_);
+    GridWith(painter, GridDivisions(channels_[0].active != 0, VarNameX->Text()),
+             traceBitmap_.width(), traceBitmap_.height());
 }
 
 void TForm1::ShowStatistics() {
     for (int i = 1; i <= 3; ++i) {
-        TChannel& c = channels[static_cast<std::size_t>(i)];
+        TChannel& c = channels_[static_cast<std::size_t>(i)];
         if (c.count == 0) {
             continue;
         }
         foundation::StatFlush(c.statistics);
         const auto at = static_cast<std::size_t>(i);
-        MinEdits[at]->setText(QString::number(T(c.statistics.minimum)));
-        MaxEdits[at]->setText(QString::number(T(c.statistics.maximum)));
-        AvgEdits[at]->setText(QString::number(N(c.statistics.average)));
+        minEdits_[at]->setText(QString::number(T(c.statistics.minimum)));
+        maxEdits_[at]->setText(QString::number(T(c.statistics.maximum)));
+        avgEdits_[at]->setText(QString::number(N(c.statistics.average)));
     }
 }
 
-void TForm1::WriteRateText() {
-    Label16->setText(QString::fromStdString(RateText(rateMeter.rate)));
+void TForm1::WriteRateText(std::uint16_t rate) {
+    RateLabel->setText(QString::fromStdString(RateText(rate)));
 }
 
-void TForm1::DrawTimeSamples(int index) {
-    TChannel& c = channels[static_cast<std::size_t>(index)];
+bool TForm1::DrawTimeSamples(int index, const acq::Batch& batch) {
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
     const int lanes = c.binary != 0 ? 8 : 1;
-    const int w = traceBitmap.width();
-    const int h = traceBitmap.height();
-    // Restarting the channel at a sweep's end empties its count; the samples of this burst
-    // are drawn all the same.
-    const int pending = std::min(c.count, kChannelSamples);
-    TCanvas canvas(traceBitmap, dirty_);
-    for (int p = 1; p <= pending; ++p) {
-        const auto sample = static_cast<std::size_t>(p);
-        const std::uint8_t value = c.values[sample];
-        ++drawnSamples;
+    const int w = traceBitmap_.width();
+    const int h = traceBitmap_.height();
+    auto end = batch.sweepEnds.begin();
+    TCanvas canvas(traceBitmap_, dirty_);
+    for (std::size_t k = 0; k < batch.samples.size(); ++k) {
+        const acq::Sample& sample = batch.samples[k];
+        if (sample.channel != index) {
+            continue;
+        }
+        // The engine noted where sweeps end, in the order the samples are drawn.
+        while (end != batch.sweepEnds.end() && batch.samples[end->sample].channel < index) {
+            ++end;
+        }
+        const bool endsSweep = end != batch.sweepEnds.end() && end->sample == k;
+        bool ended = false;
+        const std::uint8_t value = sample.value;
         for (int r = 1; r <= lanes; ++r) {
             const auto lane = static_cast<std::size_t>(r);
             canvas.MoveTo(c.restart != 0 ? 0 : c.lastX[lane], c.lastY[lane]);
-            c.lastX[lane] = TimeColumn(c.times[sample], sweepOrigin, w);
+            c.lastX[lane] = TimeColumn(sample.stamp, sweepOrigin_, w);
             int y = 0;
             // Holds are part of the channel's trace and take its pen; the pen the previous
             // stroke left may be another channel's or the grid's.
@@ -185,31 +190,30 @@ void TForm1::DrawTimeSamples(int index) {
                     y = previous;
                 }
             }
-            if (c.lastX[lane] > w) {
+            if (endsSweep && !ended) {
                 // The sample lies beyond the right edge: the sweep ends here.
+                ended = true;
                 ShowStatistics();
-                if (drawnSamples > kSweepMinSamples) {
-                    WriteRateText();
+                if (end->showRate) {
+                    WriteRateText(batch.rate);
                 }
                 RestartChannel(index);
-                for (int k = 1; k <= 3; ++k) {
-                    channels[static_cast<std::size_t>(k)].restart = 1;
+                for (int i = 1; i <= 3; ++i) {
+                    channels_[static_cast<std::size_t>(i)].restart = 1;
                 }
-                if (singleShot && drawnSamples > kSweepMinSamples) {
-                    SetRunFlag(false);
-                    drawnSamples = 0;
-                    for (int k = 1; k <= 3; ++k) {
-                        channels[static_cast<std::size_t>(k)].count = 0;
+                if (end->stop) {
+                    // The last sweep of a single run stays on the screen as it was.
+                    for (int i = 1; i <= 3; ++i) {
+                        channels_[static_cast<std::size_t>(i)].count = 0;
                     }
-                    return;
+                    return false;
                 }
-                drawnSamples = 0;
-                sweepOrigin = c.times[sample];
-                c.lastX[lane] = TimeColumn(c.times[sample], sweepOrigin, w);
-                ClearWith(canvas.Painter(), traceBitmap);
-                dirty_ = traceBitmap.rect();
-                GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()),
-                         w, h);
+                sweepOrigin_ = sample.stamp;
+                c.lastX[lane] = TimeColumn(sample.stamp, sweepOrigin_, w);
+                ClearWith(canvas.Painter(), traceBitmap_);
+                dirty_ = traceBitmap_.rect();
+                GridWith(canvas.Painter(),
+                         GridDivisions(channels_[0].active != 0, VarNameX->Text()), w, h);
             } else if (c.restart != 0) {
                 canvas.MoveTo(c.lastX[lane], y);
             } else {
@@ -219,34 +223,37 @@ void TForm1::DrawTimeSamples(int index) {
             foundation::StatAdd(c.statistics, value);
         }
         c.restart = 0;
+        if (endsSweep) {
+            ++end;
+        }
     }
     c.count = 0;
     canvas.Painter().end();
     CopyToScreen();
+    return true;
 }
 
-void TForm1::DrawXYChannel(int index) {
-    TChannel& c = channels[static_cast<std::size_t>(index)];
+void TForm1::DrawXYChannel(const acq::Redraw& redraw, const acq::Batch& batch) {
+    const int index = redraw.channel;
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
     const int lanes = c.binary != 0 ? 8 : 1;
-    const int w = traceBitmap.width();
-    const int h = traceBitmap.height();
-    TCanvas canvas(traceBitmap, dirty_);
+    const int w = traceBitmap_.width();
+    const int h = traceBitmap_.height();
+    TCanvas canvas(traceBitmap_, dirty_);
     if (index == 1) {
-        ClearWith(canvas.Painter(), traceBitmap);
-        dirty_ = traceBitmap.rect();
-        GridWith(canvas.Painter(), GridDivisions(channels[0].active != 0, VarNameX->Text()), w, h);
+        ClearWith(canvas.Painter(), traceBitmap_);
+        dirty_ = traceBitmap_.rect();
+        GridWith(canvas.Painter(), GridDivisions(channels_[0].active != 0, VarNameX->Text()), w, h);
     }
-    const std::uint32_t recent = static_cast<std::uint32_t>(foundation::ClockMs()) - kRecentMs;
     c.restart = 1;
-    Label21->setText(QString::number(EdgeCount(c.values)));
-    const bool recentOnly = NoHisSelected->Checked();
+    EdgeCountLabel->setText(QString::number(EdgeCount(c.values)));
     for (int i = 1; i <= kChannelSamples; ++i) {
         const auto slot = static_cast<std::size_t>(i);
-        if (c.times[slot] == 0 || (recentOnly && c.times[slot] < recent)) {
+        // The points the engine counted: every filled slot, with RecentOnly the recent ones.
+        if (c.times[slot] == 0 || (batch.recentOnly && c.times[slot] < batch.recentCutoff)) {
             continue;
         }
         const std::uint8_t value = c.values[slot];
-        ++drawnSamples;
         for (int r = 1; r <= lanes; ++r) {
             const auto lane = static_cast<std::size_t>(r);
             canvas.MoveTo(c.restart != 0 ? 0 : c.lastX[lane], c.lastY[lane]);
@@ -277,25 +284,22 @@ void TForm1::DrawXYChannel(int index) {
     }
     canvas.Painter().end();
     const auto at = static_cast<std::size_t>(index);
-    MinEdits[at]->setText(QString::number(T(c.statistics.minimum)));
-    MaxEdits[at]->setText(QString::number(T(c.statistics.maximum)));
+    minEdits_[at]->setText(QString::number(T(c.statistics.minimum)));
+    maxEdits_[at]->setText(QString::number(T(c.statistics.maximum)));
     foundation::StatFlush(c.statistics);
-    AvgEdits[at]->setText(QString::number(N(c.statistics.average)));
-    if (drawnSamples > kSweepMinSamples) {
-        WriteRateText();
+    avgEdits_[at]->setText(QString::number(N(c.statistics.average)));
+    if (redraw.showRate) {
+        WriteRateText(batch.rate);
     }
-    if (singleShot && drawnSamples > kSweepMinSamples) {
-        SetRunFlag(false);
-        drawnSamples = 0;
-        return;
+    // The redraw that stops a single sweep is not copied to the screen.
+    if (!redraw.stop) {
+        CopyToScreen();
     }
-    drawnSamples = 0;
-    CopyToScreen();
 }
 
 void TForm1::DrawLegend() {
-    dirty_ = traceBitmap.rect();
-    QPainter painter(&traceBitmap);
+    dirty_ = traceBitmap_.rect();
+    QPainter painter(&traceBitmap_);
     const QFont font = LegendFont();
     painter.setFont(font);
     // Names stay readable over the traces.
@@ -304,7 +308,7 @@ void TForm1::DrawLegend() {
     const QFontMetrics metrics(font);
     int row = 0;
     for (int i = 1; i <= 3; ++i) {
-        const TChannel& c = channels[static_cast<std::size_t>(i)];
+        const TChannel& c = channels_[static_cast<std::size_t>(i)];
         if (!Sampled(i)) {
             continue;
         }
@@ -314,13 +318,13 @@ void TForm1::DrawLegend() {
                          Qt::AlignLeft | Qt::AlignTop, name);
         row += metrics.height() + 1;
     }
-    if (channels[0].active != 0) {
-        const QString name = QString::fromStdString(channels[0].name);
+    if (channels_[0].active != 0) {
+        const QString name = QString::fromStdString(channels_[0].name);
         const int textWidth = metrics.horizontalAdvance(name);
         const int textHeight = metrics.height();
         painter.setPen(QColor::fromRgba(kGridColour));
-        painter.drawText(QRect(traceBitmap.width() - textWidth - 1,
-                               traceBitmap.height() - textHeight - 1, textWidth + 1, textHeight),
+        painter.drawText(QRect(traceBitmap_.width() - textWidth - 1,
+                               traceBitmap_.height() - textHeight - 1, textWidth + 1, textHeight),
                          Qt::AlignLeft | Qt::AlignTop, name);
     }
 }

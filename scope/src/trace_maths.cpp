@@ -1,16 +1,10 @@
 #include "scope/trace_maths.h"
 
-#include "foundation/tools.h"
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 namespace scope {
-
-std::int32_t N(double x) {
-    return static_cast<std::int32_t>(foundation::RoundHalfEven(x));
-}
 
 std::int32_t T(double x) {
     // Values outside the 32-bit range never reach here (bytes and pixel positions only);
@@ -30,11 +24,6 @@ std::int32_t AnalogueRow(std::uint8_t v, int h) {
     return N((h - 1) - (h - 2) * static_cast<double>(v) / 255.0);
 }
 
-std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w) {
-    const std::uint32_t d = t - origin;
-    return N(w * static_cast<double>(d) / kSweepSpanMs);
-}
-
 std::int32_t XYColumn(int slot, int w) {
     return N(w * static_cast<double>(slot - 1) / 255.0);
 }
@@ -43,13 +32,6 @@ std::int32_t BitLaneY(std::uint8_t v, int lane, int h) {
     const bool set = ((v >> (lane - 1)) & 1) != 0;
     const double position = set ? lane - 0.66 : lane - 1.0;
     return N((h - 1) - h * position / 8.0);
-}
-
-std::uint8_t MaskSample(std::uint8_t byte, std::uint8_t mask) {
-    if (mask == 0) {
-        return byte;
-    }
-    return (byte & mask) != 0 ? 255 : 0;
 }
 
 std::int32_t GridRow(int i, int h) {
@@ -74,17 +56,6 @@ std::int32_t EdgeCount(const std::array<std::uint8_t, 257>& values) {
 
 std::string RateText(double rate) {
     return std::to_string(N(rate)) + " var/s";
-}
-
-void TRateMeter::Count(std::uint32_t nowTick) {
-    const std::uint32_t elapsed = nowTick - tick;
-    if (elapsed > 1000) {
-        const std::int32_t perSecond = N(count * 1000.0 / elapsed);
-        rate = static_cast<std::uint16_t>(perSecond > 65535 ? 65535 : perSecond);
-        tick = nowTick;
-        count = 0;
-    }
-    ++count;
 }
 
 } // namespace scope

@@ -2,11 +2,10 @@
 #include "eepmem_internal.h"
 
 #include "foundation/clock.h"
-#include "foundation/crt.h"
 #include "foundation/fatal.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/console.h"
 
 #include <algorithm>
@@ -258,7 +257,7 @@ bool ReadImageFromMc(oEEPMem& image, std::uint32_t start, std::uint32_t length) 
             // The MC may be busy in its application: one reset, then the same block again.
             mcu::ResetMCAndWait();
             t.retried = true;
-            foundation::ConsoleDelay(500);
+            foundation::DelayMs(500);
             continue;
         }
         if (t.done) {

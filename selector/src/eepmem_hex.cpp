@@ -2,9 +2,10 @@
 // programming of a PIC18's program memory through its loader (flash mode).
 #include "eepmem_internal.h"
 
-#include "foundation/tools.h"
+#include "foundation/clock.h"
+#include "foundation/numbers.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/mcsys.h"
 
 #include <algorithm>

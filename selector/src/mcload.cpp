@@ -1,8 +1,8 @@
 #include "selector/mcload.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/console.h"
 #include "selector/eepmem.h"
 #include "selector/mcsys.h"

@@ -1,10 +1,11 @@
 #include "selector/mcsys.h"
 
-#include "foundation/crt.h"
+#include "foundation/clock.h"
 #include "foundation/fatal.h"
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/text_file.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/bus.h"
 #include "selector/console.h"
 
 #include <algorithm>
@@ -337,9 +338,7 @@ std::string FatalStopText(const std::string& message) {
 void FatalStop(const std::string& message) {
     mcu::ResetMCAndWait();
     ConsoleLine("");
-    foundation::ConsoleTone(1000);
     foundation::DelayMs(500);
-    foundation::ConsoleToneEnd();
     const std::string text = FatalStopText(message);
     ConsoleLine("");
     // The link is released before the message is shown, so the board is not held by a

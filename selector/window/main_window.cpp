@@ -6,6 +6,8 @@
 #include "link/d2xx.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
+#include "mcu/bus.h"
+#include "mcu/ident.h"
 #include "selector/mcsys.h"
 
 #include <QApplication>

@@ -1,5 +1,6 @@
 #include "foundation/params.h"
-#include "foundation/tools.h"
+#include "foundation/text.h"
+#include "foundation/text_file.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

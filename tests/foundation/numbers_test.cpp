@@ -1,4 +1,5 @@
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
+#include "foundation/text.h"
 
 #include <gtest/gtest.h>
 

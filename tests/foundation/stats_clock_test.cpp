@@ -1,7 +1,6 @@
 #include "foundation/clock.h"
-#include "foundation/crt.h"
 #include "foundation/fatal.h"
-#include "foundation/tools.h"
+#include "foundation/statistics.h"
 #include "temp_dir.h"
 
 #include <cmath>
@@ -72,9 +71,7 @@ TEST(Clock, TickWrapsAndDelaysAdvanceFakeTime) {
     EXPECT_LT(TickMs(), start); // the 32-bit tick wrapped
     DelayMs(0);
     DelayMs(-5);
-    ConsoleDelay(10);
-    EXPECT_EQ(static_cast<std::uint32_t>(TickMs() - start), 50u);
-    EXPECT_FALSE(ConsoleKeyWaiting());
+    EXPECT_EQ(static_cast<std::uint32_t>(TickMs() - start), 40u);
 
     fake.SetAutoStepUs(1000);
     std::uint32_t a = TickMs();

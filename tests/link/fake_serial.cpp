@@ -1,6 +1,6 @@
 #include "fake_serial.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 
 #include <algorithm>
 
@@ -65,6 +65,9 @@ int FakeSerialLibrary::INBUFFER() {
 
 int FakeSerialLibrary::OUTBUFFER() {
     ++outBufferCalls;
+    if (onOutBuffer) {
+        onOutBuffer();
+    }
     if (!open_ || outBuffer_.empty()) {
         return 0;
     }

@@ -60,6 +60,8 @@ public:
     // Only the RTS and DTR calls.
     std::vector<std::string> LineCalls() const;
     int outBufferCalls = 0;
+    // Runs at every OUTBUFFER call, before it answers.
+    std::function<void()> onOutBuffer;
     int inBufferCalls = 0;
     std::uint64_t lastOpenAtUs = 0;
 

@@ -1,7 +1,8 @@
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 #include "link_fixture.h"
 
 #include <algorithm>
+#include <thread>
 
 using namespace comlink;
 using testing_support::LinkFixture;
@@ -724,6 +725,75 @@ TEST_F(LinkUsb, ComAbove256PicksTheAdapterByItsIndex) {
     EXPECT_EQ(LinkError(), "USB1 not connected (1 FTDI adapter attached)");
     EXPECT_EQ(foundation::ToolsError(), "USB not connected");
     EXPECT_EQ(PortNumber(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A stop made before the test ends is never left behind for the next one.
+class LinkStop : public LinkFixture {
+protected:
+    ~LinkStop() override { ClearLinkStop(); }
+};
+
+TEST_F(LinkStop, EveryOperationFailsAtOnceAndNothingReachesThePortUntilCleared) {
+    Configure("2", LogPath());
+    ASSERT_TRUE(StartLink());
+    serial.calls.clear();
+    RequestLinkStop();
+    EXPECT_TRUE(LinkStopRequested());
+    const auto t0 = clock.NowUs();
+    std::uint8_t b = 0;
+    serial.Arrive(0x42);
+    EXPECT_FALSE(SendByte(0x07));
+    EXPECT_FALSE(ReceiveByte(b, 25));
+    EXPECT_FALSE(ReceiveByte(b, 0));
+    EXPECT_FALSE(PurgeInput());
+    EXPECT_FALSE(SelectChannel(3));
+    EXPECT_FALSE(OpenLink(true));
+    // No wait, no byte, no time-out entry, and the stop is no fault of the port.
+    EXPECT_EQ(ElapsedUs(t0), 0u);
+    EXPECT_TRUE(serial.calls.empty());
+    EXPECT_EQ(LogText(), "COM2\n");
+    EXPECT_TRUE(LinkError().empty());
+    // The port still closes.
+    CloseLink();
+    EXPECT_EQ(serial.calls, (Calls{"RTS 1", "DTR 0", "CLOSECOM"}));
+
+    ClearLinkStop();
+    EXPECT_TRUE(OpenLink(true));
+    EXPECT_TRUE(ReceiveByte(b, 25));
+    EXPECT_EQ(b, 0x42);
+}
+
+TEST_F(LinkStop, AStuckTransmitterIsLeftAtOnceWithoutBlamingThePort) {
+    Configure("2");
+    ASSERT_TRUE(StartLink());
+    serial.ScriptOutBuffer(std::vector<int>(5000, 1));
+    // The stop arrives while the send waits for the transmitter to drain.
+    int looks = 0;
+    serial.onOutBuffer = [&] {
+        if (++looks == 3) {
+            RequestLinkStop();
+        }
+    };
+    const auto t0 = clock.NowUs();
+    EXPECT_FALSE(SendByte(0x5A));
+    EXPECT_LT(ElapsedUs(t0), 10000u);
+    EXPECT_TRUE(LinkError().empty());
+}
+
+TEST_F(LinkStop, OnlyTheThreadThatClaimedTheLinkMayCallIt) {
+    Configure("2");
+    std::thread([] { ClaimLink(); }).join();
+    // Debug builds stop at the first call from another thread; others just go on.
+    EXPECT_DEBUG_DEATH(PortNumber(), "does not own");
+    ReleaseLink();
+    EXPECT_EQ(PortNumber(), 2);
+    ClaimLink();
+    EXPECT_EQ(PortNumber(), 2);
+    ReleaseLink();
 }
 
 } // namespace

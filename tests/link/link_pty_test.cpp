@@ -92,6 +92,26 @@ TEST_F(LinkOverPty, AReceiveTimeOutWaitsOnTheDevice) {
     EXPECT_LT(waited, std::chrono::milliseconds(500));
 }
 
+TEST_F(LinkOverPty, AStopFromAnotherThreadEndsAReceiveWaitAtOnce) {
+    ASSERT_TRUE(StartLink()) << LinkError();
+    // The far end sees the request, then another thread asks the link to stop while the
+    // receive waits (or is about to) for a reply that never comes, for up to 655 s.
+    std::thread stopper([this] {
+        pty->Read(1, 60000);
+        RequestLinkStop();
+    });
+    ASSERT_TRUE(SendByte(0x07));
+    std::uint8_t b = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReceiveByte(b, 65535));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60));
+    EXPECT_FALSE(SendByte(0x07));
+    ClearLinkStop();
+    ASSERT_TRUE(SendByte(0x08));
+    EXPECT_EQ(pty->Read(1), Bytes{0x08});
+}
+
 // The POSIX layer with a count of the calls the link makes into it.
 class CountingSerial final : public SerialLibrary {
 public:

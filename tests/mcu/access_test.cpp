@@ -2,6 +2,7 @@
 // bytes on the wire.
 #include "foundation/params.h"
 #include "mcu/access.h"
+#include "mcu/ident.h"
 #include "mcu/vartable.h"
 #include "sim_link.h"
 #include "temp_dir.h"

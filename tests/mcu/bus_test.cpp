@@ -1,6 +1,7 @@
 // The bus device list against the simulated bus, and the reset pulses on the control lines.
 #include "link_fixture.h"
 #include "mcu/access.h"
+#include "mcu/bus.h"
 #include "sim_link.h"
 
 #include <gtest/gtest.h>

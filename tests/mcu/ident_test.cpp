@@ -1,6 +1,8 @@
 // Identification and opening of the MC application against the simulated MCs.
 #include "foundation/params.h"
 #include "mcu/access.h"
+#include "mcu/bus.h"
+#include "mcu/ident.h"
 #include "mcu/vartable.h"
 #include "sim_link.h"
 #include "temp_dir.h"

@@ -3,6 +3,7 @@
 #include "foundation/params.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
+#include "mcu/ident.h"
 #include "mcu/vartable.h"
 #include "sim/mcsim_process.h"
 #include "temp_dir.h"

@@ -1,6 +1,7 @@
 #include "foundation/params.h"
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 #include "mcu/access.h"
+#include "mcu/ident.h"
 #include "mcu/vartable.h"
 #include "omf_writer.h"
 #include "sim/scenario.h"

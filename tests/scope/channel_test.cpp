@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace scope;
 using scope_testing::ScopeBench;
 
@@ -41,8 +43,15 @@ protected:
     }
 
     Record Channel(int index) const {
-        const TChannel& c = form.channels[static_cast<std::size_t>(index)];
+        const TChannel& c = form.Channel(index);
         return {c.active, c.name, c.address, c.mask};
+    }
+    // What the engine reads at a channel's address.
+    std::uint8_t ReadAt(int index) {
+        mcu::MCAppl appl = bench.Engine().Appl();
+        std::uint8_t value = 0;
+        EXPECT_TRUE(mcu::ReadVariable(appl, form.Channel(index).address, 0, value));
+        return value;
     }
 
     QTreeWidgetItem* Node(const QString& text) const {
@@ -86,9 +95,7 @@ TEST_F(ChannelTest, BitSuffixSelectsOneBitOfTheByte) {
 
     // The channel's address reads the byte GAIN from the MC.
     bench.Sim().Sim().DeviceAt(1)->SetMemory(0x41, 0x5A);
-    std::uint8_t value = 0;
-    ASSERT_TRUE(mcu::ReadVariable(form.appl, form.channels[2].address, 0, value));
-    EXPECT_EQ(value, 0x5A);
+    EXPECT_EQ(ReadAt(2), 0x5A);
 }
 
 TEST_F(ChannelTest, RefusedTextsLeaveTheBoxSilverAndTheChannelAsItWas) {
@@ -110,12 +117,10 @@ TEST_F(ChannelTest, ArrayIndexAddsToTheAddressAcrossPages) {
     bench.Sim().Sim().DeviceAt(1)->SetMemory(0x50 + 255, 0xC3);
     Type(form.VarName2, "buf[255]");
     EXPECT_EQ(Channel(2), (Record{1, "BUF[255]", 0x14F, 0}));
-    std::uint8_t value = 0;
-    ASSERT_TRUE(mcu::ReadVariable(form.appl, form.channels[2].address, 0, value));
-    EXPECT_EQ(value, 0xC3);
+    EXPECT_EQ(ReadAt(2), 0xC3);
 
     Type(form.VarName2, "BUF[$10]");
-    EXPECT_EQ(form.channels[2].address, 0x60);
+    EXPECT_EQ(form.Channel(2).address, 0x60);
     // Both suffixes, in either order.
     Type(form.VarName2, "sine.2[3]");
     EXPECT_EQ(Channel(2), (Record{1, "SINE.2[3]", 0x33, 0x04}));
@@ -142,25 +147,37 @@ TEST_F(ChannelTest, TableBitKeepsItsOwnMaskUnderASuffix) {
     EXPECT_EQ(Channel(3), (Record{1, "ALARM", 0x3A, 0x02}));
 }
 
-TEST_F(ChannelTest, SelectionRestartsTheChannelAndTheSweep) {
-    form.Min2->setText("3");
-    form.Max2->setText("9");
-    form.Avg2->setText("6");
-    form.channels[2].restart = 0;
-    form.channels[2].count = 17;
-    form.sweepOrigin = 1;
-    bench.Sim().Clock().AdvanceMs(5000);
+TEST_F(ChannelTest, SelectionRestartsTheChannelAndTheSweepOnceTheEngineTookIt) {
+    Type(form.VarName1, "PORT2");
+    Type(form.VarName2, "sine");
+    bench.RunFor(3100); // a whole sweep, whose statistics are shown, and half of the next
+    ASSERT_FALSE(form.Min2->text().isEmpty());
+    ASSERT_EQ(form.Channel(2).restart, 0);
+    const int row = AnalogueRow(0xA5, kTraceHeight);
+    ASSERT_EQ(form.TraceBitmap().pixel(300, row), form.Channel(1).colour);
+
+    // Stopped, so that no burst follows at once.
+    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
+    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
     Type(form.VarName2, "saw");
+    // Nothing changes on the screen until the engine has the new variable.
+    EXPECT_FALSE(form.Min2->text().isEmpty());
+    bench.Pass();
     EXPECT_TRUE(form.Min2->text().isEmpty());
     EXPECT_TRUE(form.Max2->text().isEmpty());
     EXPECT_TRUE(form.Avg2->text().isEmpty());
-    EXPECT_EQ(form.channels[2].restart, 1);
-    EXPECT_EQ(form.channels[2].count, 0);
-    EXPECT_EQ(static_cast<std::uint32_t>(foundation::ClockMs()) - form.sweepOrigin, 2000u);
+    EXPECT_EQ(form.Channel(2).restart, 1);
+    // Running again, the sweep begins afresh at the first sample, on a cleared screen.
+    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
+    bench.Pass();
+    EXPECT_NE(form.TraceBitmap().pixel(300, row), form.Channel(1).colour);
+    EXPECT_EQ(form.SweepOrigin(), bench.Engine().Sweep().origin);
 
     // An empty box switches the channel off.
     Type(form.VarName2, "");
-    EXPECT_EQ(form.channels[2].active, 0);
+    EXPECT_EQ(form.Channel(2).active, 0);
+    bench.Pass();
+    EXPECT_FALSE(bench.Engine().Channel(2).active);
 }
 
 TEST_F(ChannelTest, TypingIntoTheBoxResolvesAsTheUserGoes) {
@@ -185,42 +202,54 @@ TEST_F(ChannelTest, TypingIntoTheBoxResolvesAsTheUserGoes) {
 
 TEST_F(ChannelTest, ChannelCheckBoxesSwitchAndResolve) {
     form.VarName2->SetText("temp");
-    EXPECT_EQ(form.channels[2].active, 0); // the text alone changes nothing
+    EXPECT_EQ(form.Channel(2).active, 0); // the text alone changes nothing
     form.VarSelected2->SetChecked(true);
     EXPECT_EQ(Channel(2), (Record{1, "TEMP", 0x37, 0}));
     QTest::mouseClick(form.VarSelected2, Qt::LeftButton);
     EXPECT_FALSE(form.VarSelected2->Checked());
-    EXPECT_EQ(form.channels[2].active, 0);
+    EXPECT_EQ(form.Channel(2).active, 0);
 
-    form.channels[3].restart = 0;
+    // A channel drawn for a while starts its next stroke afresh when its display changes.
+    Type(form.VarName1, "sine");
+    Type(form.VarName3, "saw");
+    bench.Pass();
+    ASSERT_EQ(form.Channel(3).restart, 0);
     form.DisplayBin3->SetChecked(true);
-    EXPECT_EQ(form.channels[3].binary, 1);
-    EXPECT_EQ(form.channels[3].restart, 1);
+    EXPECT_EQ(form.Channel(3).binary, 1);
+    EXPECT_EQ(form.Channel(3).restart, 1);
     form.DisplayBin3->SetChecked(false);
-    EXPECT_EQ(form.channels[3].binary, 0);
+    EXPECT_EQ(form.Channel(3).binary, 0);
 }
 
-TEST_F(ChannelTest, XVariableClearsTheXYSlotsOfEveryChannel) {
-    for (int i = 1; i <= 3; ++i) {
-        form.channels[static_cast<std::size_t>(i)].times.fill(1234);
-    }
+TEST_F(ChannelTest, XVariableEmptiesTheXYSlotsOfEveryChannel) {
+    auto filled = [this](int index) {
+        const auto& times = form.Channel(index).times;
+        return std::count_if(times.begin(), times.end(), [](std::uint32_t t) { return t != 0; });
+    };
+    Type(form.VarName1, "sine");
     Type(form.VarNameX, "angle");
     EXPECT_TRUE(form.VarSelectedX->Checked());
     EXPECT_EQ(Channel(0), (Record{1, "ANGLE", 0x36, 0}));
-    for (int i = 1; i <= 3; ++i) {
-        for (int slot = 1; slot <= kChannelSamples; ++slot) {
-            ASSERT_EQ(form.channels[static_cast<std::size_t>(i)].times[slot], 0u) << i;
+    bench.Pass();
+    ASSERT_GT(filled(1), 0);
+
+    // With x-y mode on, every new channel variable empties the slots again: what is there
+    // after the next burst is that burst's alone.
+    const auto before = static_cast<std::uint32_t>(foundation::ClockMs());
+    Type(form.VarName2, "saw");
+    bench.Pass();
+    for (int i = 1; i <= 2; ++i) {
+        for (std::uint32_t t : form.Channel(i).times) {
+            EXPECT_TRUE(t == 0 || t >= before) << i;
         }
     }
-    // With x-y mode on, every new channel variable empties the slots again.
-    form.channels[1].times[7] = 99;
-    Type(form.VarName2, "sine");
-    EXPECT_EQ(form.channels[1].times[7], 0u);
+    // Without it, a new variable leaves them.
     form.VarSelectedX->SetChecked(false);
-    EXPECT_EQ(form.channels[0].active, 0);
-    form.channels[1].times[7] = 99;
-    Type(form.VarName2, "saw");
-    EXPECT_EQ(form.channels[1].times[7], 99u);
+    EXPECT_EQ(form.Channel(0).active, 0);
+    const auto kept = form.Channel(1).times;
+    Type(form.VarName2, "square");
+    bench.Pass();
+    EXPECT_EQ(form.Channel(1).times, kept);
 }
 
 TEST_F(ChannelTest, TreeNodesDropOntoTheNameBoxes) {
@@ -235,7 +264,7 @@ TEST_F(ChannelTest, TreeNodesDropOntoTheNameBoxes) {
 
     ASSERT_TRUE(Drop(form.VarNameX->lineEdit(), Dragged("ANGLE")));
     EXPECT_TRUE(form.VarSelectedX->Checked());
-    EXPECT_EQ(form.channels[0].address, 0x36);
+    EXPECT_EQ(form.Channel(0).address, 0x36);
 
     // The trigger box only takes the text.
     ASSERT_TRUE(Drop(form.TriggerName->lineEdit(), Dragged("TICK")));

@@ -1,5 +1,7 @@
-// The trace drawing on the window's trace bitmap: samples are put into a channel record by hand
-// and drawn, and the pixels of the bitmap are asserted (rows and columns from the pixel rules).
+// The trace drawing on the window's trace bitmap: batches are made by hand, with the sweep ends
+// the engine's sweep clock notes for them, and shown; the pixels of the bitmap are asserted
+// (rows and columns from the pixel rules).
+#include "acquisition/sweep.h"
 #include "foundation/clock.h"
 #include "scope_bench.h"
 
@@ -28,26 +30,46 @@ struct Sample {
 
 class DrawTest : public ::testing::Test {
 protected:
-    DrawTest() : bench(scope_testing::DemoScenario(), DEMO_DIR), form(bench.Start()) {
-        // The sweep begins with the first sample drawn, at T0.
-        form.sweepOrigin = T0 - 5000;
+    DrawTest() : bench(scope_testing::DemoScenario(), DEMO_DIR), form(bench.Start()) {}
+
+    const TChannel& Channel(int i) const { return form.Channel(i); }
+    void Type(TComboBox* box, const char* text) {
+        box->SetText(text);
+        form.OnChange(box);
     }
 
-    TChannel& Channel(int i) { return form.channels[static_cast<std::size_t>(i)]; }
-
-    // Draws samples on a channel as a time-mode burst would leave them.
-    void Draw(int index, const std::vector<Sample>& samples) {
-        TChannel& c = Channel(index);
-        c.count = 0;
+    // A time-mode batch of samples on one channel, with the sweep ends the engine's sweep
+    // clock notes for them; the sweep begins with the first sample drawn, at T0.
+    acq::Batch TimeBatch(int index, const std::vector<Sample>& samples) {
+        acq::Batch batch = Next();
         for (const Sample& s : samples) {
-            ++c.count;
-            c.values[static_cast<std::size_t>(c.count)] = s.value;
-            c.times[static_cast<std::size_t>(c.count)] = T0 + s.ms;
+            acq::Sample sample;
+            sample.channel = static_cast<std::uint8_t>(index);
+            sample.value = s.value;
+            sample.stamp = T0 + s.ms;
+            batch.samples.push_back(sample);
         }
-        form.DrawTimeSamples(index);
+        batch.origin = sweep.origin;
+        if (sweep.EndSweeps(batch.samples, W, single, batch.sweepEnds)) {
+            batch.status.running = false;
+        }
+        return batch;
+    }
+    void Draw(int index, const std::vector<Sample>& samples) {
+        form.ShowBatch(TimeBatch(index, samples));
+    }
+    acq::Batch Next() {
+        acq::Batch batch;
+        batch.sequence = ++sequence;
+        // As if the engine had taken every command the window sent.
+        batch.appliedUpTo = ~std::uint64_t{0};
+        batch.status.running = true;
+        batch.status.singleShot = single;
+        batch.rate = rate;
+        return batch;
     }
 
-    QRgb Pixel(int x, int y) const { return form.traceBitmap.pixel(x, y); }
+    QRgb Pixel(int x, int y) const { return form.TraceBitmap().pixel(x, y); }
     bool Is(int x, int y, QRgb colour) const { return Pixel(x, y) == colour; }
     // Pixels of colour in the rectangle from (x0, y0) to (x1, y1), both included.
     int Count(int x0, int y0, int x1, int y1, QRgb colour) const {
@@ -63,13 +85,17 @@ protected:
 
     ScopeBench bench;
     TForm1& form;
+    acq::SweepClock sweep{T0 - 5000, 0};
+    bool single = false;
+    std::uint16_t rate = 0;
+    std::uint64_t sequence = 0;
 };
 
 TEST_F(DrawTest, ChannelsDrawInThePanelColoursOnAWhiteScreenWithADottedGreyGrid) {
     EXPECT_EQ(Channel(1).colour, kChannel1Colour);
     EXPECT_EQ(Channel(2).colour, kChannel2Colour);
     EXPECT_EQ(Channel(3).colour, kChannel3Colour);
-    ASSERT_EQ(form.traceBitmap.size(), QSize(W, H));
+    ASSERT_EQ(form.TraceBitmap().size(), QSize(W, H));
     EXPECT_EQ(Count(0, 0, W - 1, H - 1, 0xFFFFFFFF), W * H);
 
     Draw(1, {{0, 100}});
@@ -119,7 +145,7 @@ TEST_F(DrawTest, JumpOf31RowsIsADiagonalAnd32LeavesAGap) {
 
     // 2 -> 20: rows 438 -> 406, a jump of 32: the old row is held up to the new sample's
     // column and the trace goes on from the new row, with nothing in between.
-    form.sweepOrigin = T0 - 5000;
+    sweep.origin = T0 - 5000;
     Draw(1, {{0, 2}, {100, 2}, {200, 20}, {300, 20}});
     EXPECT_EQ(Count(x1 + 1, 407, x2, 437, Blue()), 0) << "a vertical or diagonal edge";
     EXPECT_TRUE(Is(mid, 438, Blue()));
@@ -128,7 +154,8 @@ TEST_F(DrawTest, JumpOf31RowsIsADiagonalAnd32LeavesAGap) {
 }
 
 TEST_F(DrawTest, BitVariableShownAnalogueTogglesWithoutVerticalEdges) {
-    Channel(1).mask = 0x08;
+    Type(form.VarName1, "SINE.3");
+    ASSERT_EQ(Channel(1).mask, 0x08);
     std::vector<Sample> samples;
     for (std::uint32_t i = 0; i < 16; ++i) {
         samples.push_back({i * 100, static_cast<std::uint8_t>(i % 4 < 2 ? 0 : 255)});
@@ -142,7 +169,7 @@ TEST_F(DrawTest, BitVariableShownAnalogueTogglesWithoutVerticalEdges) {
 }
 
 TEST_F(DrawTest, BinaryDisplayDrawsEightLanesTwoPixelsWide) {
-    Channel(1).binary = 1;
+    form.DisplayBin1->SetChecked(true);
     Draw(1, {{0, 0x05}, {200, 0x05}, {400, 0x05}, {600, 0x85}, {800, 0x85}});
     const int x = TimeColumn(T0 + 300, T0, W);
     // At x every lane holds its row, two pixels high.
@@ -161,8 +188,8 @@ TEST_F(DrawTest, BinaryDisplayDrawsEightLanesTwoPixelsWide) {
 }
 
 TEST_F(DrawTest, BitOfAByteInBinaryDisplayDrawsOnlyItsLane) {
-    Channel(1).binary = 1;
-    Channel(1).mask = 0x04;
+    form.DisplayBin1->SetChecked(true);
+    Type(form.VarName1, "SINE.2");
     Draw(1, {{0, 0}, {200, 255}, {400, 255}, {600, 0}});
     const int x = TimeColumn(T0 + 300, T0, W);
     EXPECT_EQ(Count(x, 0, x, H - 1, Blue()), 2);
@@ -172,78 +199,72 @@ TEST_F(DrawTest, BitOfAByteInBinaryDisplayDrawsOnlyItsLane) {
 TEST_F(DrawTest, SweepEndsOnlyBeyondTheRightEdgeAndRestartsThereWithAClearScreen) {
     Draw(1, {{0, 100}, {1000, 100}, {2000, 100}});
     const int row = AnalogueRow(100, H);
-    EXPECT_EQ(form.sweepOrigin, T0);
+    EXPECT_EQ(form.SweepOrigin(), T0);
     EXPECT_TRUE(Is(W - 1, row, Blue())); // column 704 is on the edge: the sweep goes on
 
     Draw(1, {{2001, 100}, {2002, 200}, {2100, 200}});
     // 2002 ms lies at column 705: the sweep restarted there and the screen was cleared.
-    EXPECT_EQ(form.sweepOrigin, T0 + 2002);
+    EXPECT_EQ(form.SweepOrigin(), T0 + 2002);
     EXPECT_EQ(Count(0, row, W - 1, row, Blue()), 0);
     const int end = TimeColumn(T0 + 2100, T0 + 2002, W);
     const int newRow = AnalogueRow(200, H);
     EXPECT_EQ(Count(0, newRow, end, newRow, Blue()), end + 1);
-    // The statistics of the finished sweep went into the edits.
+    // The statistics went into the edits: the finished sweep's strokes, and the reads of the
+    // burst that ended it, which enter the statistics before anything is drawn, and the stroke
+    // of 2001 ms: (3 x 100 + 100 + 200 + 200 + 100) / 7.
     EXPECT_EQ(form.Min1->text(), "100");
-    EXPECT_EQ(form.Max1->text(), "100");
-    EXPECT_EQ(form.Avg1->text(), "100");
-}
-
-TEST_F(DrawTest, SampleOlderThanTheOriginRestartsTheSweepAtItsOwnTime) {
-    Draw(1, {{0, 50}, {500, 50}});
-    // Channel 2's sample of the same burst was taken before channel 1's restart.
-    Draw(2, {{1000, 50}});
-    form.sweepOrigin = T0 + 1500;
-    Draw(2, {{1200, 60}});
-    EXPECT_EQ(form.sweepOrigin, T0 + 1200);
+    EXPECT_EQ(form.Max1->text(), "200");
+    EXPECT_EQ(form.Avg1->text(), "129");
 }
 
 TEST_F(DrawTest, RateShowsOnlyAfterMoreThan16SamplesInASweep) {
-    form.Label16->setText("OFFLINE");
-    form.rateMeter.rate = 471;
+    form.RateLabel->setText("OFFLINE");
+    rate = 471;
     std::vector<Sample> samples;
     for (std::uint32_t i = 0; i <= 15; ++i) {
         samples.push_back({i * 100, 1}); // the first restarts, 15 more in the sweep
     }
     samples.push_back({2100, 1}); // the 16th drawn since the restart ends the sweep
     Draw(1, samples);
-    EXPECT_EQ(form.Label16->text(), "OFFLINE");
+    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
     samples.clear();
     for (std::uint32_t i = 1; i <= 16; ++i) {
         samples.push_back({2100 + i * 100, 1});
     }
     samples.push_back({4200, 1}); // the 17th
     Draw(1, samples);
-    EXPECT_EQ(form.Label16->text(), "471 var/s");
+    EXPECT_EQ(form.RateLabel->text(), "471 var/s");
 }
 
-TEST_F(DrawTest, SingleShotStopsAtTheEndOfASweepOfMoreThan16Samples) {
-    form.SetRunFlag(true);
-    form.singleShot = true;
+TEST_F(DrawTest, SingleSweepThatStopsLeavesTheRestOfTheBatchUndrawn) {
+    single = true;
     std::vector<Sample> samples;
-    for (std::uint32_t i = 0; i <= 15; ++i) {
-        samples.push_back({i * 100, 7});
+    for (std::uint32_t i = 0; i <= 16; ++i) {
+        samples.push_back({i * 100, 7}); // the first begins the sweep, 16 more are drawn
     }
-    samples.push_back({2100, 7});
     Draw(1, samples);
-    // 16 drawn at the sweep's end: the sweep restarts as in continuous mode.
-    EXPECT_TRUE(form.RunFlag());
-    EXPECT_EQ(form.sweepOrigin, T0 + 2100);
-    EXPECT_EQ(form.drawnSamples, 0);
-
     samples.clear();
-    for (std::uint32_t i = 1; i <= 16; ++i) {
-        samples.push_back({2100 + i * 100, 9});
-    }
-    samples.push_back({4200, 9});
-    Channel(2).count = 3; // samples of the same burst waiting on channel 2
-    Draw(1, samples);
+    samples.push_back({2100, 9}); // the 17th ends the sweep and stops
+    samples.push_back({2150, 9});
+    acq::Batch batch = TimeBatch(1, samples);
+    acq::Sample other;
+    other.channel = 2;
+    other.value = 200;
+    other.stamp = T0 + 2120;
+    batch.samples.push_back(other);
+    ASSERT_EQ(batch.sweepEnds.size(), 1u);
+    ASSERT_TRUE(batch.sweepEnds[0].stop);
+    form.ShowBatch(batch);
     EXPECT_FALSE(form.RunFlag());
-    EXPECT_FALSE(form.IdlePumpActive());
-    EXPECT_EQ(form.drawnSamples, 0);
+    // The finished sweep stays on the screen; neither the sample after the stop nor channel
+    // 2's sample of the same burst is drawn.
+    EXPECT_EQ(form.SweepOrigin(), T0);
+    const int row = AnalogueRow(7, H);
+    EXPECT_GT(Count(0, row, W - 1, row, Blue()), 500);
+    EXPECT_EQ(Count(0, 0, W - 1, H - 1, kChannel2Colour), 0);
+    EXPECT_EQ(Count(0, AnalogueRow(9, H), W - 1, AnalogueRow(9, H), Blue()), 0);
     EXPECT_EQ(Channel(2).count, 0);
-    // The finished sweep stays on the screen.
-    EXPECT_EQ(form.sweepOrigin, T0 + 2100);
-    EXPECT_GT(Count(0, AnalogueRow(9, H), W - 1, AnalogueRow(9, H), Blue()), 500);
+    EXPECT_EQ(form.Min1->text(), "7");
 }
 
 // --- x-y drawing ------------------------------------------------------------------------------
@@ -251,24 +272,50 @@ TEST_F(DrawTest, SingleShotStopsAtTheEndOfASweepOfMoreThan16Samples) {
 class XYDrawTest : public DrawTest {
 protected:
     XYDrawTest() {
-        form.channels[0].active = 1;
-        form.VarNameX->SetText("SAW");
+        Type(form.VarName1, "SINE");
+        Type(form.VarNameX, "SAW");
         now = static_cast<std::uint32_t>(foundation::ClockMs());
+    }
+    // An x-y batch: value and stamp per slot of a channel, then the redraws of the channels
+    // given, as the engine's sweep clock counts their points.
+    acq::Batch XYBatch(int index, const std::vector<std::pair<int, std::uint8_t>>& slots,
+                       std::uint32_t stamp) {
+        acq::Batch batch = Next();
+        batch.xMode = true;
+        for (auto [slot, value] : slots) {
+            acq::Sample sample;
+            sample.channel = static_cast<std::uint8_t>(index);
+            sample.slot = static_cast<std::uint16_t>(slot);
+            sample.value = value;
+            sample.stamp = stamp;
+            batch.samples.push_back(sample);
+        }
+        return batch;
+    }
+    void Redraw(acq::Batch& batch, std::initializer_list<int> channels, int points) {
+        batch.redraw = true;
+        for (int channel : channels) {
+            batch.redraws.push_back(sweep.CountRedraw(channel, points, single));
+        }
     }
     std::uint32_t now = 0;
 };
 
 TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
-    TChannel& c = Channel(1);
-    c.mask = 0x01;
+    Type(form.VarName1, "SINE.0");
+    ASSERT_EQ(Channel(1).mask, 0x01);
+    Draw(1, {{0, 255}, {500, 255}}); // a time-mode trace the redraw must clear
+    const int oldRow = AnalogueRow(255, H);
+    ASSERT_GT(Count(0, oldRow, W - 1, oldRow, Blue()), 100);
+    std::vector<std::pair<int, std::uint8_t>> slots;
     for (int i = 1; i <= 256; ++i) {
-        c.values[static_cast<std::size_t>(i)] = i >= 100 && i < 200 ? 255 : 0;
-        c.times[static_cast<std::size_t>(i)] = now;
+        slots.push_back({i, static_cast<std::uint8_t>(i >= 100 && i < 200 ? 255 : 0)});
     }
-    form.traceBitmap.setPixel(300, 300, 0xFFFF0000);
-    form.DrawXYChannel(1);
-    EXPECT_EQ(form.Label21->text(), "2");
-    EXPECT_FALSE(Is(300, 300, 0xFFFF0000));
+    acq::Batch batch = XYBatch(1, slots, now);
+    Redraw(batch, {1}, 256);
+    form.ShowBatch(batch);
+    EXPECT_EQ(form.EdgeCountLabel->text(), "2");
+    EXPECT_FALSE(Is(XYColumn(50, W), oldRow, Blue()));
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
     EXPECT_TRUE(Is(XYColumn(50, W), 441, Blue()));
     EXPECT_TRUE(Is(XYColumn(230, W), 441, Blue()));
@@ -277,38 +324,44 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     EXPECT_EQ(Count(XYColumn(150, W), 3, XYColumn(150, W), H - 3, Blue()), 0);
     EXPECT_EQ(form.Min1->text(), "0");
     EXPECT_EQ(form.Max1->text(), "255");
-    EXPECT_EQ(form.Avg1->text(), QString::number(N(255.0 * 100 / 256)));
+    // The block also holds the two strokes of the time-mode trace since its sweep began.
+    EXPECT_EQ(form.Avg1->text(), QString::number(N(255.0 * 102 / 258)));
 
-    // Channel 2 is drawn over it without clearing.
-    TChannel& c2 = Channel(2);
-    c2.values.fill(128);
-    c2.times.fill(0);
-    c2.times[10] = now;
-    c2.times[11] = now;
-    form.DrawXYChannel(2);
+    // Channel 2 is drawn over channel 1's redraw without clearing; its edge count is the way
+    // up to 128 and back down across the x range.
+    acq::Batch second = XYBatch(2, {{10, 128}, {11, 128}}, now);
+    Redraw(second, {1, 2}, 2);
+    form.ShowBatch(second);
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
-    EXPECT_TRUE(Is((XYColumn(10, W) + XYColumn(11, W)) / 2, AnalogueRow(128, H), c2.colour));
-    EXPECT_EQ(form.Label21->text(), "0");
+    EXPECT_TRUE(
+        Is((XYColumn(10, W) + XYColumn(11, W)) / 2, AnalogueRow(128, H), Channel(2).colour));
+    EXPECT_EQ(form.EdgeCountLabel->text(), "1");
 }
 
 TEST_F(XYDrawTest, EmptySlotsAreSkippedAndRecentOnlyDropsOldPoints) {
-    TChannel& c = Channel(1);
-    c.values.fill(200);
-    c.times.fill(0);
+    std::vector<std::pair<int, std::uint8_t>> old;
+    std::vector<std::pair<int, std::uint8_t>> recent;
     for (int i = 20; i <= 60; ++i) {
-        c.times[static_cast<std::size_t>(i)] = now - 1500;
+        old.push_back({i, 200});
     }
     for (int i = 150; i <= 200; ++i) {
-        c.times[static_cast<std::size_t>(i)] = now - 200;
+        recent.push_back({i, 200});
     }
+    form.ShowBatch(XYBatch(1, old, now - 1500));
+    acq::Batch batch = XYBatch(1, recent, now - 200);
+    Redraw(batch, {1}, 92);
+    batch.recentCutoff = now - 1000;
     const int row = AnalogueRow(200, H);
-    form.DrawXYChannel(1);
+    form.ShowBatch(batch);
     EXPECT_TRUE(Is(XYColumn(40, W), row, Blue()));
     EXPECT_TRUE(Is(XYColumn(175, W), row, Blue()));
     EXPECT_FALSE(Is(XYColumn(240, W), row, Blue()));
 
-    form.NoHisSelected->SetChecked(true);
-    form.DrawXYChannel(1);
+    batch = XYBatch(1, {}, now);
+    Redraw(batch, {1}, 51);
+    batch.recentOnly = true;
+    batch.recentCutoff = now - 1000;
+    form.ShowBatch(batch);
     EXPECT_FALSE(Is(XYColumn(40, W), row, Blue()));
     EXPECT_TRUE(Is(XYColumn(175, W), row, Blue()));
 }
@@ -333,24 +386,9 @@ TEST_F(XYDrawTest, AngleInTheXNameGivesTwelveDivisions) {
 
     form.ClearScreen();
     form.VarNameX->SetText("ANGLE");
-    form.channels[0].active = 0; // not in x-y mode
+    form.VarSelectedX->SetChecked(false); // not in x-y mode
     form.DrawGrid();
     EXPECT_EQ(columns(), 7);
-}
-
-TEST_F(XYDrawTest, SingleShotStopsAfterARedrawOfMoreThan16Points) {
-    form.SetRunFlag(true);
-    form.singleShot = true;
-    TChannel& c = Channel(1);
-    c.times.fill(0);
-    for (int i = 1; i <= 16; ++i) {
-        c.times[static_cast<std::size_t>(i)] = now;
-    }
-    form.DrawXYChannel(1);
-    EXPECT_TRUE(form.RunFlag());
-    c.times[17] = now;
-    form.DrawXYChannel(1);
-    EXPECT_FALSE(form.RunFlag());
 }
 
 TEST_F(DrawTest, LegendNamesTheActiveChannelsInTheirColours) {

@@ -4,6 +4,8 @@
 # ends it with exit code 0 after the exit save wrote recent.dsw; SIGTERM, SIGINT and SIGHUP end
 # it the same way, with the same text in recent.dsw. When the X server goes away (Qt then ends
 # the process on the spot), recent.dsw already holds the name typed into a box a moment before.
+# Escape ends it the same way while the MC is silent (mcsim stopped) and after the device went
+# away (mcsim ended): the acquisition waits on its own thread, and its waits end at once.
 # Arguments: ombrix, mcsim, the demo folder. Exit code 77 (skipped) without Xvfb or xdotool.
 set -u
 OMBRIX=$1
@@ -66,6 +68,31 @@ for way in Escape TERM INT HUP; do
 done
 echo "Escape, SIGTERM, SIGINT and SIGHUP end ombrix with exit code 0, recent.dsw written alike"
 
+# escape_while NAME: Escape from outside the window a second after the link gave out, and the
+# end as above.
+escape_while() {
+    sleep 1
+    xdotool mousemove 0 0
+    sleep 0.2
+    local pressed=$(date +%s%N)
+    xdotool key Escape
+    ended "$1"
+    echo "$1: ended $((($(date +%s%N) - pressed) / 1000000)) ms after Escape"
+    [ "$code" = 0 ] || fail "$1: ombrix ended with exit code $code"
+    cmp -s "$recent" "$work/Escape/user/dsf/ombrix/DEMO/recent.dsw" ||
+        fail "$1: recent.dsw differs from the one Escape leaves"
+}
+mcsim=${pids[1]}
+run_ombrix silent
+kill -STOP "$mcsim"
+escape_while silent
+kill -CONT "$mcsim"
+run_ombrix gone
+kill "$mcsim"
+wait_for '[ ! -L "$work/mc" ]' 20 || fail "mcsim did not end"
+escape_while gone
+start_mcsim "$MCSIM" "$DEMO/demo.scenario"
+
 run_ombrix lost
 window=$(xdotool search --onlyvisible --name "^OMBRIX\$" | head -n 1)
 # Into VarName2 (panel 2 at 282, 2; its box 4, 10 inside).
@@ -74,6 +101,8 @@ xdotool type --delay 50 SAW
 wait_for 'grep -q "^Text=SAW$" "$recent"' 20 || fail "lost: the typed name never reached recent.dsw"
 kill "$xvfb"
 ended lost
+# Qt ends the process with exit code 1; a signal's code would be a crash on the way out.
+[ "$code" -lt 128 ] || fail "lost: ombrix crashed on its way out (exit code $code)"
 grep -q '^Text=SAW$' "$recent" || fail "lost: recent.dsw lost the typed name"
 grep -A1 '^\[TCheckBox2\]$' "$recent" | grep -q '^Checked=True$' ||
     fail "lost: recent.dsw lost channel 2's check box"

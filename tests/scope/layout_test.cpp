@@ -2,6 +2,8 @@
 // design, found by object name as a user or a test script finds them.
 #include "scope_bench.h"
 
+#include "scope/settings_folder.h"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCompleter>
@@ -109,10 +111,6 @@ TEST_F(LayoutTest, WindowAndControlsSitWhereTheDesignPutsThem) {
     EXPECT_TRUE(Find<QLabel>("Label1")->font().bold());
     EXPECT_EQ(Find<QLabel>("Label1")->font().pixelSize(), 12);
     EXPECT_TRUE(Find("ClearHis")->font().bold());
-    // The state tables index the same edits by channel.
-    EXPECT_EQ(form.MinEdits[2], form.Min2);
-    EXPECT_EQ(form.MaxEdits[3], form.Max3);
-    EXPECT_EQ(form.AvgEdits[1], form.Avg1);
 }
 
 TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
@@ -120,10 +118,10 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     EXPECT_EQ(Find<QAbstractButton>("ClearHis")->text(), "Clear His and Exit");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonSingle")->text(), "Single");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonCont")->text(), "Contineous");
-    EXPECT_EQ(LabelTexts(form.Panel1), (QStringList{"av", "bin", "max", "min"}));
-    EXPECT_EQ(LabelTexts(form.Panel2), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.Panel3), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.Panel6), (QStringList{"RecentOnly", "xVar", "xVarName"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel1), (QStringList{"av", "bin", "max", "min"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel2), (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(form.ChannelPanel3), (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(form.XPanel), (QStringList{"RecentOnly", "xVar", "xVarName"}));
 
     QMenu* menu = Find<QMenu>("PopupMenu1");
     ASSERT_NE(menu, nullptr);
@@ -157,7 +155,7 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     QTest::mouseClick(form.SpeedButtonSingle, Qt::LeftButton);
     EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
     EXPECT_FALSE(form.SpeedButtonCont->isChecked());
-    EXPECT_TRUE(form.singleShot);
+    EXPECT_TRUE(form.SingleShot());
 }
 
 TEST(PortLabelTest, ComAndUsbNumbersAndDevicePaths) {

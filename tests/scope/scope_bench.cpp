@@ -42,12 +42,38 @@ ScopeBench::~ScopeBench() {
 scope::TForm1& ScopeBench::Start() {
     persistence::FreeGlobalSerializer();
     scope::InitScopeModules(root_.path() + "/bin/ombrix");
-    form_ = std::make_unique<scope::TForm1>();
+    auto driver = std::make_unique<acq::StepDriver>(scope::kTraceWidth);
+    driver_ = driver.get();
+    form_ = std::make_unique<scope::TForm1>(std::move(driver));
     return *form_;
+}
+
+std::optional<std::uint32_t> ScopeBench::Pass() {
+    const std::optional<std::uint32_t> wait = driver_->Step();
+    form_->TakeBatches();
+    return wait;
+}
+
+void ScopeBench::Settle() {
+    for (int i = 0; i < 10 && Engine().Commands().Waiting(); ++i) {
+        Pass();
+    }
+}
+
+void ScopeBench::RunFor(std::uint64_t ms) {
+    const std::uint64_t end = sim_.Clock().NowUs() + ms * 1000;
+    while (sim_.Clock().NowUs() < end) {
+        const std::optional<std::uint32_t> wait = Pass();
+        if (!wait) {
+            return;
+        }
+        sim_.Clock().AdvanceMs(*wait);
+    }
 }
 
 void ScopeBench::Close() {
     form_.reset();
+    driver_ = nullptr;
 }
 
 std::string ScopeBench::SettingsFile(const std::string& applName) const {

@@ -1,14 +1,17 @@
 // The scope window started as the program starts it (module start-up from a parameter file
 // beside the program, then TForm1), against the simulated MC over the in-memory link under a
-// fake clock. Message boxes and fatal errors are recorded instead of shown.
+// fake clock. The engine runs on the test's thread and steps only when the test says so.
+// Message boxes and fatal errors are recorded instead of shown.
 #pragma once
 
+#include "acquisition/driver.h"
 #include "scope/dialogs.h"
-#include "scope/unit1.h"
+#include "scope/scope_window.h"
 #include "sim_link.h"
 #include "temp_dir.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace scope_testing {
@@ -29,6 +32,16 @@ public:
     // Runs the module start-up and creates the window.
     scope::TForm1& Start();
     scope::TForm1& Form() { return *form_; }
+    acq::Engine& Engine() { return driver_->GetEngine(); }
+
+    // One step of the engine, and the window's look at its batch; the wait the step asked for.
+    std::optional<std::uint32_t> Pass();
+    // Passes until the engine has taken every command (the window may answer a batch with new
+    // ones, as a setter's read does).
+    void Settle();
+    // Passes for ms of fake time, the clock moving on by the waits the steps ask for, as the
+    // programs' driver waits; stops early when the engine has nothing to do.
+    void RunFor(std::uint64_t ms);
     // Destroys the window (OnDestroy).
     void Close();
 
@@ -44,6 +57,7 @@ private:
     testing_support::FatalRecorder fatal_;
     scope::InformationRecorder boxes_;
     testing_support::SimBench sim_;
+    acq::StepDriver* driver_ = nullptr;
     std::unique_ptr<scope::TForm1> form_;
 };
 

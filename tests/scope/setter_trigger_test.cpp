@@ -42,9 +42,9 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         // Two bytes between the markers, one of them COM_VARX: only one setter.
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $42\nCOM_VARX $41\nA $40\nZ $50\n", "");
         ASSERT_FALSE(b.Form().TerminationRequested());
-        EXPECT_FALSE(b.Form().Panel4->isHidden());
-        EXPECT_TRUE(b.Form().Panel5->isHidden());
-        EXPECT_FALSE(b.Form().Panel6->isHidden());
+        EXPECT_FALSE(b.Form().SetterPanel1->isHidden());
+        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
+        EXPECT_FALSE(b.Form().XPanel->isHidden());
         EXPECT_EQ(b.Form().SetterName1->TextQ(), "A");
         EXPECT_EQ(b.Form().SetterName1->count(), 1);
     }
@@ -54,17 +54,17 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $43\nCOM_VARX $42\nUSERRAM $40\n"
                       "A $41\nB $40\nBIT $41 3\nOUT $43\n",
                       "");
-        EXPECT_FALSE(b.Form().Panel5->isHidden());
+        EXPECT_FALSE(b.Form().SetterPanel2->isHidden());
         EXPECT_EQ(b.Form().SetterName1->count(), 2);
         EXPECT_EQ(b.Form().SetterName2->TextQ(), "B");
     }
     {
         // One marker missing: both setters stay hidden; no COM_VARX: no x-variable.
         SetterBench b("COMSET_VAR_BEG $40\nA $40\n", "");
-        EXPECT_TRUE(b.Form().Panel4->isHidden());
-        EXPECT_TRUE(b.Form().Panel5->isHidden());
-        EXPECT_TRUE(b.Form().Panel6->isHidden());
-        EXPECT_FALSE(b.Form().xCapable);
+        EXPECT_TRUE(b.Form().SetterPanel1->isHidden());
+        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
+        EXPECT_TRUE(b.Form().XPanel->isHidden());
+        EXPECT_FALSE(b.Form().XCapable());
         EXPECT_EQ(b.Form().SetterName1->count(), 0);
     }
 }
@@ -85,8 +85,11 @@ TEST_F(SetterTest, SelectedSetterReadsWritesBackOnceAndWritesEveryMove) {
     form.SetterName1->SetText("SETPOINT");
     bench.Sim().ClearWire();
     form.SetterSelected1->SetChecked(true);
-    EXPECT_EQ(form.setters[1].selected, 1);
-    EXPECT_EQ(form.setters[1].value, 100);
+    // The bar writes nothing until the engine has read the variable.
+    form.SetterTrackBar1->setValue(3);
+    bench.Settle();
+    EXPECT_EQ(form.Setter(1).selected, 1);
+    EXPECT_EQ(form.Setter(1).value, 100);
     EXPECT_EQ(form.SetterTrackBar1->value(), 100);
     EXPECT_EQ(form.SetterVal1->text(), "100");
     // The read of $40, then the value read written back once: attention, the write request
@@ -95,16 +98,18 @@ TEST_F(SetterTest, SelectedSetterReadsWritesBackOnceAndWritesEveryMove) {
 
     bench.Sim().ClearWire();
     form.SetterTrackBar1->setValue(150);
+    bench.Settle();
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE0, 150}));
     EXPECT_EQ(Memory(0x40), 150);
-    EXPECT_EQ(form.setters[1].value, 150);
+    EXPECT_EQ(form.Setter(1).value, 150);
     EXPECT_EQ(form.SetterVal1->text(), "150");
 
     // Switched off, the bar writes nothing.
     form.SetterSelected1->SetChecked(false);
-    EXPECT_EQ(form.setters[1].selected, 0);
+    EXPECT_EQ(form.Setter(1).selected, 0);
     bench.Sim().ClearWire();
     form.SetterTrackBar1->setValue(20);
+    bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
     EXPECT_EQ(Memory(0x40), 150);
 }
@@ -114,16 +119,19 @@ TEST_F(SetterTest, FailedWriteSnapsTheBarBackToTheLastGoodValue) {
     // $B1 is answered as a read, never with the address echo.
     form.SetterName2->SetText("PORT2");
     form.SetterSelected2->SetChecked(true);
-    ASSERT_EQ(form.setters[2].selected, 1);
+    bench.Settle();
+    ASSERT_EQ(form.Setter(2).selected, 1);
     EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
 
     bench.Sim().ClearWire();
     form.SetterTrackBar2->setValue(10);
+    EXPECT_EQ(form.SetterTrackBar2->value(), 10); // where the user put it, until the answer
+    bench.Settle();
     // Three tries, then the attention that ends the exchange; the way back sends nothing.
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xB1, 0x07, 0xB1, 0x07, 0xB1, 0x07}));
     EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
     EXPECT_EQ(form.SetterVal2->text(), "165");
-    EXPECT_EQ(form.setters[2].value, 0xA5);
+    EXPECT_EQ(form.Setter(2).value, 0xA5);
     EXPECT_EQ(Memory(0x11), 0xA5);
 }
 
@@ -131,50 +139,57 @@ TEST_F(SetterTest, SetterWhoseReadFailsIsDeselected) {
     form.SetterName1->SetText("GAIN");
     bench.Sim().Sim().SetVanished(true, bench.Sim().Clock().NowUs());
     form.SetterSelected1->SetChecked(true);
+    bench.Settle();
     EXPECT_TRUE(form.SetterSelected1->Checked()); // the box stays checked
-    EXPECT_EQ(form.setters[1].selected, 0);
+    EXPECT_EQ(form.Setter(1).selected, 0);
     bench.Sim().Sim().SetVanished(false, bench.Sim().Clock().NowUs());
     bench.Sim().ClearWire();
     form.SetterTrackBar1->setValue(77);
+    bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
 
     // A name the application does not define cannot be read either.
     form.SetterName2->SetText("NOSUCH");
     form.SetterSelected2->SetChecked(true);
-    EXPECT_EQ(form.setters[2].selected, 0);
+    EXPECT_EQ(form.Setter(2).selected, 0);
 }
 
 TEST_F(SetterTest, EmptyNameUnchecksAndANewNameWaitsForTheNextClick) {
     form.SetterName1->SetText("");
     form.SetterSelected1->SetChecked(true);
     EXPECT_FALSE(form.SetterSelected1->Checked());
-    EXPECT_EQ(form.setters[1].selected, 0);
+    EXPECT_EQ(form.Setter(1).selected, 0);
 
     form.SetterName1->SetText("GAIN");
     QTest::mouseClick(form.SetterSelected1, Qt::LeftButton);
-    ASSERT_EQ(form.setters[1].selected, 1);
+    bench.Settle();
+    ASSERT_EQ(form.Setter(1).selected, 1);
     EXPECT_EQ(form.SetterTrackBar1->value(), 8);
 
     // Typing another name changes nothing until the box is clicked again.
     bench.Sim().ClearWire();
     QTest::keyClicks(form.SetterName1->lineEdit(), "X");
+    bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
-    EXPECT_EQ(form.setters[1].selected, 1);
+    EXPECT_EQ(form.Setter(1).selected, 1);
 }
 
 TEST_F(SetterTest, BarWritesOnlyTheVariableOfTheLastClick) {
     form.SetterName1->SetText("GAIN");
     form.SetterSelected1->SetChecked(true);
+    bench.Settle();
     bench.Sim().ClearWire();
     // Another name typed into the box, then one put there by a settings file.
     form.SetterName1->lineEdit()->clear();
     QTest::keyClicks(form.SetterName1->lineEdit(), "LIMIT");
     form.SetterTrackBar1->setValue(61);
+    bench.Settle();
     const std::string file = bench.Root() + "/setter.dsw";
     std::ofstream(file) << "[TComboBox8]\nText=DUTY\n";
     std::string error;
     ASSERT_TRUE(form.LoadSettingsFile(file, error)) << error;
     form.SetterTrackBar1->setValue(62);
+    bench.Settle();
     // GAIN ($41) took both through $A0 + $41; LIMIT and DUTY keep their values.
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE1, 61, 0x07, 0xE1, 62}));
     EXPECT_EQ(Memory(0x41), 62);
@@ -183,7 +198,9 @@ TEST_F(SetterTest, BarWritesOnlyTheVariableOfTheLastClick) {
     // The next click takes the name the box shows.
     form.SetterSelected1->SetChecked(false);
     form.SetterSelected1->SetChecked(true);
+    bench.Settle();
     form.SetterTrackBar1->setValue(7);
+    bench.Settle();
     EXPECT_EQ(Memory(0x44), 7);
 }
 
@@ -193,14 +210,14 @@ TEST_F(SetterTest, UncheckingDisarmsTheTriggerAlsoAfterItsNameWasCleared) {
     form.TriggerName->SetText("SINE");
     form.TriggerTrackBar->setValue(255);
     form.TriggerSelected->SetChecked(true);
-    ASSERT_TRUE(form.triggerArmed);
+    bench.Pass();
+    ASSERT_TRUE(bench.Engine().TriggerArmed());
     form.TriggerName->SetText("");
     form.TriggerSelected->SetChecked(false);
-    EXPECT_FALSE(form.triggerArmed);
     // The acquisition no longer waits: SAW ($31) is read, not the trigger's SINE.
     bench.Sim().ClearWire();
-    bool done = true;
-    form.OnIdle(done);
+    bench.Pass();
+    EXPECT_FALSE(bench.Engine().TriggerArmed());
     const Bytes sent = bench.Sim().Sent();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
@@ -209,34 +226,47 @@ TEST_F(SetterTest, UncheckingDisarmsTheTriggerAlsoAfterItsNameWasCleared) {
 TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
     form.TriggerSelected->SetChecked(true);
     EXPECT_FALSE(form.TriggerSelected->Checked()); // no trigger name
-    EXPECT_FALSE(form.triggerArmed);
+    bench.Pass();
+    EXPECT_FALSE(bench.Engine().TriggerArmed());
 
     form.VarName1->SetText("SAW");
     form.OnChange(form.VarName1);
     ASSERT_TRUE(form.RunFlag());
     form.TriggerName->SetText("SINE");
+    form.TriggerTrackBar->setValue(255);
     form.TriggerSelected->SetChecked(true);
-    EXPECT_TRUE(form.triggerArmed);
-    EXPECT_TRUE(form.singleShot);
+    EXPECT_TRUE(form.SingleShot());
     EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
     EXPECT_FALSE(form.SpeedButtonCont->isChecked());
     EXPECT_TRUE(form.RunFlag()); // running continuously: the sweep in progress goes on
+    bench.Pass();
+    EXPECT_TRUE(bench.Engine().TriggerArmed());
+    EXPECT_TRUE(bench.Engine().SingleShot());
+    EXPECT_TRUE(form.RunFlag());
 
-    // Unchecked: disarmed and every channel restarts.
-    for (int i = 1; i <= 3; ++i) {
-        form.channels[static_cast<std::size_t>(i)].restart = 0;
-    }
+    // Unchecked: disarmed and every channel restarts (nothing is read meanwhile, so no stroke
+    // clears the flags again).
+    form.TriggerName->SetText("SAW");
+    form.TriggerTrackBar->setValue(0);
+    bench.Pass(); // fires: channel 1 draws
+    ASSERT_EQ(form.Channel(1).restart, 0);
+    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
+    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
     form.TriggerSelected->SetChecked(false);
-    EXPECT_FALSE(form.triggerArmed);
+    bench.Pass();
+    EXPECT_FALSE(bench.Engine().TriggerArmed());
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(form.channels[static_cast<std::size_t>(i)].restart, 1) << i;
+        EXPECT_EQ(form.Channel(i).restart, 1) << i;
     }
 
-    // After a single sweep stopped the acquisition, arming the trigger starts it again.
-    form.SetRunFlag(false);
+    // While stopped in single-shot mode, arming the trigger starts the acquisition again (on a
+    // name that never fires).
+    form.TriggerName->SetText("NOSUCH");
     form.TriggerSelected->SetChecked(true);
     EXPECT_TRUE(form.RunFlag());
-    EXPECT_TRUE(form.triggerArmed);
+    bench.Pass();
+    EXPECT_TRUE(bench.Engine().Running());
+    EXPECT_TRUE(bench.Engine().TriggerArmed());
 }
 
 TEST_F(SetterTest, TriggerLevelFollowsItsTrackBar) {
@@ -246,22 +276,31 @@ TEST_F(SetterTest, TriggerLevelFollowsItsTrackBar) {
     bench.Sim().ClearWire();
     form.TriggerTrackBar->setValue(3);
     EXPECT_EQ(form.TriggerVal->text(), "3");
+    bench.Pass();
     EXPECT_TRUE(bench.Sim().Sent().empty());
 }
 
 TEST_F(SetterTest, SpeedButtonsSwitchModesAndRestartAfterASingleSweep) {
+    auto stop = [this] {
+        form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
+        form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
+    };
     form.SpeedButtonSingle->click();
-    EXPECT_TRUE(form.singleShot);
+    EXPECT_TRUE(form.SingleShot());
     EXPECT_FALSE(form.RunFlag()); // it was not running: a mode change does not start it
     form.SpeedButtonSingle->click();
     EXPECT_TRUE(form.RunFlag()); // one more sweep
-    form.SetRunFlag(false);
+    stop();
     form.SpeedButtonCont->click();
     EXPECT_TRUE(form.RunFlag());
-    EXPECT_FALSE(form.singleShot);
-    form.SetRunFlag(false);
+    EXPECT_FALSE(form.SingleShot());
+    stop();
     form.SpeedButtonCont->click(); // already continuous: nothing changes
     EXPECT_FALSE(form.RunFlag());
+    // The engine came to the same conclusions.
+    bench.Pass();
+    EXPECT_FALSE(bench.Engine().Running());
+    EXPECT_FALSE(bench.Engine().SingleShot());
 }
 
 } // namespace

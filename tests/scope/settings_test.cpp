@@ -3,6 +3,8 @@
 // the file dialog seam, failures that are reported and lose nothing, and the clipboard image.
 #include "scope_bench.h"
 
+#include "scope/settings_folder.h"
+
 #include "persistence/serializers.h"
 
 #include <QClipboard>
@@ -100,13 +102,13 @@ TEST(SettingsTest, ExitSaveWritesTheElevenControlsInTheirLayout) {
     // The next start comes back to it.
     TForm1& again = bench.Start();
     EXPECT_EQ(again.VarName1->TextQ(), "SINE");
-    EXPECT_EQ(again.channels[1].address, 0x30);
+    EXPECT_EQ(again.Channel(1).address, 0x30);
     EXPECT_TRUE(again.RunFlag());
-    EXPECT_EQ(again.channels[2].active, 1);
-    EXPECT_EQ(again.channels[2].address, 0x31);
-    EXPECT_EQ(again.channels[3].active, 0);
-    EXPECT_EQ(again.channels[0].active, 1);
-    EXPECT_EQ(again.channels[0].address, 0x36);
+    EXPECT_EQ(again.Channel(2).active, 1);
+    EXPECT_EQ(again.Channel(2).address, 0x31);
+    EXPECT_EQ(again.Channel(3).active, 0);
+    EXPECT_EQ(again.Channel(0).active, 1);
+    EXPECT_EQ(again.Channel(0).address, 0x36);
     EXPECT_TRUE(again.NoHisSelected->Checked());
     EXPECT_EQ(again.TriggerName->TextQ(), "SQUARE");
     EXPECT_FALSE(again.DisplayBin1->Checked());
@@ -120,7 +122,7 @@ TEST(SettingsTest, ClearHisLeavesNoRecentFileAndTheNextStartIsEmpty) {
     Select(form, form.VarName2, "SAW");
     form.ClearHisClick();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
-    EXPECT_TRUE(form.recentPath.empty());
+    EXPECT_TRUE(form.RecentPath().empty());
     EXPECT_FALSE(form.SettingsSavePending());
     Select(form, form.VarName2, "SINE");
     EXPECT_FALSE(form.SettingsSavePending());
@@ -191,7 +193,7 @@ TEST(SettingsTest, EachApplicationHasItsOwnFolder) {
 
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.Label1->text(), "PUMP");
+    EXPECT_EQ(form.ApplLabel->text(), "PUMP");
     EXPECT_EQ(form.SettingsFolder(), bench.Root() + "/user/dsf/ombrix/PUMP");
     EXPECT_EQ(form.VarName1->TextQ(), "");
     Select(form, form.VarName1, "FLOW");
@@ -211,7 +213,7 @@ TEST(SettingsTest, UnwritableRootSendsTheSettingsToTheUsersConfigFolder) {
         TForm1& form = bench.Start();
         ASSERT_FALSE(form.TerminationRequested());
         EXPECT_EQ(form.SettingsFolder(), config.path() + "/xdg/ombrix/DEMO");
-        EXPECT_EQ(form.recentPath, config.path() + "/xdg/ombrix/DEMO/recent.dsw");
+        EXPECT_EQ(form.RecentPath(), config.path() + "/xdg/ombrix/DEMO/recent.dsw");
         EXPECT_TRUE(fs::is_directory(form.SettingsFolder()));
         Select(form, form.VarName1, "SAW");
         bench.Close();
@@ -292,7 +294,7 @@ TEST_F(MenuTest, SaveAsksForAFileWithTheDataSafeFilterAndAddsTheExtension) {
     EXPECT_EQ(form.VarName1->TextQ(), "SINE");
     EXPECT_EQ(form.VarName1->Items().IndexOf("SINE"), 0);
     // VarName1 is not resolved again by a load.
-    EXPECT_EQ(form.channels[1].address, 0x34);
+    EXPECT_EQ(form.Channel(1).address, 0x34);
 }
 
 TEST_F(MenuTest, LoadKeepsAChannelWhoseCheckBoxStaysCheckedOnItsVariable) {
@@ -306,11 +308,11 @@ TEST_F(MenuTest, LoadKeepsAChannelWhoseCheckBoxStaysCheckedOnItsVariable) {
     // Channel 2's box shows the file's name, but its check box did not change: it goes on
     // sampling SAW.
     EXPECT_EQ(form.VarName2->TextQ(), "SINE");
-    EXPECT_EQ(form.channels[2].address, 0x31);
-    EXPECT_EQ(form.channels[2].name, "SAW");
+    EXPECT_EQ(form.Channel(2).address, 0x31);
+    EXPECT_EQ(form.Channel(2).name, "SAW");
     // Channel 3's check box went on and resolved the name loaded before it.
-    EXPECT_EQ(form.channels[3].active, 1);
-    EXPECT_EQ(form.channels[3].address, 0x33);
+    EXPECT_EQ(form.Channel(3).active, 1);
+    EXPECT_EQ(form.Channel(3).address, 0x33);
 }
 
 TEST_F(MenuTest, SettingsFileProblemsAreReportedAndLoseNothing) {
@@ -371,9 +373,9 @@ TEST_F(MenuTest, ClipboardGetsTheTraceImageWithTheLegendAndNoText) {
     EXPECT_GT(count(image, QRect(704 - 50, 442 - line, 50, line), kGridColour), 10);
     EXPECT_EQ(count(image, QRect(0, 0, 704, 442), kChannel3Colour), 0);
     // The legend stays in the trace bitmap until the screen is next cleared.
-    EXPECT_EQ(form.traceBitmap.convertToFormat(QImage::Format_ARGB32), image);
+    EXPECT_EQ(form.TraceBitmap().convertToFormat(QImage::Format_ARGB32), image);
     form.ClearScreen();
-    EXPECT_EQ(count(form.traceBitmap, QRect(0, 0, 40, line - 1), kChannel1Colour), 0);
+    EXPECT_EQ(count(form.TraceBitmap(), QRect(0, 0, 40, line - 1), kChannel1Colour), 0);
 }
 
 } // namespace

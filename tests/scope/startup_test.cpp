@@ -6,7 +6,6 @@
 #include "foundation/clock.h"
 #include "foundation/params.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
 #include "omf_writer.h"
 #include "persistence/serializers.h"
 #include "scope/startup.h"
@@ -51,6 +50,16 @@ std::vector<std::pair<QString, QStringList>> Tree(const TForm1& form) {
     return tree;
 }
 
+int Count(const TForm1& form, int x0, int y0, int x1, int y1, QRgb colour) {
+    int n = 0;
+    for (int x = x0; x <= x1; ++x) {
+        for (int y = y0; y <= y1; ++y) {
+            n += form.TraceBitmap().pixel(x, y) == colour ? 1 : 0;
+        }
+    }
+    return n;
+}
+
 QStringList Items(TComboBox* box) {
     QStringList items;
     for (const std::string& line : box->Items().ToVector()) {
@@ -62,10 +71,10 @@ QStringList Items(TComboBox* box) {
 TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
     TForm1& form = bench.Start();
-    ASSERT_FALSE(form.TerminationRequested()) << form.appl.errorText;
+    ASSERT_FALSE(form.TerminationRequested());
     EXPECT_TRUE(bench.Boxes().isEmpty());
-    EXPECT_EQ(form.Label1->text(), "DEMO");
-    EXPECT_EQ(form.Label17->text(), "COM1");
+    EXPECT_EQ(form.ApplLabel->text(), "DEMO");
+    EXPECT_EQ(form.PortLabel->text(), "COM1");
 
     // USERRAM is $30: page-0 addresses below it are special-function registers, and so is
     // TABLE at $100, whose low byte is below it too. Link keywords are left out.
@@ -86,10 +95,10 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
 
     // The settable bytes lie between COMSET_VAR_BEG and COMSET_VAR_END; COM_VARX among
     // them takes one, and eight bytes leave room for the second setter.
-    EXPECT_FALSE(form.Panel4->isHidden());
-    EXPECT_FALSE(form.Panel5->isHidden());
-    EXPECT_FALSE(form.Panel6->isHidden());
-    EXPECT_TRUE(form.xCapable);
+    EXPECT_FALSE(form.SetterPanel1->isHidden());
+    EXPECT_FALSE(form.SetterPanel2->isHidden());
+    EXPECT_FALSE(form.XPanel->isHidden());
+    EXPECT_TRUE(form.XCapable());
     const QStringList settable = {"DUTY", "GAIN", "LIMIT", "MODE", "SETPOINT", "SPARE", "TRIM"};
     EXPECT_EQ(Items(form.SetterName1), settable);
     EXPECT_EQ(Items(form.SetterName2), settable);
@@ -97,22 +106,22 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
 
     // Channels, colours, modes and the screen as creation leaves them.
     EXPECT_FALSE(form.RunFlag());
-    EXPECT_EQ(form.channels[1].colour, kChannel1Colour);
-    EXPECT_EQ(form.channels[2].colour, kChannel2Colour);
-    EXPECT_EQ(form.channels[3].colour, kChannel3Colour);
+    EXPECT_EQ(form.Channel(1).colour, kChannel1Colour);
+    EXPECT_EQ(form.Channel(2).colour, kChannel2Colour);
+    EXPECT_EQ(form.Channel(3).colour, kChannel3Colour);
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(form.channels[static_cast<std::size_t>(i)].restart, 1) << i;
-        EXPECT_EQ(form.channels[static_cast<std::size_t>(i)].statistics.blockLength, 1000) << i;
+        EXPECT_EQ(form.Channel(i).restart, 1) << i;
+        EXPECT_EQ(form.Channel(i).statistics.blockLength, 1000) << i;
     }
     EXPECT_TRUE(form.SpeedButtonCont->isChecked());
     EXPECT_FALSE(form.SpeedButtonSingle->isChecked());
-    EXPECT_FALSE(form.singleShot);
-    EXPECT_EQ(form.traceBitmap.size(), QSize(704, 442));
-    EXPECT_EQ(form.traceBitmap.pixel(100, 100), qRgb(255, 255, 255));
+    EXPECT_FALSE(form.SingleShot());
+    EXPECT_EQ(form.TraceBitmap().size(), QSize(704, 442));
+    EXPECT_EQ(form.TraceBitmap().pixel(100, 100), qRgb(255, 255, 255));
     EXPECT_TRUE(form.HotKeyRegistered());
     // The origin was set 2000 ms back before the application was opened, which took a while.
     const std::uint32_t sinceOrigin =
-        static_cast<std::uint32_t>(foundation::ClockMs()) - form.sweepOrigin;
+        static_cast<std::uint32_t>(foundation::ClockMs()) - bench.Engine().Sweep().origin;
     EXPECT_GE(sinceOrigin, 2000u);
     EXPECT_LT(sinceOrigin, 2500u);
     EXPECT_TRUE(form.VarName1->Sorted());
@@ -121,7 +130,7 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
 
     // The settings folder is made with its parents.
     EXPECT_TRUE(fs::is_directory(bench.Root() + "/user/dsf/ombrix/DEMO"));
-    EXPECT_EQ(form.recentPath, bench.SettingsFile("DEMO"));
+    EXPECT_EQ(form.RecentPath(), bench.SettingsFile("DEMO"));
 }
 
 TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
@@ -138,9 +147,9 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
                                                               {0, 4, 0x81, "UBIT"}}}));
     ScopeBench bench("device M\n appl_id 0x12\nend\nchannel 2 M\n", files.path());
     TForm1& form = bench.Start();
-    ASSERT_FALSE(form.TerminationRequested()) << form.appl.errorText;
-    EXPECT_FALSE(form.appl.adrMode);
-    EXPECT_EQ(form.Label1->text(), "MOTOR");
+    ASSERT_FALSE(form.TerminationRequested());
+    EXPECT_FALSE(bench.Engine().Appl().adrMode);
+    EXPECT_EQ(form.ApplLabel->text(), "MOTOR");
     const std::vector<std::pair<QString, QStringList>> expected = {
         {"SFR bits", {"FLAG3"}},
         {"SFR bytes", {"R_LOW"}},
@@ -151,10 +160,10 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     EXPECT_EQ(Tree(form), expected);
     // Without COMSET_VAR_BEG / COMSET_VAR_END both setters stay hidden, and without COM_VARX
     // the x-variable is not offered.
-    EXPECT_TRUE(form.Panel4->isHidden());
-    EXPECT_TRUE(form.Panel5->isHidden());
-    EXPECT_TRUE(form.Panel6->isHidden());
-    EXPECT_FALSE(form.xCapable);
+    EXPECT_TRUE(form.SetterPanel1->isHidden());
+    EXPECT_TRUE(form.SetterPanel2->isHidden());
+    EXPECT_TRUE(form.XPanel->isHidden());
+    EXPECT_FALSE(form.XCapable());
 }
 
 TEST(StartupTest, ApplicationThatCannotBeOpenedEndsTheProgramAndWritesNothing) {
@@ -165,13 +174,13 @@ TEST(StartupTest, ApplicationThatCannotBeOpenedEndsTheProgramAndWritesNothing) {
     EXPECT_EQ(bench.Boxes()[0], "MC application could not be opened, terminating ..\n"
                                 "MC-Application  not connected to COM, MC returns $3C");
     EXPECT_FALSE(form.HotKeyRegistered());
-    EXPECT_TRUE(form.recentPath.empty());
+    EXPECT_TRUE(form.RecentPath().empty());
     EXPECT_EQ(form.TreeView1->topLevelItemCount(), 0);
     // The design's captions stay.
-    EXPECT_EQ(form.Label1->text(), "Label1");
-    EXPECT_EQ(form.Label17->text(), "Label1");
-    EXPECT_EQ(form.Label16->text(), "Label16");
-    EXPECT_TRUE(form.Label21->text().isEmpty());
+    EXPECT_EQ(form.ApplLabel->text(), "Label1");
+    EXPECT_EQ(form.PortLabel->text(), "Label1");
+    EXPECT_EQ(form.RateLabel->text(), "Label16");
+    EXPECT_TRUE(form.EdgeCountLabel->text().isEmpty());
     EXPECT_TRUE(persistence::GlobalSerializer().RegisteredComponents().empty());
 
     bench.Close();
@@ -215,7 +224,7 @@ TEST(StartupTest, PortNumberShownAsComText) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR, "3");
     TForm1& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.Label17->text(), "COM3");
+    EXPECT_EQ(form.PortLabel->text(), "COM3");
 }
 
 // recent.dsw as the scope writes it: VarName1 and channel 2 chosen, channel 3 with names the
@@ -253,18 +262,18 @@ TEST(StartupTest, RecentSettingsAreRestoredAndResolvedAndWrittenAtExit) {
                   "VarSelectedX:TCheckBox", "NoHisSelected:TCheckBox", "SetterName1:TComboBox",
                   "SetterName2:TComboBox", "TriggerName:TComboBox"}));
 
-    // Channel 1 is resolved at step 14 and, being resolved, sets the run flag.
-    EXPECT_EQ(form.channels[1].address, 0x31);
+    // Channel 1 is resolved after the load and, being resolved, sets the run flag.
+    EXPECT_EQ(form.Channel(1).address, 0x31);
     EXPECT_TRUE(form.RunFlag());
     // Channel 2 was resolved while loading, when its check box went on after its name.
     EXPECT_TRUE(form.VarSelected2->Checked());
-    EXPECT_EQ(form.channels[2].active, 1);
-    EXPECT_EQ(form.channels[2].address, 0x30);
+    EXPECT_EQ(form.Channel(2).active, 1);
+    EXPECT_EQ(form.Channel(2).address, 0x30);
     EXPECT_EQ(form.VarName2->TextQ(), "SINE");
     // Undefined names go, including one right after another removed one.
     EXPECT_EQ(form.VarName3->TextQ(), "");
     EXPECT_EQ(Items(form.VarName3), (QStringList{"COUNTER", "LEVEL.2"}));
-    EXPECT_EQ(form.channels[3].active, 0);
+    EXPECT_EQ(form.Channel(3).active, 0);
 
     // The exit save writes the controls as they are, in restricted mode.
     form.VarName3->SetText("WALK");
@@ -293,10 +302,10 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
     TForm1& form = bench.Start();
     ASSERT_EQ(form.VarName1->TextQ(), "");
     ASSERT_EQ(form.VarName3->TextQ(), "");
-    ASSERT_TRUE(form.RunFlag()); // the run flag stays as step 14 left it
+    ASSERT_TRUE(form.RunFlag()); // the run flag stays as resolving channel 1 left it
     auto pass = [&] {
         bench.Sim().ClearWire();
-        form.IdlePass();
+        bench.Pass();
         return bench.Sim().Sent();
     };
     // Only SAW ($31) is read: neither $3C nor address 0.
@@ -307,23 +316,25 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
     // An x-variable that does not resolve leaves x-y mode off: no COM_VARX write, SAW alone.
     form.VarNameX->SetText("NOSUCH");
     form.VarSelectedX->SetChecked(true);
-    EXPECT_EQ(form.channels[0].active, 0);
+    EXPECT_EQ(form.Channel(0).active, 0);
     sent = pass();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
 
-    // In x-y mode the screen is cleared for every redraw although channel 1 draws nothing.
+    // In x-y mode the screen is cleared for every redraw although channel 1 draws nothing:
+    // the time-mode grid's columns are gone, ANGLE's twelve divisions drawn.
+    ASSERT_GT(Count(form, 88, 0, 88, 50, kGridColour), 20);
     form.VarNameX->SetText("ANGLE");
     form.OnChange(form.VarNameX);
-    form.traceBitmap.setPixel(3, 3, kChannel3Colour);
     ASSERT_FALSE(pass().empty());
-    EXPECT_EQ(form.traceBitmap.pixel(3, 3), QColor(Qt::white).rgb());
+    EXPECT_EQ(Count(form, 88, 0, 88, 50, kGridColour), 0);
+    EXPECT_GT(Count(form, 59, 0, 59, 50, kGridColour), 20);
 
-    // Running with no channel to read: nothing on the wire, and the passes slow down.
+    // Running with no channel to read: nothing on the wire, and the steps slow down.
     form.VarName2->SetText("");
     form.OnChange(form.VarName2);
     ASSERT_TRUE(form.RunFlag());
     EXPECT_TRUE(pass().empty());
-    EXPECT_EQ(form.IdlePumpInterval(), kIdleBackoffMs);
+    EXPECT_EQ(bench.Pass(), acq::kIdleBackoffMs);
 }
 
 TEST(StartupTest, BrokenRecentSettingsAreReportedAndTheStartGoesOn) {
@@ -340,7 +351,7 @@ TEST(StartupTest, BrokenRecentSettingsAreReportedAndTheStartGoesOn) {
     EXPECT_TRUE(bench.Boxes()[0].contains("Invalid property element: cbMaybe"))
         << bench.Boxes()[0].toStdString();
     // What loaded before the fault stays, and the remaining steps ran.
-    EXPECT_EQ(form.channels[1].address, 0x31);
+    EXPECT_EQ(form.Channel(1).address, 0x31);
     EXPECT_TRUE(form.SpeedButtonCont->isChecked());
 }
 
@@ -370,7 +381,7 @@ TEST(StartupTest, DeactivationStopsAndActivationRestartsOnlyWithAChannelOneName)
     events.ApplicationStateChanged(Qt::ApplicationInactive);
     events.ApplicationStateChanged(Qt::ApplicationActive);
     EXPECT_TRUE(form.RunFlag());
-    EXPECT_EQ(form.channels[1].address, 0x31);
+    EXPECT_EQ(form.Channel(1).address, 0x31);
 
     form.VarName1->SetText("");
     form.OnChange(form.VarName1);

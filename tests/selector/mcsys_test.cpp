@@ -1,7 +1,6 @@
 // Device identification against simulated loaders: the greeting, the query, the device
 // table with its lines, bounds and rate changes, the PROCESSOR file of a dry run, program
 // blocks and the fatal stops.
-#include "foundation/tools.h"
 #include "selector_fixture.h"
 
 #include <algorithm>

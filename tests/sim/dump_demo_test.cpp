@@ -1,5 +1,5 @@
 #include "foundation/params.h"
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 #include "sim/dump.h"
 #include "sim/scenario.h"
 #include "temp_dir.h"

@@ -1,6 +1,7 @@
 // The selector window against the simulated bus and EEPROM over the in-memory link.
 #include "main_window.h"
 #include "mcu/access.h"
+#include "mcu/bus.h"
 #include "sim_link.h"
 #include "temp_dir.h"
 

@@ -1,5 +1,5 @@
 // Time sources: the millisecond tick that every link time-out counts against, the
-// high-resolution counter behind ClockMs, and the sleep used for fixed pauses.
+// high-resolution counter behind ClockMs, the sleep used for fixed pauses, and the time of day.
 // Tests swap the whole source for a FakeClock so that no test waits for real.
 #pragma once
 
@@ -20,6 +20,9 @@ public:
     // Lets a waiter that blocks on something other than the clock (a file descriptor)
     // know whether real time passes, so it can block for real or just advance.
     virtual bool IsReal() const { return true; }
+    // SleepMs blocks the thread for real time: a waiter that can be woken early (a request to
+    // stop) may block on its own instead. Sources made for tests skip or advance instead.
+    virtual bool SleepsForReal() const { return false; }
 };
 
 class SteadyTickSource final : public TickSource {
@@ -28,6 +31,7 @@ public:
     std::int64_t CounterNow() override;
     std::int64_t CounterFrequency() override;
     void SleepMs(std::uint32_t ms) override;
+    bool SleepsForReal() const override { return true; }
 };
 
 // A clock that only moves when told to. Reading the tick may also advance it by a fixed
@@ -78,5 +82,12 @@ void CaptureClockOrigin();
 std::int32_t ClockMs();
 // The conversion ClockMs applies, exposed so its rounding can be checked directly.
 std::int32_t ClockMsFromCounts(std::int64_t elapsedCounts, std::int64_t frequency);
+
+// A fixed pause of the calling thread; ms <= 0 returns at once.
+void DelayMs(int ms);
+
+// Hundredths of a second since local midnight.
+std::int32_t TimeOfDayHundredths();
+std::int32_t HundredthsOf(int hours, int minutes, int seconds, int milliseconds);
 
 } // namespace foundation

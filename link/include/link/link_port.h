@@ -80,4 +80,18 @@ std::string PortName();
 // "USB not connected", "FT_Open - Device not found..."); empty after a successful open.
 const std::string& LinkError();
 
+// Ends every wait of the link at once and makes every later operation fail at once, whatever
+// thread asks (the program is ending: Escape must not wait for a silent MC). Safe to call
+// from any thread at any time; CloseLink still closes the port afterwards.
+void RequestLinkStop();
+// Lets the link wait and transfer again after a stop.
+void ClearLinkStop();
+bool LinkStopRequested();
+
+// One thread owns the link while it is claimed: debug builds stop the program when another
+// thread calls any operation above, so a stray call from a window shows at once. Unclaimed,
+// any thread may call (start-up, the tests, the command-line tools).
+void ClaimLink();
+void ReleaseLink();
+
 } // namespace comlink

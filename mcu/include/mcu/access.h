@@ -1,5 +1,6 @@
 // The byte exchanges that read and write single bytes of the running MC application's memory,
-// the bus device list, the MC reset, and identification and opening of the application.
+// and the module state the protocol keeps between them. The bus device list and the reset are
+// in bus.h, identification and opening in ident.h.
 #pragma once
 
 #include "mcu/appl.h"
@@ -26,25 +27,6 @@ bool EndDebugAddress(MCAppl& appl);
 bool ReadDebugSample(MCAppl& appl, std::uint16_t address, std::uint8_t offset, std::uint8_t& value,
                      std::uint8_t& second);
 void CountTransfers(MCAppl& appl, std::uint8_t count);
-
-// Bus device list.
-bool ProbeDevice(std::uint8_t request, std::uint8_t& reply);
-// The scope's list, kept for the whole run and built at most once.
-void BuildDeviceList();
-const DeviceList& ScopeDeviceList();
-std::int32_t ScopeLastDeviceIndex();
-// The selector's list, kept in the record and rebuilt on every call.
-void BuildDeviceList(MCAppl& appl);
-bool QueryCurrentDevice(MCAppl& appl);
-bool SelectDevice(MCAppl& appl, std::int32_t index);
-void ResetMC();
-void ResetMCAndWait();
-
-// Identification and opening.
-bool IdentifyMCAppl(MCAppl& appl, bool& answered, std::string& varFileName);
-bool OpenMCAppl(MCAppl& appl);
-void InitMCAppl(MCAppl& appl);
-void CloseMCAppl(MCAppl& appl);
 
 // Puts the module state back as at start-up (program kind, the scope's device list).
 void ResetMcuModule();

@@ -3,36 +3,34 @@
 // are done in floating point and rounded half to even (N) or truncated toward zero (T).
 #pragma once
 
+#include "acquisition/sampling.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace scope {
 
-// A sweep spans the width in this many milliseconds.
-inline constexpr double kSweepSpanMs = 2000.0;
+// Shared with the engine, which decides by the same column where a sweep ends.
+using acq::kSweepSpanMs;
+using acq::MaskSample;
+using acq::N;
+using acq::TimeColumn;
+using acq::TRateMeter;
 // A change of this many rows or more between two samples of an analogue trace is drawn as a
 // hold at the old row, without the vertical edge.
 inline constexpr int kJumpRows = 32;
 
-// Nearest integer, halves to even.
-std::int32_t N(double x);
 // Toward zero.
 std::int32_t T(double x);
 
 // Row of byte v in an analogue trace: 0 at the bottom row H - 1, 255 at row 1.
 std::int32_t AnalogueRow(std::uint8_t v, int h);
-// Column of a sample taken at clock time t in a sweep that began at origin. The difference is
-// unsigned: a sample older than the origin lies far beyond the right edge.
-std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w);
 // Column of x-y slot i (1..256): slot 1 at 0, slot 256 at W.
 std::int32_t XYColumn(int slot, int w);
 // Row of bit lane r (1..8, bit r - 1 of v): lane 1 at the bottom, each lane H / 8 high, a set
 // bit raised by 0.34 of a lane.
 std::int32_t BitLaneY(std::uint8_t v, int lane, int h);
-
-// A bit variable's sample is 0 or 255; a whole byte (mask 0) is taken as it is.
-std::uint8_t MaskSample(std::uint8_t byte, std::uint8_t mask);
 
 // The grid: rows of the 7 horizontal lines, and how many vertical divisions the screen has (12
 // for an active x-variable whose name contains "ANGLE", letter case kept, else 8).
@@ -46,15 +44,5 @@ std::int32_t EdgeCount(const std::array<std::uint8_t, 257>& values);
 
 // The transfer rate as the rate label shows it.
 std::string RateText(double rate);
-
-// Transfers per second, recomputed from the count of successful transfers whenever more than
-// a second has passed since the last computation (millisecond tick, unsigned differences).
-struct TRateMeter {
-    std::uint16_t rate = 0;
-    std::uint32_t tick = 0;
-    std::uint32_t count = 0;
-
-    void Count(std::uint32_t nowTick);
-};
 
 } // namespace scope

@@ -10,19 +10,21 @@
 #include <deque>
 #include <string>
 
-namespace scope_testing {
+namespace testing_support {
 
 // Forwards to the in-memory link to the simulator. Unplugged, the device is gone: it reports
 // itself closed and cannot be opened. Muted, the bytes reach the MC but its answers are lost.
 // Installs itself for its lifetime and puts the in-memory link back afterwards.
 class PluggableLink final : public comlink::SerialLibrary {
 public:
-    explicit PluggableLink(testing_support::SimSerialLibrary& inner);
+    explicit PluggableLink(SimSerialLibrary& inner);
     ~PluggableLink() override;
     PluggableLink(const PluggableLink&) = delete;
     PluggableLink& operator=(const PluggableLink&) = delete;
 
     void Unplug() { plugged_ = false; }
+    // What the device's open reports while unplugged ("device gone" unless set).
+    void SetUnpluggedError(std::string text) { unpluggedError_ = std::move(text); }
     void Replug() { plugged_ = true; }
     void Mute(bool on) { muted_ = on; }
     int Opens() const { return opens_; }
@@ -36,12 +38,13 @@ public:
     void RTS(int on) override { inner_.RTS(on); }
     void DTR(int on) override { inner_.DTR(on); }
     bool IsOpen() const override { return plugged_ && inner_.IsOpen(); }
-    std::string LastError() const override { return plugged_ ? "" : "device gone"; }
+    std::string LastError() const override { return plugged_ ? "" : unpluggedError_; }
 
 private:
-    testing_support::SimSerialLibrary& inner_;
+    SimSerialLibrary& inner_;
     bool plugged_ = true;
     bool muted_ = false;
+    std::string unpluggedError_ = "device gone";
     int opens_ = 0;
 };
 
@@ -78,4 +81,4 @@ private:
     int received_ = 0;
 };
 
-} // namespace scope_testing
+} // namespace testing_support

@@ -1,12 +1,15 @@
-// Unit1: the scope program's main window TForm1. It holds the controls (each with its
-// component name as object name), the records of the three trace channels and the
-// x-variable, the two setters, the trigger state and the trace bitmap, and it owns the one
-// MCAppl record of the program. Creation runs the start-up (OnCreate); destruction closes the
-// link and writes recent.dsw (OnDestroy).
+// The scope program's main window TForm1: a view of the acquisition engine. It holds the
+// controls (each with its component name as object name) and what is drawn: the trace bitmap,
+// the display records of the three trace channels and the x-variable, and the setters as the
+// user sees them. Every exchange with the MC happens in the engine, on the engine's thread:
+// the window sends commands and paints the batches that come back, so it never waits for the
+// link. Creation opens the application through the engine and runs the start-up (OnCreate);
+// destruction ends the engine, which closes the link, and writes recent.dsw (OnDestroy).
 #pragma once
 
-#include "foundation/tools.h"
-#include "mcu/appl.h"
+#include "acquisition/driver.h"
+#include "acquisition/variable_table.h"
+#include "foundation/statistics.h"
 #include "scope/controls.h"
 #include "scope/trace_maths.h"
 
@@ -42,31 +45,16 @@ inline constexpr int kClientWidth = 904;
 inline constexpr int kClientHeight = 625;
 inline constexpr int kTraceWidth = 704;
 inline constexpr int kTraceHeight = 442;
-inline constexpr int kChannelSamples = 256;
+inline constexpr int kChannelSamples = acq::kChannelSamples;
 inline constexpr int kStatBlockLength = 1000;
 // Identifier of the Escape hot key.
 inline constexpr int kEscapeHotKey = 255;
-// The sweep origin lies this far in the past after a change, so the next sample drawn begins
-// a new sweep at the left edge.
-inline constexpr std::uint32_t kSweepMs = 2000;
-// A time-mode burst scans while at most this many milliseconds have passed since it began; an
-// x-y burst likewise with its own window.
-inline constexpr std::uint32_t kTimeBurstMs = 25;
-inline constexpr std::uint32_t kXBurstMs = 250;
-// More samples than this in a sweep make it a real one: only then does the rate show and a
-// single sweep stop the acquisition.
-inline constexpr std::int32_t kSweepMinSamples = 16;
-// x-y points older than this are left out while "RecentOnly" is checked.
-inline constexpr std::uint32_t kRecentMs = 1000;
-// While a pass of the idle loop could do no work on the link (link down, trigger name
-// undefined, no channel with a variable), the next pass waits this long instead of following at
-// once: a scope with nothing to read must not spin a core.
-inline constexpr int kIdleBackoffMs = 100;
-// A link that is down is tried again this often while the acquisition is stopped.
-inline constexpr int kReopenIntervalMs = 500;
 // recent.dsw follows a change of a stored control this much later, so that a burst of changes
 // (typing a name, loading a settings file) is written once.
 inline constexpr int kSettingsSaveDelayMs = 500;
+// Batches waiting for the window beyond this many are dropped (and counted): the engine never
+// waits for the window.
+inline constexpr std::size_t kBatchQueueLength = 64;
 // The grid pen.
 inline constexpr QRgb kGridColour = 0xFF808080;
 
@@ -76,28 +64,28 @@ inline constexpr QRgb kChannel2Colour = 0xFF800080; // purple
 inline constexpr QRgb kChannel3Colour = 0xFF008000; // green
 inline constexpr QRgb kSilver = 0xFFC0C0C0;         // a name box that did not resolve
 
-// One channel: index 0 is the x-variable, 1..3 the trace channels. The sample arrays are used
-// from index 1 to 256, the lane arrays from 1 to 8.
+// One channel as the window shows it: index 0 is the x-variable, 1..3 the trace channels. The
+// slot arrays are used from index 1 to 256, the lane arrays from 1 to 8.
 struct TChannel {
-    std::uint8_t active = 0; // channel 1: the acquisition's run flag
-    std::uint8_t restart = 0;
-    std::int32_t count = 0;
+    // What the window asked the engine for: switched on (channel 1: the run flag, as the
+    // engine last reported it) and holding a variable its box resolved.
+    std::uint8_t active = 0;
+    bool resolved = false;
     std::string name;
     std::uint16_t address = 0;
     std::uint8_t mask = 0;
+    // Drawing state.
+    std::uint8_t restart = 0;
+    // Samples of the batch being drawn that are not drawn yet (time mode).
+    std::int32_t count = 0;
+    // x-y slots: the latest sample of each x value and its ClockMs stamp (0 = empty).
     std::array<std::uint8_t, kChannelSamples + 1> values{};
+    std::array<std::uint32_t, kChannelSamples + 1> times{};
     foundation::StatBlock statistics;
-    std::array<std::uint32_t, kChannelSamples + 1> times{}; // ClockMs stamps; 0 = empty slot
     std::array<std::int32_t, 9> lastX{};
     std::array<std::int32_t, 9> lastY{};
     QRgb colour = 0;
     std::uint8_t binary = 0;
-    // The address comes from a text the channel's box resolved. Without one the channel reads
-    // nothing: address 0 would be drawn as if it were a variable.
-    bool resolved = false;
-
-    // A full buffer ends a time-mode burst before another scan could overflow it.
-    bool Full() const { return count >= kChannelSamples; }
 };
 
 struct TSetter {
@@ -108,16 +96,18 @@ struct TSetter {
     // The variable the last click of the check box resolved; the bar writes to it alone, what
     // the name box shows since then waits for the next click.
     std::string name;
+    // The read of a click not answered yet (its command number; 0: none), and the name it was
+    // for. Until it is answered the bar writes nothing.
+    std::uint64_t reading = 0;
+    std::string readingName;
+    // The latest write asked for; an answer to it (and to nothing older) may move the bar back.
+    std::uint64_t writing = 0;
 };
 
 // "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
 QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
-// root + "/user/dsf/ombrix/" + the application's name.
-std::string SettingsFolderOf(const std::string& rootFolder, const std::string& applName);
-// Where settings go when that folder cannot be made or written: the user's configuration
-// folder ($XDG_CONFIG_HOME, else ~/.config; empty when neither is known) + "/ombrix/" + name.
-std::string UserConfigFolder();
-std::string FallbackSettingsFolderOf(const std::string& configFolder, const std::string& applName);
+// The tooltip of the rate label for a link that gives nothing: why.
+QString LinkReasonText(acq::LinkReason reason, const std::string& detail);
 
 // The application's activate and deactivate notifications.
 class TApplicationEvents : public QObject {
@@ -139,28 +129,29 @@ private:
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // Builds the controls and runs OnCreate. When the MC application cannot be opened the
+    // Builds the controls and runs OnCreate, with the engine on a thread of its own, or on the
+    // driver given (tests step it themselves). When the MC application cannot be opened the
     // window asks for termination (TerminationRequested) and stays without content.
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(std::unique_ptr<acq::Driver> driver = nullptr, QWidget* parent = nullptr);
     // Runs OnDestroy.
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
 
-    // --- controls, named as their components ---
+    // --- controls, with their components' object names ---
     TPaintBox* PaintBox1;
-    QLabel* Label1;
-    QLabel* Label16;
-    QLabel* Label17;
-    QLabel* Label21;
+    QLabel* ApplLabel;      // "Label1": the MC application's name
+    QLabel* RateLabel;      // "Label16": the transfer rate, or "OFFLINE"
+    QLabel* PortLabel;      // "Label17": the link port
+    QLabel* EdgeCountLabel; // "Label21": edge count of the last x-y redraw
     TTreeView* TreeView1;
-    QFrame* Panel1;
-    QFrame* Panel2;
-    QFrame* Panel3;
-    QFrame* Panel4;
-    QFrame* Panel5;
-    QFrame* Panel6;
-    QFrame* Panel7;
+    QFrame* ChannelPanel1; // "Panel1" .. "Panel3"
+    QFrame* ChannelPanel2;
+    QFrame* ChannelPanel3;
+    QFrame* SetterPanel1; // "Panel4"
+    QFrame* SetterPanel2; // "Panel5"
+    QFrame* XPanel;       // "Panel6"
+    QFrame* TriggerPanel; // "Panel7"
     TComboBox* VarName1;
     TComboBox* VarName2;
     TComboBox* VarName3;
@@ -202,46 +193,28 @@ public:
     QAction* SaveSettings;
     QAction* LoadSettings;
 
-    // --- window model ---
-    std::array<TChannel, 4> channels;
-    std::array<TSetter, 3> setters; // 1 and 2
-    std::uint32_t sweepOrigin = 0;
-    std::int32_t drawnSamples = 0;
-    bool singleShot = false;
-    bool xCapable = false;
-    bool triggerArmed = false;
-    std::string recentPath;
-    std::array<QLineEdit*, 4> MinEdits{}; // 1..3
-    std::array<QLineEdit*, 4> MaxEdits{};
-    std::array<QLineEdit*, 4> AvgEdits{};
-    // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in PaintBox1; null
-    // until creation step 10.
-    QImage traceBitmap;
-    mcu::MCAppl appl;
-    // Successful reads of the acquisition per second, as the rate label shows them.
-    TRateMeter rateMeter;
-
-    bool RunFlag() const { return channels[1].active != 0; }
-    // The channel is read and drawn: switched on (channel 1: the run flag) and resolved.
-    bool Sampled(int index) const;
-    // Every start and stop of the acquisition goes through here: it starts the idle pump (one
-    // burst per pass of the event loop) or stops it and lets the slow re-open timer look after
-    // a link that went down.
-    void SetRunFlag(bool on);
-    bool IdlePumpActive() const;
-    int IdlePumpInterval() const;
-    bool ReopenTimerActive() const;
+    // --- what the window shows and knows ---
+    bool RunFlag() const { return channels_[1].active != 0; }
+    bool SingleShot() const { return singleShot_; }
+    bool XCapable() const { return xCapable_; }
+    const TChannel& Channel(int index) const { return channels_[static_cast<std::size_t>(index)]; }
+    const TSetter& Setter(int index) const { return setters_[static_cast<std::size_t>(index)]; }
+    // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in PaintBox1; null until
+    // the creation has opened the application.
+    const QImage& TraceBitmap() const { return traceBitmap_; }
+    std::uint32_t SweepOrigin() const { return sweepOrigin_; }
+    const std::string& RecentPath() const { return recentPath_; }
+    // The settings folder of the opened application; empty until the creation has made it.
+    const std::string& SettingsFolder() const { return settingsFolder_; }
+    // Batches the window was too slow to take, dropped.
+    std::uint64_t DroppedBatches() const { return batches_.Dropped(); }
     // Termination was requested before the message loop could end it (a failed creation, or
     // Escape or a signal while a box of the creation was up): the program ends without it.
     bool TerminationRequested() const { return terminationRequested_; }
-    // The settings folder of the opened application; empty before creation step 12.
-    const std::string& SettingsFolder() const { return settingsFolder_; }
     bool HotKeyRegistered() const { return escapeShortcut_ != nullptr; }
     bool GlobalHotKeyGrabbed() const;
 
     // --- start-up, shutdown, activation ---
-    void OnCreate();
-    void OnDestroy();
     void OnActivate();
     void OnDeactivate();
     void OnHotKey(int id);
@@ -250,15 +223,8 @@ public:
     // The desktop session is ending: recent.dsw is written now, the end may come without a
     // chance for the exit save.
     void OnSessionEnd();
-    void RestartChannel(int index);
 
     // --- channel, setter and trigger controls ---
-    void FillVariableTree();
-    void ConfigureSetters();
-    void SelectChannelVariable(TComboBox* box, int index);
-    void SetComboText(TComboBox* box, const std::string& text);
-    void PruneComboItems(TComboBox* box);
-    void SelectSetterVariable(TComboBox* box, int setter);
     void OnChange(QObject* sender);
     void OnClick(QObject* sender);
     // True when the dragged object may be dropped on target: a node of the variable tree.
@@ -266,28 +232,24 @@ public:
     void OnDragDrop(QObject* target, const QString& nodeText);
     void OnSetterSelected(QObject* sender);
     void OnSetterChange(QObject* sender);
-
-    // --- acquisition ---
-    // One pass of the idle loop: done comes back false when the loop wants another pass at
-    // once.
-    void OnIdle(bool& done);
-    // What the idle timers run: OnIdle, then the pace of the next pass.
-    void IdlePass();
-    void PollTimeBurst();
-    void PollXBurst();
-    void PollXSynchronous();
-    bool CheckTrigger();
     void SpeedButtonSingleClick();
     void SpeedButtonContClick();
 
-    // --- trace display ---
+    // --- the engine's batches ---
+    // Takes every batch the engine has handed over and shows it; posted into the event loop
+    // once per batch (tests call it after stepping the engine).
+    void TakeBatches();
+    void ShowBatch(const acq::Batch& batch);
+
+    // --- trace display: paints what a batch says, decides nothing ---
     void ClearScreen();
     void CopyToScreen();
     void DrawGrid();
-    void ShowStatistics();
-    void WriteRateText();
-    void DrawTimeSamples(int index);
-    void DrawXYChannel(int index);
+    // The channel's samples of a time-mode batch; false when a single sweep stopped in them
+    // (nothing more of the batch is drawn, nothing is copied to the screen).
+    bool DrawTimeSamples(int index, const acq::Batch& batch);
+    // Redraws one channel over its x-y slots as the batch's redraw says.
+    void DrawXYChannel(const acq::Redraw& redraw, const acq::Batch& batch);
     void DrawLegend();
 
     // --- settings files and clipboard ---
@@ -301,9 +263,6 @@ public:
     // The stored controls from a settings file; false with the reason in error (the controls
     // read before the fault keep what they got).
     bool LoadSettingsFile(const std::string& path, std::string& error);
-    // A stored control changed after the start-up: recent.dsw is written a little later, once
-    // for a whole burst of changes.
-    void StoredControlChanged();
     bool SettingsSavePending() const;
     // What the delayed save runs: recent.dsw as the exit save writes it. A failure goes to
     // standard error (once per reason); the exit save reports it in a box.
@@ -313,41 +272,88 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // --- start-up and shutdown ---
+    // The controls at their places (the layout file).
     void BuildControls();
+    void CreateTimers();
     void BindEvents();
-    // A successful read of the acquisition: counts towards the rate.
-    void CountRead();
-    void StoreXSample(int index, int slot, std::uint8_t byte);
-    void RedrawXYChannels();
-    void SetChannelPen(QPainter& painter, const TChannel& c) const;
+    void OnCreate();
+    void OnDestroy();
     void RequestTermination();
     void RegisterHotKey();
+    void RestartChannel(int index);
+    std::uint64_t Post(acq::Command command);
+
+    // --- channel, setter and trigger controls ---
+    void FillVariableTree();
+    void ConfigureSetters();
+    void SelectChannelVariable(TComboBox* box, int index);
+    void SetComboText(TComboBox* box, const std::string& text);
+    void PruneComboItems(TComboBox* box);
+    void SelectSetterVariable(TComboBox* box, int setter);
+    void PaintSilver(TComboBox* box, bool silver);
+    void SetRunFlag(bool on);
+    void SetChannelActive(int index, bool on);
+    // The box no longer shows the channel's variable: the channel forgets it.
+    void DropChannelVariable(int index);
+    bool Sampled(int index) const;
+    void ClearXYTimes();
+    TComboBox* ChannelBox(int index) const;
+    int ChannelIndexOf(const QObject* box) const;
+    QSlider* SetterBar(int setter) const;
+    QLineEdit* SetterEdit(int setter) const;
+    void WatchEngineInputs();
+    void ShowSetterAnswer(const acq::SetterAnswer& answer);
+    void MoveSetterBar(int setter, std::uint8_t value);
+
+    // --- showing batches ---
+    void ShowTimeBurst(const acq::Batch& batch);
+    void ShowXBurst(const acq::Batch& batch);
+    void ShowLinkState(const acq::Batch& batch);
+    void ShowStatistics();
+    void WriteRateText(std::uint16_t rate);
+    void SetChannelPen(QPainter& painter, const TChannel& c) const;
+
+    // --- settings files ---
     void RegisterStoredControls();
     void PrepareSettingsFolder();
     void LoadRecentSettings();
     void SaveRecentSettings();
     void WatchStoredControls();
-    void PaintSilver(TComboBox* box, bool silver);
-    void SetChannelActive(int index, bool on);
-    // The box no longer shows the channel's variable: the channel forgets it.
-    void DropChannelVariable(int index);
-    bool AnyChannelSampled() const;
-    void ClearXYTimes();
-    TComboBox* ChannelBox(int index) const;
-    int ChannelIndexOf(const QObject* box) const;
+    // A stored control changed after the start-up: recent.dsw is written a little later, once
+    // for a whole burst of changes.
+    void StoredControlChanged();
+
+    // --- the window's model ---
+    std::array<TChannel, 4> channels_;
+    std::array<TSetter, 3> setters_; // 1 and 2
+    std::uint32_t sweepOrigin_ = 0;
+    bool singleShot_ = false;
+    bool xCapable_ = false;
+    std::string recentPath_;
+    std::array<QLineEdit*, 4> minEdits_{}; // 1..3
+    std::array<QLineEdit*, 4> maxEdits_{};
+    std::array<QLineEdit*, 4> avgEdits_{};
+    QImage traceBitmap_;
+    // The part of the trace bitmap drawn since it was last copied to the screen.
+    QRect dirty_;
+    std::string applName_;
+    // The application's variables, looked up without touching the engine's table.
+    acq::VariableTable variables_;
+
+    // --- the engine ---
+    std::unique_ptr<acq::Driver> driver_;
+    acq::BatchQueue batches_{kBatchQueueLength};
+    // The number of the last command posted, and of the last batch shown.
+    std::uint64_t lastPosted_ = 0;
+    std::uint64_t lastSequence_ = 0;
 
     bool terminationRequested_ = false;
-    bool linkOpened_ = false;
+    bool opened_ = false;
     bool destroyed_ = false;
     // Set while a setter's track bar is moved back after a write; that move writes nothing.
     bool snappingBack_ = false;
     std::string settingsFolder_;
-    // Set by a pass of the idle loop that could do nothing on the link.
-    bool idleBackoff_ = false;
-    // The part of the trace bitmap drawn since it was last copied to the screen.
-    QRect dirty_;
-    QTimer* idleTimer_ = nullptr;
-    QTimer* reopenTimer_ = nullptr;
     std::unique_ptr<QShortcut> escapeShortcut_;
     std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
     std::unique_ptr<TQuitSignals> quitSignals_;

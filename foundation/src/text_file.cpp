@@ -1,13 +1,10 @@
-#include "foundation/tools.h"
+#include "foundation/text_file.h"
 
-#include "foundation/clock.h"
+#include "foundation/numbers.h"
 #include "foundation/params.h"
+#include "foundation/text.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <dirent.h>
 #include <filesystem>
 #include <system_error>
@@ -38,15 +35,6 @@ bool IsTokenChar(char c) {
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(path, ec);
-}
-
-std::string Trimmed(const std::string& s) {
-    auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return {};
-    }
-    auto last = s.find_last_not_of(' ');
-    return s.substr(first, last - first + 1);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -106,18 +94,6 @@ bool FindNameIgnoringCase(const std::string& folder, const std::string& name, st
         }
     }
     return false;
-}
-
-// Evaluates hexadecimal digits from the right with 32-bit weights, so that a ninth digit
-// weighs nothing and eight digits read as a two's-complement number.
-std::int32_t HexDigitsFromRight(const std::string& text, std::size_t first, std::size_t last) {
-    std::uint32_t value = 0;
-    std::uint32_t weight = 1;
-    for (std::size_t i = last; i > first; --i) {
-        value += weight * static_cast<std::uint32_t>(HexDigitValue(text[i - 1]));
-        weight *= 16;
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 } // namespace
@@ -291,217 +267,6 @@ void SplitFileName(const std::string& path, std::string& folder, std::string& na
     auto dot = rest.find('.');
     name = rest.substr(0, dot);
     extension = dot == std::string::npos ? std::string() : rest.substr(dot);
-}
-
-std::vector<std::string> SplitText(const std::string& text, char separator, bool trim,
-                                   bool quoted) {
-    std::vector<std::string> fields;
-    std::string field;
-    bool inQuotes = false;
-    auto finish = [&](std::string f) {
-        if (trim) {
-            f = Trimmed(f);
-        }
-        if (quoted && !f.empty() && f[0] == separator) {
-            f.erase(0, 1);
-        }
-        fields.push_back(std::move(f));
-    };
-    for (char c : text) {
-        if (quoted && c == '"') {
-            inQuotes = !inQuotes;
-        } else if (c == separator && !inQuotes) {
-            finish(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    if (!field.empty()) {
-        finish(field);
-    }
-    return fields;
-}
-
-std::string& ToolsError() {
-    static std::string text;
-    return text;
-}
-
-double ParseNumber(const std::string& text) {
-    ToolsError().clear();
-    if (text.empty()) {
-        ToolsError() = "invalid numeric format";
-        return 0;
-    }
-    const char last = text.back();
-    if (last == 'h' || last == 'H') {
-        return HexDigitsFromRight(text, 0, text.size() - 1);
-    }
-    const char first = text.front();
-    if (first == '$' || first == 'h' || first == 'H') {
-        return HexDigitsFromRight(text, 1, text.size());
-    }
-    std::string decimal = text;
-    std::replace(decimal.begin(), decimal.end(), ',', '.');
-    double factor = 1;
-    if (decimal.back() == 'K' || decimal.back() == 'k') {
-        decimal.pop_back();
-        factor = 1024;
-    }
-    double value = 0;
-    if (!ParseDecimal(decimal, value)) {
-        ToolsError() = "invalid numeric format";
-        return 0;
-    }
-    return value * factor;
-}
-
-int HexDigitValue(char c) {
-    auto u = static_cast<unsigned char>(c);
-    if (u >= 'a' && u <= 'z') {
-        u = static_cast<unsigned char>(u - 'a' + 'A');
-    }
-    if (u >= '0' && u <= '9') {
-        return u - '0';
-    }
-    if (u >= 'A' && u <= 'F') {
-        return u - 'A' + 10;
-    }
-    return u < 'A' ? 9 : 15;
-}
-
-char HexDigitChar(int value) {
-    static const char digits[] = "0123456789ABCDEF";
-    return digits[value & 15];
-}
-
-std::string ByteToHex(std::uint8_t b) {
-    return {HexDigitChar(b >> 4), HexDigitChar(b & 15)};
-}
-
-std::int32_t HexTextToInt(const std::string& text) {
-    return text.empty() ? 0 : HexDigitsFromRight(text, 1, text.size());
-}
-
-std::string IntToText(long long n) {
-    return std::to_string(n);
-}
-
-std::string FloatToText(double n, int decimals) {
-    // Printing the rounded value instead of converting it to an integer keeps huge values
-    // (beyond 64 bits) defined.
-    const int places = decimals <= 0 ? 0 : decimals;
-    const double value = decimals <= 0 ? std::nearbyint(n) : n;
-    int length = std::snprintf(nullptr, 0, "%*.*f", places + 2, places, value);
-    std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
-    std::snprintf(text.data(), text.size(), "%*.*f", places + 2, places, value);
-    text.pop_back();
-    if (decimals <= 0) {
-        text.erase(0, text.find_first_not_of(' '));
-    }
-    // snprintf follows the C locale; the programs always show a decimal point.
-    std::replace(text.begin(), text.end(), ',', '.');
-    return text;
-}
-
-void UpperCaseText(std::string& text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-}
-
-void ReplaceAll(std::string& text, const std::string& pattern, const std::string& replacement) {
-    if (pattern.empty()) {
-        return;
-    }
-    // A replacement that holds the pattern would be found again forever, so the search then
-    // goes on after the inserted text; every other replacement rescans as before. Text before
-    // the last replacement cannot hold a new match that starts earlier than pattern - 1
-    // characters before it, so the rescan starts there.
-    const bool selfContaining = replacement.find(pattern) != std::string::npos;
-    std::size_t from = 0;
-    for (auto at = text.find(pattern); at != std::string::npos; at = text.find(pattern, from)) {
-        text.replace(at, pattern.size(), replacement);
-        from = selfContaining ? at + replacement.size()
-                              : (at >= pattern.size() - 1 ? at - (pattern.size() - 1) : 0);
-    }
-}
-
-void SetBit(std::uint8_t& b, int n) {
-    n &= 31;
-    if (n < 8) {
-        b = static_cast<std::uint8_t>(b | (1u << n));
-    }
-}
-
-void StatInit(StatBlock& s, std::int32_t blockLength, double initial) {
-    s.blockLength = blockLength;
-    s.sum = 0;
-    s.sumOfSquares = 0;
-    s.count = -1;
-    s.average = initial;
-    s.rms = initial;
-    s.last = initial;
-}
-
-void StatAdd(StatBlock& s, double x) {
-    if (s.count < 0) {
-        s.count = 0;
-    }
-    if (s.count == 0) {
-        s.minimum = 1.0e10;
-        s.maximum = -1.0e10;
-    }
-    if (x > s.maximum) {
-        s.maximum = x;
-    }
-    if (x < s.minimum) {
-        s.minimum = x;
-    }
-    ++s.count;
-    s.sum += x;
-    s.sumOfSquares += x * x;
-    s.last = x;
-    if (s.count == s.blockLength) {
-        StatFlush(s);
-    }
-}
-
-void StatFlush(StatBlock& s) {
-    if (s.count > 0) {
-        s.average = s.sum / s.count;
-        s.rms = std::sqrt(s.sumOfSquares / s.count);
-    }
-    s.count = 0;
-    s.sum = 0;
-    s.sumOfSquares = 0;
-}
-
-void DelayMs(int ms) {
-    if (ms > 0) {
-        Clock().SleepMs(static_cast<std::uint32_t>(ms));
-    }
-}
-
-std::int32_t HundredthsOf(int hours, int minutes, int seconds, int milliseconds) {
-    return hours * 360000 + minutes * 6000 + seconds * 100 +
-           static_cast<std::int32_t>(RoundHalfEven(milliseconds / 10.0));
-}
-
-std::int32_t TimeOfDayHundredths() {
-    auto now = std::chrono::system_clock::now();
-    std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-    return HundredthsOf(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms.count()));
-}
-
-long long RoundHalfEven(double x) {
-    return static_cast<long long>(std::nearbyint(x));
 }
 
 } // namespace foundation

@@ -1,10 +1,10 @@
-// Text, number and file helpers shared by both programs.
+// The MC application's text files read line by line and token by token, and where a bare file
+// name is found: along the folders of FILE_PATH.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <vector>
 
 namespace foundation {
 
@@ -38,47 +38,5 @@ bool FindFileInFolderIgnoringCase(std::string& name, const std::string& folder);
 bool FindFileIgnoringCase(std::string& path);
 void SplitFileName(const std::string& path, std::string& folder, std::string& name,
                    std::string& extension);
-std::vector<std::string> SplitText(const std::string& text, char separator, bool trim, bool quoted);
-
-// The last error of ParseNumber; the link writes its "USB not connected" here too.
-std::string& ToolsError();
-
-double ParseNumber(const std::string& text);
-int HexDigitValue(char c);
-char HexDigitChar(int value);
-std::string ByteToHex(std::uint8_t b);
-std::int32_t HexTextToInt(const std::string& text);
-std::string IntToText(long long n);
-std::string FloatToText(double n, int decimals);
-void UpperCaseText(std::string& text);
-void ReplaceAll(std::string& text, const std::string& pattern, const std::string& replacement);
-void SetBit(std::uint8_t& b, int n);
-
-// Running minimum and maximum, and the average of the last completed block.
-struct StatBlock {
-    double average = 0;
-    double minimum = 0;
-    double maximum = 0;
-    double last = 0;
-    double rms = 0;
-    double sum = 0;
-    double sumOfSquares = 0;
-    std::int32_t count = -1;
-    std::int32_t blockLength = 0;
-};
-
-void StatInit(StatBlock& s, std::int32_t blockLength, double initial);
-void StatAdd(StatBlock& s, double x);
-void StatFlush(StatBlock& s);
-
-// A fixed pause of the calling thread; ms <= 0 returns at once.
-void DelayMs(int ms);
-
-// Hundredths of a second since local midnight.
-std::int32_t TimeOfDayHundredths();
-std::int32_t HundredthsOf(int hours, int minutes, int seconds, int milliseconds);
-
-// Round to nearest, ties to even, as every rounding of the programs does.
-long long RoundHalfEven(double x);
 
 } // namespace foundation

@@ -1,6 +1,6 @@
 #include "wire_stubs.h"
 
-namespace scope_testing {
+namespace testing_support {
 
 PluggableLink::PluggableLink(testing_support::SimSerialLibrary& inner) : inner_(inner) {
     comlink::SetSerialLibrary(this);
@@ -69,4 +69,4 @@ int InstantMc::READBYTE() {
     return b;
 }
 
-} // namespace scope_testing
+} // namespace testing_support

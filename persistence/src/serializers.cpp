@@ -2,7 +2,7 @@
 
 #include "persistence/errors.h"
 
-#include "foundation/tools.h"
+#include "foundation/numbers.h"
 
 #include <memory>
 #include <stdexcept>

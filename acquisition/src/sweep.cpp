@@ -1,0 +1,44 @@
+#include "acquisition/sweep.h"
+
+#include "acquisition/sampling.h"
+
+namespace acq {
+
+bool SweepClock::EndSweeps(const std::vector<Sample>& samples, int width, bool singleShot,
+                           std::vector<SweepEnd>& ends) {
+    for (int channel = 1; channel <= 3; ++channel) {
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const Sample& s = samples[k];
+            if (s.channel != channel) {
+                continue;
+            }
+            ++drawn;
+            // Unsigned: a sample older than the origin (another channel of the same burst
+            // began a sweep after it was read) lies beyond the edge too.
+            if (TimeColumn(s.stamp, origin, width) <= width) {
+                continue;
+            }
+            SweepEnd end{k, drawn > kSweepMinSamples, false};
+            if (singleShot && drawn > kSweepMinSamples) {
+                end.stop = true;
+                drawn = 0;
+                ends.push_back(end);
+                return true;
+            }
+            drawn = 0;
+            origin = s.stamp;
+            ends.push_back(end);
+        }
+    }
+    return false;
+}
+
+Redraw SweepClock::CountRedraw(int channel, int points, bool singleShot) {
+    // The count goes on from whatever the time-mode sweep had drawn before.
+    drawn += points;
+    Redraw redraw{channel, drawn > kSweepMinSamples, singleShot && drawn > kSweepMinSamples};
+    drawn = 0;
+    return redraw;
+}
+
+} // namespace acq

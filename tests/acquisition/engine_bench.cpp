@@ -1,0 +1,73 @@
+#include "engine_bench.h"
+
+#include "foundation/clock.h"
+#include "mcu/access.h"
+#include "mcu/appl.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace acquisition_testing {
+
+std::string DemoScenario() {
+    std::ifstream in(std::string(DEMO_DIR) + "/demo.scenario");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+EngineBench::EngineBench(const std::string& scenario, const std::string& files)
+    : sim_(scenario, "[FILE_PATH]\n" + files + "\n"), engine_(704) {
+    foundation::CaptureClockOrigin();
+    mcu::ResetMcuModule();
+    mcu::SetProgramKind(mcu::ProgramKind::Scope);
+    mcu::LoadApplIdTable();
+    opened_ = engine_.Open();
+    if (!opened_.applOpened) {
+        throw std::runtime_error("application not opened: " + opened_.reason);
+    }
+}
+
+EngineBench::~EngineBench() {
+    engine_.Close();
+    mcu::ResetMcuModule();
+    mcu::ApplIdTable().fill("");
+}
+
+void EngineBench::Use(int channel, const std::string& name) {
+    const mcu::MCVar* var = opened_.variables.Find(name);
+    if (var == nullptr) {
+        throw std::runtime_error("no variable " + name);
+    }
+    engine_.Post(acq::UseVariable{channel, var->address, var->bitMask});
+}
+
+acq::Batch EngineBench::Step() {
+    acq::StepResult step = engine_.Step();
+    wait = step.waitMs;
+    return step.batch ? std::move(*step.batch) : acq::Batch{};
+}
+
+acq::Batch EngineBench::RunFor(std::uint64_t ms) {
+    acq::Batch all;
+    const std::uint64_t end = Us() + ms * 1000;
+    while (Us() < end) {
+        acq::Batch b = Step();
+        for (acq::SweepEnd e : b.sweepEnds) {
+            e.sample += all.samples.size();
+            all.sweepEnds.push_back(e);
+        }
+        all.samples.insert(all.samples.end(), b.samples.begin(), b.samples.end());
+        all.rate = b.rate;
+        if (!wait) {
+            break; // stopped: nothing moves until a command comes
+        }
+        if (*wait > 0) {
+            Clock().AdvanceMs(*wait);
+        }
+    }
+    return all;
+}
+
+} // namespace acquisition_testing

@@ -1,0 +1,44 @@
+// The acquisition engine against the simulated MC over the in-memory link under the fake
+// clock, opened as the scope opens it: parameters naming the application's folder, the
+// application id table, the engine's Open.
+#pragma once
+
+#include "acquisition/engine.h"
+#include "sim_link.h"
+
+#include <optional>
+#include <string>
+
+namespace acquisition_testing {
+
+std::string DemoScenario();
+
+class EngineBench {
+public:
+    explicit EngineBench(const std::string& scenario = DemoScenario(),
+                         const std::string& files = DEMO_DIR);
+    ~EngineBench();
+    EngineBench(const EngineBench&) = delete;
+    EngineBench& operator=(const EngineBench&) = delete;
+
+    acq::Engine& Engine() { return engine_; }
+    const acq::OpenResult& Opened() const { return opened_; }
+    testing_support::SimBench& Sim() { return sim_; }
+    foundation::FakeClock& Clock() { return sim_.Clock(); }
+    std::uint64_t Us() { return sim_.Clock().NowUs(); }
+
+    // The channel takes the table's variable name.
+    void Use(int channel, const std::string& name);
+    // One step; its batch (empty when it had nothing to tell) and the wait it asked for.
+    acq::Batch Step();
+    std::optional<std::uint32_t> wait;
+    // Steps for ms of fake time; the batches' samples and sweep ends, joined.
+    acq::Batch RunFor(std::uint64_t ms);
+
+private:
+    testing_support::SimBench sim_;
+    acq::Engine engine_;
+    acq::OpenResult opened_;
+};
+
+} // namespace acquisition_testing
