@@ -327,7 +327,7 @@ bool TForm1::PaintBoxInput(QEvent* event) {
 }
 
 bool TForm1::InspectionKey(QKeyEvent* event) {
-    if ((event->modifiers() & ~Qt::KeypadModifier) != 0 || TakesKeys(QApplication::focusWidget())) {
+    if ((event->modifiers() & ~Qt::KeypadModifier) != 0 || TakesKeys(focusWidget())) {
         return false;
     }
     if (event->key() == Qt::Key_Space) {
