@@ -30,7 +30,7 @@
 namespace scope {
 
 const char* const kPaintBoxHelp =
-    "Space: hold / resume (also in the menu)\n"
+    "Click into the box for its keys. Space: hold / resume (also in the menu)\n"
     "While held: wheel zooms around the pointer, left drag pans, Home shows the last sweep,\n"
     "left click sets cursor A, Shift + right click sets cursor B; right click: menu";
 
