@@ -154,7 +154,8 @@ std::string ValueText(double value, const Conversion& conversion) {
 
 std::optional<std::uint8_t> ValueAt(const acq::ChannelTrace& trace, std::int64_t us) {
     const auto after = std::upper_bound(trace.times.begin(), trace.times.end(), us);
-    if (after == trace.times.begin()) {
+    // Past the newest sample nothing was read yet: the last value would be a guess.
+    if (after == trace.times.begin() || us > trace.times.back()) {
         return std::nullopt;
     }
     return trace.values[static_cast<std::size_t>(after - trace.times.begin()) - 1];

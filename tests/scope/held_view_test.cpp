@@ -131,8 +131,10 @@ TEST(HeldViewTest, ReadoutInTheVariablesUnitsOrRawAndBitsAsZeroOrOne) {
         EXPECT_EQ(ChannelReadout("X", t, 1500, 2999, c.conversion), c.readout) << c.what;
     }
     const Conversion volts = ConversionOf(&sine, 0);
-    // Before the first sample there is no value; a cursor not placed is left out.
+    // Before the first sample and after the last there is no value; a cursor not placed is
+    // left out.
     EXPECT_EQ(ChannelReadout("X", t, 999, std::nullopt, volts), "X  A -");
+    EXPECT_EQ(ChannelReadout("X", t, 3001, std::nullopt, volts), "X  A -");
     EXPECT_EQ(ChannelReadout("X", t, std::nullopt, 3000, volts), "X  B 12.7 V");
     EXPECT_EQ(ChannelReadout("X", t, std::nullopt, std::nullopt, volts), "X");
 

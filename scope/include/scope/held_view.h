@@ -85,7 +85,7 @@ Conversion ConversionOf(const mcu::MCVar* var, std::uint8_t mask);
 double PhysicalValue(double raw, const Conversion& conversion);
 // A value PhysicalValue gave (or a difference of two) with its unit: "7.2 V", "200", "1".
 std::string ValueText(double value, const Conversion& conversion);
-// The value of the last sample at or before us; none before the first sample.
+// The value of the last sample at or before us; none before the first sample or after the last.
 std::optional<std::uint8_t> ValueAt(const acq::ChannelTrace& trace, std::int64_t us);
 
 // "SINE  A 7.2 V  B -3.1 V  B-A -10.3 V" (the parts of a cursor not placed left out).
