@@ -93,6 +93,7 @@ public:
     acq::OpenResult Open() override { return inner_.Open(); }
     std::uint64_t Post(acq::Command command) override { return inner_.Post(std::move(command)); }
     void Shutdown() override { inner_.Shutdown(); }
+    acq::History& SampleHistory() override { return inner_.SampleHistory(); }
     std::uint64_t Samples() const { return samples_.load(); }
 
 private:

@@ -99,6 +99,7 @@ void Engine::Apply(const Posted& posted) {
                 channel.mask = c.mask;
                 if (c.channel >= 1) {
                     batch_.selected |= Bit(c.channel);
+                    history_.Clear(c.channel);
                 }
                 if (channels_[0].active) {
                     ClearXYSlots();
@@ -269,6 +270,7 @@ void Engine::Publish(StepResult& result) {
     published_ = b.status;
     publishedUpTo_ = b.appliedUpTo;
     b.sequence = ++sequence_;
+    history_.Append(b.samples);
     result.batch = std::move(batch_);
 }
 

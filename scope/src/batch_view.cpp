@@ -75,9 +75,11 @@ void TForm1::ShowBatch(const acq::Batch& batch) {
     }
     for (int i = 1; i <= 3; ++i) {
         if ((batch.selected & Bit(i)) != 0) {
-            minEdits_[static_cast<std::size_t>(i)]->clear();
-            maxEdits_[static_cast<std::size_t>(i)]->clear();
-            avgEdits_[static_cast<std::size_t>(i)]->clear();
+            const auto at = static_cast<std::size_t>(i);
+            for (QLineEdit* box : {minEdits_[at], maxEdits_[at], avgEdits_[at]}) {
+                box->clear();
+                box->setToolTip({});
+            }
         }
         if (((batch.selected | batch.restarted) & Bit(i)) != 0) {
             RestartChannel(i);

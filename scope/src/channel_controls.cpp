@@ -414,6 +414,9 @@ void TForm1::WatchEngineInputs() {
 // --- drag and drop onto the name boxes -------------------------------------------------------
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PaintBox1) {
+        return PaintBoxInput(event) || QWidget::eventFilter(watched, event);
+    }
     const auto type = event->type();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
         return QWidget::eventFilter(watched, event);

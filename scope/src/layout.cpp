@@ -217,6 +217,11 @@ void TForm1::BuildControls() {
     SaveSettings->setObjectName("SaveSettings");
     LoadSettings = PopupMenu1->addAction("Load Settings");
     LoadSettings->setObjectName("LoadSettings");
+    Hold = PopupMenu1->addAction("Hold");
+    Hold->setObjectName("Hold");
+    Hold->setCheckable(true);
+    SaveImage = PopupMenu1->addAction("Save Image...");
+    SaveImage->setObjectName("SaveImage");
     setContextMenuPolicy(Qt::CustomContextMenu);
 }
 

@@ -119,6 +119,7 @@ void TForm1::BindEvents() {
 #endif
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(mapToGlobal(at)); });
+    BindInspection();
 }
 
 // --- start-up and shutdown -------------------------------------------------------------------

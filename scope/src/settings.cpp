@@ -289,9 +289,9 @@ void TForm1::ClearHisClick() {
 }
 
 void TForm1::CopyToClipBoardClick() {
-    DrawLegend();
+    const QImage image = ScreenImage();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        clipboard->setImage(traceBitmap_);
+        clipboard->setImage(image);
     }
 }
 

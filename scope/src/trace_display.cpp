@@ -4,6 +4,7 @@
 // then copied to PaintBox1 in one piece.
 #include "foundation/statistics.h"
 #include "scope/scope_window.h"
+#include "trace_paint.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -63,6 +64,8 @@ private:
     QPointF at_;
 };
 
+} // namespace
+
 QFont LegendFont() {
     QFont font;
     // Plain pixels in the channel's own colour, so the copy reads the same on any background.
@@ -91,11 +94,13 @@ void GridWith(QPainter& painter, int divisions, int w, int h) {
     painter.setPen(Qt::SolidLine);
 }
 
-bool LaneMaskedOut(const TChannel& c, int lane) {
-    return c.mask != 0 && ((c.mask >> (lane - 1)) & 1) == 0;
+bool LaneMaskedOut(std::uint8_t mask, int lane) {
+    return mask != 0 && ((mask >> (lane - 1)) & 1) == 0;
 }
 
-} // namespace
+bool LaneMaskedOut(const TChannel& c, int lane) {
+    return LaneMaskedOut(c.mask, lane);
+}
 
 void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
     QPen pen(QColor::fromRgba(c.colour));
@@ -136,6 +141,7 @@ void TForm1::ShowStatistics() {
         minEdits_[at]->setText(QString::number(T(c.statistics.minimum)));
         maxEdits_[at]->setText(QString::number(T(c.statistics.maximum)));
         avgEdits_[at]->setText(QString::number(N(c.statistics.average)));
+        ShowPhysicalStatistics(i);
     }
 }
 
@@ -209,6 +215,7 @@ bool TForm1::DrawTimeSamples(int index, const acq::Batch& batch) {
                     return false;
                 }
                 sweepOrigin_ = sample.stamp;
+                sweepStartUs_ = sample.arrivalUs;
                 c.lastX[lane] = TimeColumn(sample.stamp, sweepOrigin_, w);
                 ClearWith(canvas.Painter(), traceBitmap_);
                 dirty_ = traceBitmap_.rect();
@@ -288,6 +295,7 @@ void TForm1::DrawXYChannel(const acq::Redraw& redraw, const acq::Batch& batch) {
     maxEdits_[at]->setText(QString::number(T(c.statistics.maximum)));
     foundation::StatFlush(c.statistics);
     avgEdits_[at]->setText(QString::number(N(c.statistics.average)));
+    ShowPhysicalStatistics(index);
     if (redraw.showRate) {
         WriteRateText(batch.rate);
     }

@@ -26,6 +26,8 @@ public:
     virtual std::uint64_t Post(Command command) = 0;
     // Ends the engine at once, whatever it waits for, and closes the link on its thread.
     virtual void Shutdown() = 0;
+    // The engine's history of samples (thread-safe).
+    virtual History& SampleHistory() = 0;
 };
 
 class ThreadDriver final : public Driver {
@@ -39,6 +41,7 @@ public:
     OpenResult Open() override;
     std::uint64_t Post(Command command) override { return engine_.Post(std::move(command)); }
     void Shutdown() override;
+    History& SampleHistory() override { return engine_.SampleHistory(); }
 
 private:
     void Run(bool opened);
@@ -58,6 +61,7 @@ public:
     OpenResult Open() override;
     std::uint64_t Post(Command command) override { return engine_.Post(std::move(command)); }
     void Shutdown() override;
+    History& SampleHistory() override { return engine_.SampleHistory(); }
 
     // One step on the calling thread; its batch goes to the sink. Returns how long the
     // programs' driver would wait before the next one.

@@ -9,6 +9,7 @@
 
 #include "acquisition/batch.h"
 #include "acquisition/commands.h"
+#include "acquisition/history.h"
 #include "acquisition/sampling.h"
 #include "acquisition/sweep.h"
 #include "acquisition/variable_table.h"
@@ -99,6 +100,8 @@ public:
     const std::array<std::uint32_t, kChannelSamples + 1>& SlotStamps(int index) const;
     const mcu::MCAppl& Appl() const { return appl_; }
     std::uint16_t Rate() const { return rateMeter_.rate; }
+    // The last minute of samples; a front end copies from it on its own thread.
+    History& SampleHistory() { return history_; }
 
     // The trigger test, the speed buttons and the bursts on their own.
     bool CheckTrigger();
@@ -151,6 +154,7 @@ private:
     std::uint64_t appliedUpTo_ = 0;
     EngineStatus published_;
     std::uint64_t publishedUpTo_ = 0;
+    History history_;
 };
 
 } // namespace acq

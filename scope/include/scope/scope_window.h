@@ -11,6 +11,7 @@
 #include "acquisition/variable_table.h"
 #include "foundation/statistics.h"
 #include "scope/controls.h"
+#include "scope/held_view.h"
 #include "scope/trace_maths.h"
 
 #include <QAction>
@@ -27,8 +28,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+class QKeyEvent;
 class QPainter;
 class QShortcut;
 class QTimer;
@@ -103,6 +106,40 @@ struct TSetter {
     // The latest write asked for; an answer to it (and to nothing older) may move the bar back.
     std::uint64_t writing = 0;
 };
+
+// A trace channel of a held view, as it was when the view was held.
+struct THeldChannel {
+    bool shown = false;
+    std::string name;
+    QRgb colour = 0;
+    std::uint8_t mask = 0;
+    bool binary = false;
+    Conversion conversion;
+};
+
+// What the paint box shows while held: in time mode the history as it was, zoomed, panned and
+// measured; in x-y mode the picture as it was.
+struct THeldView {
+    bool on = false;
+    bool timeMode = false;
+    acq::Traces traces;
+    std::array<THeldChannel, 4> channels;
+    TimeWindow view;
+    TimeWindow home; // the last sweep
+    ViewLimits limits;
+    int divisions = 8;
+    std::optional<std::int64_t> cursorA;
+    std::optional<std::int64_t> cursorB;
+    QImage frozen;
+    QImage image; // what the paint box shows
+    // A left press, and the view then; moved beyond a few pixels it is a drag, else a click.
+    std::optional<QPoint> pressAt;
+    TimeWindow pressView;
+    bool dragged = false;
+};
+
+// The keys and clicks of the paint box, its tooltip.
+extern const char* const kPaintBoxHelp;
 
 // "COM3" for port 3, "USB0" for port 256; a device named by its path shows the device's name.
 QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath);
@@ -192,6 +229,8 @@ public:
     QAction* CopyToClipBoard;
     QAction* SaveSettings;
     QAction* LoadSettings;
+    QAction* Hold;
+    QAction* SaveImage;
 
     // --- what the window shows and knows ---
     bool RunFlag() const { return channels_[1].active != 0; }
@@ -268,8 +307,21 @@ public:
     // standard error (once per reason); the exit save reports it in a box.
     void SaveChangedSettings();
 
+    // --- hold and inspect ---
+    bool Held() const { return held_.on; }
+    const THeldView& HeldView() const { return held_; }
+    // Holds the paint box, or resumes live drawing from the current sweep.
+    void HoldClick();
+    void SaveImageClick();
+    // What "Copy To ClipBoard" copies and "Save Image..." saves: the trace bitmap with its
+    // legend, or the held view as it shows.
+    QImage ScreenImage();
+    // The screen image as PNG, replacing path in one piece; false with the reason in error.
+    bool SaveImageFile(const std::string& path, std::string& error);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // --- start-up and shutdown ---
@@ -314,6 +366,17 @@ private:
     void WriteRateText(std::uint16_t rate);
     void SetChannelPen(QPainter& painter, const TChannel& c) const;
 
+    // --- hold and inspect ---
+    void BindInspection();
+    bool PaintBoxInput(QEvent* event);
+    // Space and Home, where the focused control has no use for them; false otherwise.
+    bool InspectionKey(QKeyEvent* event);
+    void RenderHeld();
+    void DrawHeldTrace(QPainter& painter, int index);
+    Conversion ChannelConversion(int index) const;
+    // The min, max and av boxes' tooltips in the variable's unit.
+    void ShowPhysicalStatistics(int index);
+
     // --- settings files ---
     void RegisterStoredControls();
     void PrepareSettingsFolder();
@@ -335,6 +398,9 @@ private:
     std::array<QLineEdit*, 4> maxEdits_{};
     std::array<QLineEdit*, 4> avgEdits_{};
     QImage traceBitmap_;
+    THeldView held_;
+    // When the sweep on the screen began, on the arrival clock.
+    std::optional<std::int64_t> sweepStartUs_;
     // The part of the trace bitmap drawn since it was last copied to the screen.
     QRect dirty_;
     std::string applName_;
