@@ -130,7 +130,8 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
         items << action->objectName() + "=" + action->text();
     }
     EXPECT_EQ(items, (QStringList{"CopyToClipBoard=Copy To ClipBoard", "SaveSettings=Save Settings",
-                                  "LoadSettings=Load Settings"}));
+                                  "LoadSettings=Load Settings", "RecordToCsv=Record to CSV...",
+                                  "StopRecording=Stop Recording"}));
     EXPECT_NE(form.findChild<QObject*>("ApplicationEvents1"), nullptr);
 
     for (const char* name : {"TriggerTrackBar", "SetterTrackBar1", "SetterTrackBar2"}) {
