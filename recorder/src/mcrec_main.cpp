@@ -1,0 +1,77 @@
+// mcrec: MC variables to a CSV file from the command line, without a window.
+#include "foundation/clock.h"
+#include "foundation/params.h"
+#include "link/d2xx.h"
+#include "link/link_port.h"
+#include "mcu/access.h"
+#include "mcu/appl.h"
+#include "recorder/mcrec.h"
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+// Only what is safe in a handler: a flag, and the link's stop, which is a flag and a write to
+// an event counter; the main loop then ends the recording and closes the file.
+void OnStopSignal(int) {
+    stopRequested.store(true);
+    comlink::RequestLinkStop();
+}
+
+void InstallStopSignals() {
+    // The link's stop state exists before a handler can touch it.
+    comlink::LinkStopRequested();
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        // A signal ignored by whoever started us (nohup) stays ignored.
+        if (previous.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+    // A reader of standard output that went away is a write error, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace recorder;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    McrecOptions options;
+    std::string error;
+    if (!ParseMcrecArguments(args, options, error)) {
+        std::cerr << "mcrec: " << error << '\n' << McrecUsage();
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::cout << McrecUsage() << McrecHelp();
+        return kExitOk;
+    }
+    InstallStopSignals();
+
+    // Start-up as the scope's: parameter file, clock, link settings, application id table.
+    foundation::InitProgramPaths();
+    foundation::LoadParamFile();
+    if (!options.port.empty()) {
+        foundation::OverrideParam("COM", options.port);
+    }
+    foundation::CaptureClockOrigin();
+    comlink::ResetUsb();
+    comlink::InitLink();
+    mcu::ResetMcuModule();
+    mcu::SetProgramKind(mcu::ProgramKind::Scope);
+    // The default fatal handler prints the message on standard error and exits with code 1.
+    mcu::LoadApplIdTable();
+    return RunMcrec(options, std::cout, std::cerr, stopRequested, ::isatty(STDERR_FILENO) == 1);
+}
