@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace acq {
@@ -164,6 +165,15 @@ void CsvRecorder::Run() {
     }
     fd_ = -1;
     builder_.reset();
+    timespec cpu{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+    std::lock_guard<std::mutex> lock(mutex_);
+    writerCpu_ = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) * 1e-9;
+}
+
+double CsvRecorder::WriterCpuSeconds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writerCpu_;
 }
 
 bool CsvRecorder::WriteAll(const std::string& text) {

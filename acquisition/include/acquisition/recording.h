@@ -112,6 +112,8 @@ public:
     // Why the recording failed; empty while it has not.
     std::string Error() const;
     const std::string& Path() const { return path_; }
+    // The CPU time the writer's thread used in the last recording, known once it stopped.
+    double WriterCpuSeconds() const;
 
 private:
     void Run();
@@ -127,6 +129,7 @@ private:
     bool full_ = false;
     std::string error_;
     ErrorHandler handler_;
+    double writerCpu_ = 0;
 
     // The writer thread's own.
     std::unique_ptr<RowBuilder> builder_;

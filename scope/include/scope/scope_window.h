@@ -265,6 +265,7 @@ public:
     void StopRecordingClick();
     bool Recording() const { return recorder_->Recording(); }
     std::uint64_t RecordedRows() const { return recorder_->Rows(); }
+    const acq::CsvRecorder& Recorder() const { return *recorder_; }
 
     // --- settings files and clipboard ---
     void ClearHisClick();
