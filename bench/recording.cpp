@@ -11,11 +11,8 @@
 //
 //   recording [--seconds N]   full run (N s per phase, default 10)
 //   recording --smoke         short; fails only when nothing was recorded
+#include "bench_support.h"
 #include "foundation/clock.h"
-#include "link/link_port.h"
-#include "mcu/access.h"
-#include "mcu/ident.h"
-#include "mcu/vartable.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
 #include "scope/scope_window.h"
@@ -23,7 +20,6 @@
 #include "sim/mcsim_process.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -31,10 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -42,47 +35,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-constexpr double kWireLimit = 9600.0 / 20.0; // a read is a request and a reply of 10 bits
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-void RunEventLoopFor(int ms) {
-    QTimer::singleShot(ms, [] { QCoreApplication::exit(0); });
-    QApplication::exec();
-}
-
-// ReadVariable of SINE in a loop: the rate the whole PC side reaches on this mcsim.
-double ReadLoopRate(double seconds) {
-    if (!comlink::StartLink()) {
-        return 0;
-    }
-    mcu::MCAppl appl;
-    std::uint16_t address = 0;
-    std::uint8_t mask = 0;
-    double rate = 0;
-    if (mcu::OpenMCAppl(appl) && mcu::FindVariable(appl, "SINE", address, mask)) {
-        int ok = 0;
-        const auto start = Clock::now();
-        while (Seconds(Clock::now() - start) < seconds) {
-            std::uint8_t value = 0;
-            ok += mcu::ReadVariable(appl, address, 0, value) ? 1 : 0;
-        }
-        rate = ok / Seconds(Clock::now() - start);
-    }
-    comlink::CloseLink();
-    return rate;
-}
+using namespace bench_support;
 
 struct McrecRun {
     int exitCode = -1;
@@ -160,24 +113,11 @@ int main(int argc, char** argv) {
 
     // An installation root: config/param.ini points COM at mcsim's link and FILE_PATH at the
     // demo application, for the window and for mcrec in bin/.
-    char rootTemplate[] = "/tmp/ombrix-recbench-XXXXXX";
-    if (::mkdtemp(rootTemplate) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string root = MakeBenchRoot("ombrix-recbench", DEMO_DIR);
+    if (root.empty()) {
         return 1;
     }
-    const std::string root = rootTemplate;
     const std::string linkPath = root + "/mc";
-    fs::create_directories(root + "/bin");
-    fs::create_directories(root + "/config");
-    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
-        ::mkdir((root + "/run").c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
-    }
-    fs::create_directory_symlink(DEMO_DIR, root + "/demo");
-    {
-        std::ofstream param(root + "/config/param.ini");
-        param << "[COM]\n" << linkPath << "\n[FILE_PATH]\n%ROOT%/demo\n";
-    }
     const std::string mcrec = root + "/bin/mcrec";
     fs::copy_file(MCREC_PATH, mcrec);
     sim::McsimProcess mcsim;

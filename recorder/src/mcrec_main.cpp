@@ -1,10 +1,6 @@
 // mcrec: MC variables to a CSV file from the command line, without a window.
-#include "foundation/clock.h"
-#include "foundation/params.h"
-#include "link/d2xx.h"
+#include "acquisition/startup.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
-#include "mcu/appl.h"
 #include "recorder/mcrec.h"
 
 #include <atomic>
@@ -60,18 +56,8 @@ int main(int argc, char** argv) {
     }
     InstallStopSignals();
 
-    // Start-up as the scope's: parameter file, clock, link settings, application id table.
-    foundation::InitProgramPaths();
-    foundation::LoadParamFile();
-    if (!options.port.empty()) {
-        foundation::OverrideParam("COM", options.port);
-    }
-    foundation::CaptureClockOrigin();
-    comlink::ResetUsb();
-    comlink::InitLink();
-    mcu::ResetMcuModule();
-    mcu::SetProgramKind(mcu::ProgramKind::Scope);
-    // The default fatal handler prints the message on standard error and exits with code 1.
-    mcu::LoadApplIdTable();
+    // Start-up as the scope's; a missing applid.inc ends the program through the default fatal
+    // handler (the message on standard error, exit code 1).
+    acq::InitAcquisitionModules({}, options.port);
     return RunMcrec(options, std::cout, std::cerr, stopRequested, ::isatty(STDERR_FILENO) == 1);
 }

@@ -39,6 +39,16 @@ acq::RecordLayout TForm1::RecordingLayout() const {
     return layout;
 }
 
+void TForm1::LockChannelChoices(bool locked) {
+    for (QWidget* w : std::initializer_list<QWidget*>{VarName1, VarName2, VarName3, VarNameX,
+                                                      VarSelected2, VarSelected3, VarSelectedX}) {
+        w->setEnabled(!locked);
+    }
+    LoadSettings->setEnabled(!locked);
+    RecordToCsv->setVisible(!locked);
+    StopRecording->setVisible(locked);
+}
+
 void TForm1::RecordToCsvClick() {
     if (Recording()) {
         return;
@@ -81,13 +91,7 @@ void TForm1::RecordToCsvClick() {
             this, [this, why = QString::fromStdString(reason)] { RecordingFailed(why); },
             Qt::QueuedConnection);
     });
-    for (QWidget* w : std::initializer_list<QWidget*>{VarName1, VarName2, VarName3, VarNameX,
-                                                      VarSelected2, VarSelected3, VarSelectedX}) {
-        w->setEnabled(false);
-    }
-    LoadSettings->setEnabled(false);
-    RecordToCsv->setVisible(false);
-    StopRecording->setVisible(true);
+    LockChannelChoices(true);
     ShowRecordingMark();
     RecLabel->show();
     recordingTimer_->disconnect();
@@ -127,13 +131,7 @@ void TForm1::EndRecording() {
     }
     recordingTimer_->stop();
     RecLabel->hide();
-    for (QWidget* w : std::initializer_list<QWidget*>{VarName1, VarName2, VarName3, VarNameX,
-                                                      VarSelected2, VarSelected3, VarSelectedX}) {
-        w->setEnabled(true);
-    }
-    LoadSettings->setEnabled(true);
-    RecordToCsv->setVisible(true);
-    StopRecording->setVisible(false);
+    LockChannelChoices(false);
     if (deactivatedWhileRecording_) {
         deactivatedWhileRecording_ = false;
         SetRunFlag(false);

@@ -1,6 +1,7 @@
 // Recording: the engine's batches through the CSV writer into a file, stepped under the fake
 // clock against the simulated MC, and the file read back as any reader would read it.
 #include "engine_bench.h"
+#include "recording_files.h"
 #include "temp_dir.h"
 #include "wire_stubs.h"
 
@@ -13,42 +14,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <csignal>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <set>
-#include <sstream>
-#include <sys/resource.h>
 
 using namespace acq;
 using acquisition_testing::EngineBench;
 
 namespace {
 
-using Row = std::vector<std::string>;
+using Row = testing_support::CsvRow;
 
 std::vector<Row> ReadCsv(const std::string& path, std::string* text = nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    if (text != nullptr) {
-        *text = all.str();
-    }
-    std::vector<Row> rows;
-    std::string line;
-    while (std::getline(all, line)) {
-        Row row(1);
-        for (char c : line) {
-            if (c == ',') {
-                row.emplace_back();
-            } else {
-                row.back() += c;
-            }
-        }
-        rows.push_back(row);
-    }
-    return rows;
+    return testing_support::ReadCsvFile(path, text);
 }
 
 double Seconds(const std::string& field) {
@@ -277,12 +256,8 @@ TEST(CsvWriter, AFullDiskEndsTheRecordingAndLeavesOnlyWholeRows) {
 
     // A file that can grow to 4000 bytes only: the disk fills in the middle of a write.
     const std::string file = dir.path() + "/full.csv";
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 4000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto limit = std::make_unique<testing_support::FileSizeLimit>(4000);
+    ASSERT_TRUE(limit->Set());
     std::mutex mutex;
     std::condition_variable told;
     std::string reason;
@@ -302,8 +277,7 @@ TEST(CsvWriter, AFullDiskEndsTheRecordingAndLeavesOnlyWholeRows) {
     EXPECT_FALSE(recorder.Recording());
     recorder.Feed(Scans(5000, 10)); // ignored
     EXPECT_FALSE(recorder.Stop());
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.reset();
     EXPECT_EQ(reason, std::strerror(EFBIG));
     EXPECT_EQ(recorder.Error(), reason);
 

@@ -3,6 +3,7 @@
 // pseudo-terminal in real time (bounds wide enough for any machine's speed).
 #include "child_process.h"
 #include "recorder/mcrec.h"
+#include "recording_files.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -21,24 +20,8 @@ using testing_support::ChildProcess;
 using testing_support::Outcome;
 namespace fs = std::filesystem;
 
-std::vector<std::vector<std::string>> ReadCsv(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    *text = all.str();
-    std::vector<std::vector<std::string>> rows;
-    for (std::string line; std::getline(all, line);) {
-        std::vector<std::string> row(1);
-        for (char c : line) {
-            if (c == ',') {
-                row.emplace_back();
-            } else {
-                row.back() += c;
-            }
-        }
-        rows.push_back(row);
-    }
-    return rows;
+std::vector<testing_support::CsvRow> ReadCsv(const std::string& path, std::string* text) {
+    return testing_support::ReadCsvFile(path, text);
 }
 
 TEST(McrecArguments, WhatIsTakenAndWhatIsRefused) {

@@ -1,6 +1,7 @@
 // Recording from the window against the simulated MC: the menu entries, the file of what the
 // channels show, the run flag held while the window is left, the locked channel choices, the
 // mark beside the rate label, a write that fails, and the end of the program while recording.
+#include "recording_files.h"
 #include "scope_bench.h"
 
 #include <QCoreApplication>
@@ -9,30 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/resource.h>
+#include <memory>
 
 using namespace scope;
 using scope_testing::ScopeBench;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& path, std::string* text = nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    if (text != nullptr) {
-        *text = all.str();
-    }
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(all, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using testing_support::CsvRow;
+using testing_support::ReadCsvFile;
 
 class WindowRecordingTest : public ::testing::Test {
 protected:
@@ -91,11 +78,12 @@ TEST_F(WindowRecordingTest, RecordsTheChannelsAsShownHoldsTheRunFlagAndEndsOnSto
     bench.Settle();
     EXPECT_FALSE(form.RunFlag());
 
-    const std::vector<std::string> lines = Lines(path + ".csv");
+    const std::vector<CsvRow> lines = ReadCsvFile(path + ".csv");
     ASSERT_GE(lines.size(), rows + 1);
-    EXPECT_EQ(lines[0], "time_s,SINE,SINE [V],BUF[4]");
+    EXPECT_EQ(lines[0], (CsvRow{"time_s", "SINE", "SINE [V]", "BUF[4]"}));
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].substr(lines[i].rfind(',')), ",16") << lines[i];
+        ASSERT_EQ(lines[i].size(), 4u) << i;
+        EXPECT_EQ(lines[i][3], "16") << i;
     }
     EXPECT_TRUE(bench.Boxes().isEmpty());
 }
@@ -111,23 +99,18 @@ TEST_F(WindowRecordingTest, AFailedWriteStopsWithABoxAndTheEndOfTheProgramCloses
     // Room for the header and a few rows only.
     const std::string path = bench.Root() + "/small.csv";
     dialog.Answer(QString::fromStdString(path));
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 300;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto limit = std::make_unique<testing_support::FileSizeLimit>(300);
+    ASSERT_TRUE(limit->Set());
     form.RecordToCsvClick();
     ASSERT_TRUE(form.StopRecording->isVisible());
     bench.RunFor(500);
     // Whether the writer's report or the stop finds the failure first, one box tells it.
     form.StopRecordingClick();
     QCoreApplication::processEvents();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.reset();
     ASSERT_EQ(bench.Boxes().size(), 2);
     std::string text;
-    const std::vector<std::string> lines = Lines(path, &text);
+    const std::vector<CsvRow> lines = ReadCsvFile(path, &text);
     EXPECT_EQ(bench.Boxes()[1].toStdString(),
               "Recording to " + path + " stopped:\nFile too large\nThe file keeps the " +
                   std::to_string(lines.size() - 1) + " rows written before.");
@@ -143,7 +126,7 @@ TEST_F(WindowRecordingTest, AFailedWriteStopsWithABoxAndTheEndOfTheProgramCloses
     bench.RunFor(300);
     const std::uint64_t before = form.RecordedRows();
     bench.Close();
-    const std::vector<std::string> rows = Lines(last, &text);
+    const std::vector<CsvRow> rows = ReadCsvFile(last, &text);
     EXPECT_GE(rows.size() - 1, before);
     EXPECT_GT(rows.size(), 20u);
     EXPECT_EQ(text.back(), '\n');

@@ -381,6 +381,9 @@ private:
     // --- recording ---
     // What the recording from the window needs: the channels as they are when it starts.
     acq::RecordLayout RecordingLayout() const;
+    // The channel choices and Load Settings, which would change the file's columns; the menu
+    // offers the stop instead of the start.
+    void LockChannelChoices(bool locked);
     // Unlocks what a recording locks and lets the run flag follow the activation again.
     void EndRecording();
     void RecordingFailed(const QString& reason);
