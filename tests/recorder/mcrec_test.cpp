@@ -11,7 +11,12 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -149,6 +154,55 @@ TEST_F(McrecProgram, CtrlCAndSigtermEndWithACompleteFile) {
         }
         EXPECT_EQ(text.back(), '\n');
     }
+}
+
+TEST_F(McrecProgram, ProgressOnATerminalAndALinkLostForGoodEndsWithCodeOne) {
+    StartMcsim();
+    const std::string file = tree.path() + "/lost.csv";
+    const std::string program = tree.path() + "/bin/mcrec";
+    const std::string link = Link();
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), "mcrec", "SINE", "-o", file.c_str(), "--port", link.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // What the terminal shows, until it closes or stop holds.
+    std::string shown;
+    auto readUntil = [&](const std::function<bool()>& stop) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!stop() && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{terminal, POLLIN, 0};
+            if (::poll(&fd, 1, 100) > 0) {
+                char buffer[256];
+                const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+                if (n <= 0) {
+                    return;
+                }
+                shown.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    };
+    readUntil([&] { return shown.find(" var/s, ") != std::string::npos; });
+    EXPECT_NE(shown.find(" rows, "), std::string::npos) << shown;
+    // The device goes away and does not come back.
+    mcsim->Stop(SIGTERM);
+    readUntil([] { return false; });
+    ::close(terminal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << shown;
+    EXPECT_NE(shown.find("mcrec: link lost ("), std::string::npos) << shown;
+    std::string text;
+    const auto rows = ReadCsv(file, &text);
+    ASSERT_GT(rows.size(), 1u);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_NE(shown.find("recording ended after " + std::to_string(rows.size() - 1) + " rows"),
+              std::string::npos)
+        << shown;
 }
 
 TEST_F(McrecProgram, ExitCodesListAndXy) {
