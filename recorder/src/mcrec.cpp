@@ -271,6 +271,12 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
              const std::atomic<bool>& stop, bool progress) {
     acq::Engine engine(kSweepWidth);
     const acq::OpenResult opened = engine.Open();
+    if (!opened.applOpened && stop.load()) {
+        // Ctrl-C during the identification ends its exchanges; that is no fault of the link.
+        err << "mcrec: stopped before the recording began\n";
+        engine.Close();
+        return kExitFailed;
+    }
     if (!opened.applOpened) {
         err << "mcrec: MC application could not be opened on " << opened.portName
             << (opened.reason.empty() ? "" : ": " + opened.reason) << '\n';
