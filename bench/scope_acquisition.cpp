@@ -14,6 +14,7 @@
 //   scope_acquisition [--seconds N]   full run (N s of acquisition, default 10)
 //   scope_acquisition --smoke         short; fails only when nothing was acquired
 #include "acquisition/driver.h"
+#include "bench_support.h"
 #include "foundation/clock.h"
 #include "link/link_port.h"
 #include "mcu/access.h"
@@ -49,20 +50,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-constexpr double kWireLimit = 9600.0 / 20.0; // a read is a request and a reply of 10 bits
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
+using namespace bench_support;
 
 long ResidentKiB(const char* key) {
     std::ifstream in("/proc/self/status");
@@ -73,11 +61,6 @@ long ResidentKiB(const char* key) {
         }
     }
     return 0;
-}
-
-void RunEventLoopFor(int ms) {
-    QTimer::singleShot(ms, [] { QCoreApplication::exit(0); });
-    QApplication::exec();
 }
 
 // The programs' driver with a count of the samples that pass through it to the window.
@@ -137,29 +120,6 @@ Latency EventLoopLatency(int ms) {
     return l;
 }
 
-// ReadVariable of SINE in a loop on the link as the module start-up left it: the rate the
-// whole PC side reaches on this mcsim, as mc_read measures it.
-double ReadLoopRate(double seconds) {
-    if (!comlink::StartLink()) {
-        return 0;
-    }
-    mcu::MCAppl appl;
-    std::uint16_t address = 0;
-    std::uint8_t mask = 0;
-    double rate = 0;
-    if (mcu::OpenMCAppl(appl) && mcu::FindVariable(appl, "SINE", address, mask)) {
-        int ok = 0;
-        const auto start = Clock::now();
-        while (Seconds(Clock::now() - start) < seconds) {
-            std::uint8_t value = 0;
-            ok += mcu::ReadVariable(appl, address, 0, value) ? 1 : 0;
-        }
-        rate = ok / Seconds(Clock::now() - start);
-    }
-    comlink::CloseLink();
-    return rate;
-}
-
 void PrintLatency(const char* what, const Latency& l) {
     std::printf("%-34s %7.2f / %7.2f / %7.2f ms %10s %8s\n", what, l.p50, l.p99, l.max, "p99 < 20",
                 l.p99 < 20 ? "ok" : "MISSED");
@@ -181,26 +141,13 @@ int main(int argc, char** argv) {
     const int phaseMs = smoke ? 1000 : 3000;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    // An installation root: param.ini beside the program points COM at mcsim's link and
-    // FILE_PATH at the demo application.
-    char rootTemplate[] = "/tmp/ombrix-bench-XXXXXX";
-    if (::mkdtemp(rootTemplate) == nullptr) {
-        std::perror("mkdtemp");
+    // An installation root: param.ini points COM at mcsim's link and FILE_PATH at the demo
+    // application.
+    const std::string root = MakeBenchRoot("ombrix-bench", DEMO_DIR);
+    if (root.empty()) {
         return 1;
     }
-    const std::string root = rootTemplate;
     const std::string linkPath = root + "/mc";
-    fs::create_directories(root + "/bin");
-    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
-        // Qt wants one, private to the user; without it, it complains on every run.
-        ::mkdir((root + "/run").c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
-    }
-    fs::create_directory_symlink(DEMO_DIR, root + "/demo");
-    {
-        std::ofstream param(root + "/bin/ombrix.ini");
-        param << "[COM]\n" << linkPath << "\n[FILE_PATH]\n%ROOT%/demo\n";
-    }
     const std::vector<std::string> mcsimArgs = {DEMO_DIR "/demo.scenario", linkPath};
     auto mcsim = std::make_unique<sim::McsimProcess>();
     if (!mcsim->Start(MCSIM_PATH, mcsimArgs)) {

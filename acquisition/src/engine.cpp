@@ -16,14 +16,6 @@ std::uint32_t Now() {
     return static_cast<std::uint32_t>(foundation::ClockMs());
 }
 
-// The steady clock (a test's clock under test) in microseconds.
-std::int64_t ArrivalUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
-}
-
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
@@ -280,7 +272,7 @@ void Engine::CountRead() {
 
 void Engine::AddSample(int channel, std::uint8_t value, int slot) {
     batch_.samples.push_back({static_cast<std::uint8_t>(channel), value,
-                              static_cast<std::uint16_t>(slot), Now(), ArrivalUs(), scan_});
+                              static_cast<std::uint16_t>(slot), Now(), SteadyUs(), scan_});
 }
 
 // --- bursts ------------------------------------------------------------------------------------

@@ -1,11 +1,19 @@
 #include "acquisition/sampling.h"
 
+#include "foundation/clock.h"
 #include "foundation/numbers.h"
 
 namespace acq {
 
 std::int32_t N(double x) {
     return static_cast<std::int32_t>(foundation::RoundHalfEven(x));
+}
+
+std::int64_t SteadyUs() {
+    auto& clock = foundation::Clock();
+    const std::int64_t counts = clock.CounterNow();
+    const std::int64_t frequency = clock.CounterFrequency();
+    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
 }
 
 std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w) {

@@ -213,6 +213,20 @@ bool GetParam(const std::string& name, std::string& value) {
     return false;
 }
 
+void OverrideParam(const std::string& key, const std::string& value) {
+    std::string upper = key;
+    UpperCaseText(upper);
+    auto& entries = State().entries;
+    for (ParamEntry& entry : entries) {
+        if (entry.key == upper) {
+            entry.value = value;
+            return;
+        }
+    }
+    // Past the table's 40 entries too: the override must not vanish in a full file.
+    entries.push_back({upper, {}, value});
+}
+
 bool GetParamNumber(const std::string& name, double& number) {
     number = 1.0;
     std::string text;

@@ -1,9 +1,9 @@
 // The channel, setter and trigger controls of the scope window: the variable tree, the name
 // boxes and what they accept, drag and drop from the tree, and the setters that write an MC
 // variable from a track bar.
+#include "acquisition/channel_name.h"
 #include "foundation/clock.h"
 #include "foundation/text.h"
-#include "scope/channel_name.h"
 #include "scope/scope_window.h"
 
 #include <QApplication>
@@ -176,33 +176,19 @@ void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     const std::string channelName = UpperCase(box->Text());
     // Silver stays when any step below refuses the text; the record is then left as it was.
     PaintSilver(box, true);
-    ChannelName parts;
-    if (!SplitChannelName(channelName, parts)) {
+    acq::ResolvedChannel resolved;
+    if (!acq::ResolveChannelName(variables_, channelName, resolved)) {
         return;
     }
-    std::uint16_t address = 0;
-    std::uint8_t mask = 0;
-    std::uint32_t bare = 0;
-    if (ParseNameInteger(parts.base, 0xFFFF, bare)) {
-        address = static_cast<std::uint16_t>(bare);
-    } else {
-        const mcu::MCVar* var = variables_.Find(parts.base);
-        if (var == nullptr) {
-            return;
-        }
-        address = var->address;
-        mask = var->bitMask;
+    if (resolved.variable != nullptr) {
         SetComboText(box, channelName);
-    }
-    if (mask == 0) {
-        mask = parts.suffixMask;
     }
     PaintSilver(box, false);
     channel.resolved = true;
     channel.active = 1;
     channel.name = channelName;
-    channel.address = static_cast<std::uint16_t>(address + parts.arrayIndex);
-    channel.mask = mask;
+    channel.address = resolved.address;
+    channel.mask = resolved.mask;
     // The engine restarts the sweep and the channel, and empties the x-y slots in x-y mode;
     // the window clears the channel's statistics when the batch that follows says so.
     Post(acq::UseVariable{index, channel.address, channel.mask});

@@ -2,7 +2,7 @@
 // the engine's history of the last minute instead of the live sweep, zoomed around the pointer
 // by the wheel, panned by a left drag, measured by two cursors with a readout in the variables'
 // units. The live trace is drawn on meanwhile, off the screen, and shows again on resume.
-#include "scope/channel_name.h"
+#include "acquisition/channel_name.h"
 #include "scope/dialogs.h"
 #include "scope/scope_window.h"
 #include "trace_paint.h"
@@ -126,11 +126,11 @@ void TForm1::HoldClick() {
 
 Conversion TForm1::ChannelConversion(int index) const {
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
-    ChannelName parts;
+    acq::ChannelName parts;
     std::uint32_t address = 0;
     const mcu::MCVar* var = nullptr;
-    if (c.resolved && SplitChannelName(c.name, parts) &&
-        !ParseNameInteger(parts.base, 0xFFFF, address)) {
+    if (c.resolved && acq::SplitChannelName(c.name, parts) &&
+        !acq::ParseNameInteger(parts.base, 0xFFFF, address)) {
         var = variables_.Find(parts.base);
     }
     return ConversionOf(var, c.mask);

@@ -116,6 +116,10 @@ void TForm1::BuildControls() {
     ApplLabel->setFont(bold);
     PortLabel = MakeLabel(this, "Label17", "Label1", 798, 47, 38);
     RateLabel = MakeLabel(this, "Label16", "Label16", 836, 47, 62);
+    // In the free corner above the rate label.
+    RecLabel = MakeLabel(this, "RecLabel", QString(), 828, 12, 72, 30);
+    RecLabel->setStyleSheet("color: red; font-weight: bold");
+    RecLabel->hide();
 
     TreeView1 = new TTreeView(this);
     TreeView1->setGeometry(717, 59, 169, 553);
@@ -217,6 +221,11 @@ void TForm1::BuildControls() {
     SaveSettings->setObjectName("SaveSettings");
     LoadSettings = PopupMenu1->addAction("Load Settings");
     LoadSettings->setObjectName("LoadSettings");
+    RecordToCsv = PopupMenu1->addAction("Record to CSV...");
+    RecordToCsv->setObjectName("RecordToCsv");
+    StopRecording = PopupMenu1->addAction("Stop Recording");
+    StopRecording->setObjectName("StopRecording");
+    StopRecording->setVisible(false);
     Hold = PopupMenu1->addAction("Hold");
     Hold->setObjectName("Hold");
     Hold->setCheckable(true);

@@ -61,6 +61,8 @@ TForm1::TForm1(std::unique_ptr<acq::Driver> driver, QWidget* parent)
     // Called on the engine's thread: the batch waits in the queue and the window takes it in
     // its own event loop. A full queue drops the batch; the engine never waits for the window.
     driver_->SetSink([this](acq::Batch&& batch) {
+        // The recording takes every batch, also one the window would drop.
+        recorder_->Feed(batch);
         if (batches_.Push(std::move(batch))) {
             QMetaObject::invokeMethod(this, &TForm1::TakeBatches, Qt::QueuedConnection);
         }
@@ -80,6 +82,9 @@ void TForm1::CreateTimers() {
     settingsTimer_->setObjectName("SettingsTimer");
     settingsTimer_->setSingleShot(true);
     settingsTimer_->setInterval(kSettingsSaveDelayMs);
+    recordingTimer_ = new QTimer(this);
+    recordingTimer_->setObjectName("RecordingTimer");
+    recordingTimer_->setInterval(kRecordingMarkMs);
 }
 
 void TForm1::BindEvents() {
@@ -110,6 +115,8 @@ void TForm1::BindEvents() {
     connect(CopyToClipBoard, &QAction::triggered, this, [this] { CopyToClipBoardClick(); });
     connect(SaveSettings, &QAction::triggered, this, [this] { SaveSettingsClick(); });
     connect(LoadSettings, &QAction::triggered, this, [this] { LoadSettingsClick(); });
+    connect(RecordToCsv, &QAction::triggered, this, [this] { RecordToCsvClick(); });
+    connect(StopRecording, &QAction::triggered, this, [this] { StopRecordingClick(); });
     connect(ApplicationEvents1, &TApplicationEvents::Activate, this, [this] { OnActivate(); });
     connect(ApplicationEvents1, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
     connect(settingsTimer_, &QTimer::timeout, this, [this] { SaveChangedSettings(); });
@@ -210,6 +217,8 @@ void TForm1::OnDestroy() {
     if (opened_) {
         driver_->Shutdown();
     }
+    // Every batch is in the recording now; the file is closed complete.
+    recorder_->Stop();
     SaveRecentSettings();
 }
 
@@ -247,12 +256,18 @@ void TForm1::OnQuitSignal(int) {
 }
 
 void TForm1::OnActivate() {
+    deactivatedWhileRecording_ = false;
     if (!VarName1->TextQ().isEmpty()) {
         SetRunFlag(true);
     }
 }
 
 void TForm1::OnDeactivate() {
+    // A recording holds the run flag until it ends.
+    if (Recording()) {
+        deactivatedWhileRecording_ = true;
+        return;
+    }
     SetRunFlag(false);
 }
 

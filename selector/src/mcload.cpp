@@ -23,7 +23,8 @@ const char* const kUsage = "Usage: mcload identify [--processor FILE]\n"
                            "       mcload read FILE.hex [--start A] [--length N] [--quiet]\n"
                            "       mcload write FILE.hex [--quiet]\n"
                            "       mcload flash FILE.hex [--processor FILE] [--quiet]\n"
-                           "       mcload --help | --version\n";
+                           "       mcload --help | --version\n"
+                           "       (every command takes --port DEVICE|N)\n";
 
 const char* const kHelp = R"(
 Transfers between an MC board and Intel HEX files over the debug link that the COM
@@ -46,6 +47,8 @@ What a file holds above 64 KiB (configuration words, a PIC18's data EEPROM at
 Options:
   --processor FILE a source file with a PROCESSOR line; with COM 0 (no port) identify and
                    flash run dry: the device comes from that line and nothing is sent
+  --port DEVICE|N  the link for this run instead of COM: a device path (/dev/ttyUSB1)
+                   or a port number as COM takes it
   --quiet          no banners and statistics
   --help           show this text
   --version        show the version
@@ -245,6 +248,14 @@ bool ParseMcloadArguments(const std::vector<std::string>& args, McloadOptions& o
                 return false;
             }
             lengthGiven = true;
+        } else if (arg == "--port") {
+            if (!value(options.port)) {
+                return false;
+            }
+            if (options.port.empty()) {
+                error = "--port needs a device path or a port number";
+                return false;
+            }
         } else if (arg == "--processor") {
             if (!value(options.processorFile)) {
                 return false;

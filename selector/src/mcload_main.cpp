@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
     // Start-up as the selector program's: parameter file, clock, link settings, modules.
     foundation::InitProgramPaths();
     foundation::LoadParamFile();
+    if (!options.port.empty()) {
+        foundation::OverrideParam("COM", options.port);
+    }
     foundation::CaptureClockOrigin();
     comlink::InitLink();
     mcu::SetProgramKind(mcu::ProgramKind::Selector);

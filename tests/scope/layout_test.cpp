@@ -129,9 +129,10 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     for (const QAction* action : menu->actions()) {
         items << action->objectName() + "=" + action->text();
     }
-    EXPECT_EQ(items,
-              (QStringList{"CopyToClipBoard=Copy To ClipBoard", "SaveSettings=Save Settings",
-                           "LoadSettings=Load Settings", "Hold=Hold", "SaveImage=Save Image..."}));
+    EXPECT_EQ(items, (QStringList{"CopyToClipBoard=Copy To ClipBoard", "SaveSettings=Save Settings",
+                                  "LoadSettings=Load Settings", "RecordToCsv=Record to CSV...",
+                                  "StopRecording=Stop Recording", "Hold=Hold",
+                                  "SaveImage=Save Image..."}));
     EXPECT_NE(form.findChild<QObject*>("ApplicationEvents1"), nullptr);
 
     for (const char* name : {"TriggerTrackBar", "SetterTrackBar1", "SetterTrackBar2"}) {

@@ -138,6 +138,22 @@ TEST_F(McloadProgram, SavesChangesAndReloadsTheEeprom) {
     EXPECT_EQ(ReadText(dumps + "/ch1-MC.eeprom.hex"), ReadText(changed));
 }
 
+TEST_F(McloadProgram, PortOverridesTheComParameterForOneRun) {
+    auto mcsim = StartMcsim(kEeprom);
+    tree.Write("config/param.ini", "[COM] the link\n" + tree.path() + "/nobody\n");
+    const std::string saved = tree.path() + "/saved.hex";
+    Outcome wrong = Run({"read", saved, "--quiet"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_EQ(wrong.err.rfind("COM could not be opened (" + tree.path() + "/nobody", 0), 0u)
+        << wrong.err;
+    Outcome read = Run({"read", saved, "--quiet", "--port", Link()});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(Hex(saved, 256).Data[0x0F], 0x1F);
+    Outcome empty = Run({"read", saved, "--port", ""});
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_EQ(empty.err.rfind("mcload: --port needs a device path or a port number\n", 0), 0u);
+}
+
 TEST_F(McloadProgram, ProgramsAPic18ThroughItsLoader) {
     // A pseudo-terminal carries no reset: the board sits in its loader from the start.
     auto mcsim = StartMcsim("device PIC\n  appl_id 0x12\n  loader 0x50\n  start_in_loader\n"

@@ -13,6 +13,10 @@ inline constexpr double kSweepSpanMs = 2000.0;
 // Nearest integer, halves to even.
 std::int32_t N(double x);
 
+// The steady clock (a test's clock under test) in microseconds: the arrival times of samples
+// and whatever is measured against them.
+std::int64_t SteadyUs();
+
 // Column of a sample taken at clock time t in a sweep that began at origin, on a screen w
 // columns wide. The difference is unsigned: a sample older than the origin lies far beyond the
 // right edge.

@@ -57,6 +57,9 @@ void LoadParamFile();
 bool ReadParamFile(const std::string& path);
 bool GetParam(const std::string& name, std::string& value);
 bool GetParamNumber(const std::string& name, double& number);
+// Gives key this value for the rest of the run, whatever the file said (a command-line option
+// that overrides the file for one run).
+void OverrideParam(const std::string& key, const std::string& value);
 const std::string& ParamError();
 // The file LoadParamFile read, empty when none of the candidates could be opened.
 const std::string& LoadedParamFile();

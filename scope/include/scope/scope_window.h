@@ -8,6 +8,7 @@
 #pragma once
 
 #include "acquisition/driver.h"
+#include "acquisition/recording.h"
 #include "acquisition/variable_table.h"
 #include "foundation/statistics.h"
 #include "scope/controls.h"
@@ -55,6 +56,8 @@ inline constexpr int kEscapeHotKey = 255;
 // recent.dsw follows a change of a stored control this much later, so that a burst of changes
 // (typing a name, loading a settings file) is written once.
 inline constexpr int kSettingsSaveDelayMs = 500;
+// The recording mark's elapsed time and row count follow this often.
+inline constexpr int kRecordingMarkMs = 500;
 // Batches waiting for the window beyond this many are dropped (and counted): the engine never
 // waits for the window.
 inline constexpr std::size_t kBatchQueueLength = 64;
@@ -229,6 +232,11 @@ public:
     QAction* CopyToClipBoard;
     QAction* SaveSettings;
     QAction* LoadSettings;
+    // Recording: the two entries after the first three (one of them shows at a time), and the
+    // red mark beside the rate label while a recording runs.
+    QAction* RecordToCsv;
+    QAction* StopRecording;
+    QLabel* RecLabel;
     QAction* Hold;
     QAction* SaveImage;
 
@@ -290,6 +298,13 @@ public:
     // Redraws one channel over its x-y slots as the batch's redraw says.
     void DrawXYChannel(const acq::Redraw& redraw, const acq::Batch& batch);
     void DrawLegend();
+
+    // --- recording to CSV ---
+    void RecordToCsvClick();
+    void StopRecordingClick();
+    bool Recording() const { return recorder_->Recording(); }
+    std::uint64_t RecordedRows() const { return recorder_->Rows(); }
+    const acq::CsvRecorder& Recorder() const { return *recorder_; }
 
     // --- settings files and clipboard ---
     void ClearHisClick();
@@ -428,6 +443,23 @@ private:
     QObject* settingsWatch_ = nullptr;
     QTimer* settingsTimer_ = nullptr;
     std::string lastSaveError_;
+
+    // --- recording ---
+    // What the recording from the window needs: the channels as they are when it starts.
+    acq::RecordLayout RecordingLayout() const;
+    // The channel choices and Load Settings, which would change the file's columns; the menu
+    // offers the stop instead of the start.
+    void LockChannelChoices(bool locked);
+    // Unlocks what a recording locks and lets the run flag follow the activation again.
+    void EndRecording();
+    void RecordingFailed(const QString& reason);
+    void ShowRecordingMark();
+    // Fed on the engine's thread with every batch, before the window sees it.
+    std::unique_ptr<acq::CsvRecorder> recorder_ = std::make_unique<acq::CsvRecorder>();
+    QTimer* recordingTimer_ = nullptr;
+    std::int64_t recordingStartUs_ = 0;
+    // The window was left while recording: the run flag drops when the recording ends.
+    bool deactivatedWhileRecording_ = false;
 };
 
 } // namespace scope

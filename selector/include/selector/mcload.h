@@ -22,6 +22,8 @@ struct McloadOptions {
     std::string processorFile;
     // No banners and statistics.
     bool quiet = false;
+    // The link for this run in place of the COM parameter; empty: COM.
+    std::string port;
 };
 
 inline constexpr int kExitOk = 0;

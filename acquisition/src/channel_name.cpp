@@ -1,6 +1,6 @@
-#include "scope/channel_name.h"
+#include "acquisition/channel_name.h"
 
-namespace scope {
+namespace acq {
 
 namespace {
 
@@ -72,4 +72,30 @@ bool SplitChannelName(const std::string& text, ChannelName& name) {
     return true;
 }
 
-} // namespace scope
+bool ResolveChannelName(const VariableTable& table, const std::string& text,
+                        ResolvedChannel& resolved) {
+    ChannelName parts;
+    if (!SplitChannelName(text, parts)) {
+        return false;
+    }
+    ResolvedChannel r;
+    std::uint32_t bare = 0;
+    if (ParseNameInteger(parts.base, 0xFFFF, bare)) {
+        r.address = static_cast<std::uint16_t>(bare);
+    } else {
+        r.variable = table.Find(parts.base);
+        if (r.variable == nullptr) {
+            return false;
+        }
+        r.address = r.variable->address;
+        r.mask = r.variable->bitMask;
+    }
+    if (r.mask == 0) {
+        r.mask = parts.suffixMask;
+    }
+    r.address = static_cast<std::uint16_t>(r.address + parts.arrayIndex);
+    resolved = r;
+    return true;
+}
+
+} // namespace acq

@@ -1,11 +1,14 @@
 // The texts a channel box accepts: NAME, NAME.b (bit b of the byte), NAME[i] (the byte i above
-// NAME), both suffixes in either order, and a bare MC address in place of a name.
+// NAME), both suffixes in either order, and a bare MC address in place of a name. The window's
+// boxes and the headless recorder resolve names through here, so a name means the same in both.
 #pragma once
+
+#include "acquisition/variable_table.h"
 
 #include <cstdint>
 #include <string>
 
-namespace scope {
+namespace acq {
 
 struct ChannelName {
     std::string base;            // the name or address text without its suffixes
@@ -22,4 +25,16 @@ bool SplitChannelName(const std::string& text, ChannelName& name);
 // else (no sign, no blanks). False as well when the value exceeds limit.
 bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value);
 
-} // namespace scope
+// What a channel reads for an upper-case box text: the address with the index added, the bit
+// mask (the variable's own, else the suffix's), and the variable it names (null for a bare
+// address).
+struct ResolvedChannel {
+    std::uint16_t address = 0;
+    std::uint8_t mask = 0;
+    const mcu::MCVar* variable = nullptr;
+};
+// False when the text is malformed or names no variable of the table.
+bool ResolveChannelName(const VariableTable& table, const std::string& text,
+                        ResolvedChannel& resolved);
+
+} // namespace acq

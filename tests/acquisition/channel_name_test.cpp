@@ -1,11 +1,11 @@
 // The suffixes a channel box accepts, split without a window or an MC.
-#include "scope/channel_name.h"
+#include "acquisition/channel_name.h"
 
 #include <gtest/gtest.h>
 
-using scope::ChannelName;
-using scope::ParseNameInteger;
-using scope::SplitChannelName;
+using acq::ChannelName;
+using acq::ParseNameInteger;
+using acq::SplitChannelName;
 
 namespace {
 

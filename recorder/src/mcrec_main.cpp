@@ -1,0 +1,63 @@
+// mcrec: MC variables to a CSV file from the command line, without a window.
+#include "acquisition/startup.h"
+#include "link/link_port.h"
+#include "recorder/mcrec.h"
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+// Only what is safe in a handler: a flag, and the link's stop, which is a flag and a write to
+// an event counter; the main loop then ends the recording and closes the file.
+void OnStopSignal(int) {
+    stopRequested.store(true);
+    comlink::RequestLinkStop();
+}
+
+void InstallStopSignals() {
+    // The link's stop state exists before a handler can touch it.
+    comlink::LinkStopRequested();
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        // A signal ignored by whoever started us (nohup) stays ignored.
+        if (previous.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+    // A reader of standard output that went away is a write error, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace recorder;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    McrecOptions options;
+    std::string error;
+    if (!ParseMcrecArguments(args, options, error)) {
+        std::cerr << "mcrec: " << error << '\n' << McrecUsage();
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::cout << McrecUsage() << McrecHelp();
+        return kExitOk;
+    }
+    InstallStopSignals();
+
+    // Start-up as the scope's; a missing applid.inc ends the program through the default fatal
+    // handler (the message on standard error, exit code 1).
+    acq::InitAcquisitionModules({}, options.port);
+    return RunMcrec(options, std::cout, std::cerr, stopRequested, ::isatty(STDERR_FILENO) == 1);
+}
