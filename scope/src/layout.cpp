@@ -116,13 +116,15 @@ void TForm1::BuildControls() {
     ApplLabel->setFont(bold);
     PortLabel = MakeLabel(this, "Label17", "Label1", 798, 47, 38);
     RateLabel = MakeLabel(this, "Label16", "Label16", 836, 47, 62);
-    // In the free corner above the rate label.
-    RecLabel = MakeLabel(this, "RecLabel", QString(), 828, 12, 72, 30);
-    RecLabel->setStyleSheet("color: red; font-weight: bold");
-    RecLabel->hide();
 
     TreeView1 = new TTreeView(this);
     TreeView1->setGeometry(717, 59, 169, 553);
+    // Right under the rate label, over the empty right end of the tree's first rows: the corner
+    // above the rate label belongs to Clear His and Exit. Made after the tree, so it is on top.
+    RecLabel = MakeLabel(this, "RecLabel", QString(), 786, 62, 96, 28);
+    RecLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    RecLabel->setStyleSheet("color: red; font-weight: bold");
+    RecLabel->hide();
 
     ChannelPanel1 = MakePanel(this, "Panel1", 8, 2, 275, 40);
     SetPanelColour(ChannelPanel1, kChannel1Colour);

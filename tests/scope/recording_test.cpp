@@ -55,6 +55,11 @@ TEST_F(WindowRecordingTest, RecordsTheChannelsAsShownHoldsTheRunFlagAndEndsOnSto
     EXPECT_TRUE(form.StopRecording->isVisible());
     EXPECT_FALSE(form.RecLabel->isHidden());
     EXPECT_TRUE(form.RecLabel->text().startsWith("REC 0:00\n0 rows"));
+    // No other control covers the mark.
+    for (const QPoint corner : {form.RecLabel->geometry().topLeft() + QPoint(1, 1),
+                                form.RecLabel->geometry().bottomRight() - QPoint(1, 1)}) {
+        EXPECT_EQ(form.childAt(corner), form.RecLabel);
+    }
     // The columns keep their meaning: no channel changes while recording.
     EXPECT_FALSE(form.VarName1->isEnabled());
     EXPECT_FALSE(form.VarSelected2->isEnabled());
