@@ -7,6 +7,7 @@
 #include "mcu/access.h"
 #include "mcu/ident.h"
 #include "mcu/vartable.h"
+#include "scope/scope_window.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace bench_support {
 
@@ -30,11 +32,32 @@ inline double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+inline double CpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
 inline double ProcessCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    return CpuSeconds(usage);
+}
+
+// The opened window, shown and active, with the demo's SINE, SAW and BLINK on its channels;
+// false (and why, on standard error) when the application did not open.
+inline bool ShowDemoChannels(scope::TForm1& form, const char* program) {
+    if (form.TerminationRequested()) {
+        std::fprintf(stderr, "%s: the MC application did not open\n", program);
+        return false;
+    }
+    form.show();
+    for (auto [box, name] : {std::pair{form.VarName1, "SINE"}, std::pair{form.VarName2, "SAW"},
+                             std::pair{form.VarName3, "BLINK"}}) {
+        box->SetText(name);
+        form.OnChange(box);
+    }
+    form.OnActivate();
+    return true;
 }
 
 inline void RunEventLoopFor(int ms) {

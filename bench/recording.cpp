@@ -66,8 +66,7 @@ McrecRun RunMcrec(const std::string& program, const std::vector<std::string>& ar
     ::wait4(pid, &status, 0, &usage);
     run.wall = Seconds(Clock::now() - start);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    run.cpu = CpuSeconds(usage);
     std::ifstream in(file);
     std::string line;
     std::getline(in, line); // time_s,SINE,SINE [V],SAW,BLINK
@@ -140,17 +139,9 @@ int main(int argc, char** argv) {
 
     // The window: acquiring, then recording, in turns.
     auto form = std::make_unique<scope::TForm1>();
-    if (form->TerminationRequested()) {
-        std::fprintf(stderr, "recording: the MC application did not open\n");
+    if (!ShowDemoChannels(*form, "recording")) {
         return 1;
     }
-    form->show();
-    for (auto [box, name] : {std::pair{form->VarName1, "SINE"}, std::pair{form->VarName2, "SAW"},
-                             std::pair{form->VarName3, "BLINK"}}) {
-        box->SetText(name);
-        form->OnChange(box);
-    }
-    form->OnActivate();
     RunEventLoopFor(1000);
     scope::FileDialogScript dialog;
     const int rounds = smoke ? 1 : 3;

@@ -163,17 +163,9 @@ int main(int argc, char** argv) {
     auto owned = std::make_unique<CountingDriver>();
     CountingDriver& driver = *owned;
     auto form = std::make_unique<scope::TForm1>(std::move(owned));
-    if (form->TerminationRequested()) {
-        std::fprintf(stderr, "scope_acquisition: the MC application did not open\n");
+    if (!ShowDemoChannels(*form, "scope_acquisition")) {
         return 1;
     }
-    form->show();
-    for (auto [box, name] : {std::pair{form->VarName1, "SINE"}, std::pair{form->VarName2, "SAW"},
-                             std::pair{form->VarName3, "BLINK"}}) {
-        box->SetText(name);
-        form->OnChange(box);
-    }
-    form->OnActivate();
 
     // Settle, then measure the acquisition.
     RunEventLoopFor(smoke ? 500 : 2000);

@@ -305,4 +305,26 @@ bool ParseDecimal(const std::string& text, double& value) {
     return true;
 }
 
+bool TakeOptionValue(const std::vector<std::string>& args, std::size_t& i, std::string& value,
+                     std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = args[i] + " needs a value";
+        return false;
+    }
+    value = args[++i];
+    return true;
+}
+
+bool TakePortOption(const std::vector<std::string>& args, std::size_t& i, std::string& port,
+                    std::string& error) {
+    if (!TakeOptionValue(args, i, port, error)) {
+        return false;
+    }
+    if (port.empty()) {
+        error = "--port needs a device path or a port number";
+        return false;
+    }
+    return true;
+}
+
 } // namespace foundation

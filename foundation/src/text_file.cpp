@@ -5,9 +5,14 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace foundation {
 
@@ -267,6 +272,71 @@ void SplitFileName(const std::string& path, std::string& folder, std::string& na
     auto dot = rest.find('.');
     name = rest.substr(0, dot);
     extension = dot == std::string::npos ? std::string() : rest.substr(dot);
+}
+
+// Writes text to name through a temporary file in the same folder and a rename: a failed
+// write (missing folder, full disk) leaves any earlier file as it was. A symbolic link is
+// followed and stays a link; an existing file keeps its permission bits. A file whose write
+// permission bits are all clear is refused, as writing it in place would be: the rename
+// would pass over the protection, for root even more so than for its owner.
+bool ReplaceFile(const std::string& name, const std::string& text) {
+    if (name.empty()) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::path target = name;
+    if (std::filesystem::is_symlink(target, ec)) {
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (ec) {
+            return false;
+        }
+        target = resolved;
+    }
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && (existing.st_mode & 0222) == 0) {
+        return false;
+    }
+    const std::filesystem::path folder = target.parent_path();
+    std::string pattern = (folder.empty() ? std::filesystem::path(".") : folder).string() + "/." +
+                          target.filename().string() + ".XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        return false;
+    }
+    mode_t mode = 0;
+    if (exists) {
+        mode = existing.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = fchmod(fd, mode) == 0;
+    std::size_t done = 0;
+    while (ok && done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && std::rename(pattern.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        std::remove(pattern.c_str());
+        return false;
+    }
+    // The rename itself must reach the disk, or a crash could bring the old file back.
+    const int folderFd = open((folder.empty() ? std::filesystem::path(".") : folder).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return true;
 }
 
 } // namespace foundation

@@ -248,13 +248,8 @@ void CloseLink() {
     auto& s = State();
     if (s.transport) {
         auto& t = *s.transport;
-        if (s.channelCount == 1) {
-            t.SetModemLine(ModemLine::Rts, false);
-            t.SetModemLine(ModemLine::Dtr, false);
-        } else {
-            t.SetModemLine(ModemLine::Rts, true);
-            t.SetModemLine(ModemLine::Dtr, false);
-        }
+        t.SetModemLine(ModemLine::Rts, s.channelCount != 1);
+        t.SetModemLine(ModemLine::Dtr, false);
         t.Close();
     }
     if (!s.logName.empty()) {

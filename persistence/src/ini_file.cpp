@@ -3,7 +3,8 @@
 #include "persistence/errors.h"
 #include "persistence/typinfo.h"
 
-#include <atomic>
+#include "foundation/text_file.h"
+
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -22,16 +23,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view TrimView(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 bool IsQuote(char c) {
     return c == '"' || c == '\'';
 }
@@ -40,7 +31,7 @@ bool IsQuote(char c) {
 // outer blanks, or that are quoted themselves, can be written quoted and still read back
 // exactly. Every other value is written bare, as the settings files have always been.
 std::string DecodeValue(std::string_view v) {
-    v = TrimView(v);
+    v = TrimBlanks(v);
     if (v.size() >= 2 && IsQuote(v.front()) && v.front() == v.back()) {
         v = v.substr(1, v.size() - 2);
     }
@@ -66,7 +57,7 @@ std::string EncodeValue(std::string_view value) {
 void CheckName(std::string_view name, bool isKey) {
     bool ok = true;
     if (name.find('\r') != std::string_view::npos || name.find('\n') != std::string_view::npos ||
-        TrimView(name).size() != name.size()) {
+        TrimBlanks(name).size() != name.size()) {
         ok = false;
     } else if (isKey) {
         ok = !name.empty() && name.find('=') == std::string_view::npos && name.front() != '[' &&
@@ -112,21 +103,6 @@ bool ReadWholeFile(const std::string& name, std::string& text, bool& exists) {
     return true;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
@@ -167,14 +143,14 @@ void TIniFile::Parse(std::string_view text) {
             view.remove_prefix(3);
         }
         first = false;
-        std::string_view t = TrimView(view);
+        std::string_view t = TrimBlanks(view);
         if (!t.empty() && t.front() == '[') {
             std::string_view name = t.substr(1);
             std::size_t close = name.find(']');
             if (close != std::string_view::npos) {
                 name = name.substr(0, close);
             }
-            AddSection(Section{std::string(TrimView(name)), std::string(raw), {}, {}});
+            AddSection(Section{std::string(TrimBlanks(name)), std::string(raw), {}, {}});
             continue;
         }
         Line line;
@@ -182,7 +158,7 @@ void TIniFile::Parse(std::string_view text) {
         if (!sections_.empty() && !t.empty() && t.front() != ';') {
             std::size_t eq = view.find('=');
             if (eq != std::string_view::npos) {
-                std::string_view key = TrimView(view.substr(0, eq));
+                std::string_view key = TrimBlanks(view.substr(0, eq));
                 if (!key.empty()) {
                     line.isEntry = true;
                     line.key = std::string(key);
@@ -325,7 +301,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     // After the last line that holds anything, so blank lines that part sections stay so.
     // Only blank lines follow that place, so no entry moves and the key index stays right.
     std::size_t at = s.lines.size();
-    while (at > 0 && !s.lines[at - 1].dirty && TrimView(s.lines[at - 1].raw).empty()) {
+    while (at > 0 && !s.lines[at - 1].dirty && TrimBlanks(s.lines[at - 1].raw).empty()) {
         --at;
     }
     Line line;
@@ -410,54 +386,8 @@ void TIniFile::UpdateFile() {
     if (!modified_) {
         return;
     }
-    const std::string failure = "Unable to write to " + fileName_;
-    if (fileName_.empty() || unreadable_) {
-        throw EIniFileException(failure);
-    }
-    // Replace the file a link points to, not the link.
-    std::string target = fileName_;
-    struct stat lst {};
-    if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    // A file whose write permission bits are all clear stays as it is, as it would if it were
-    // written in place: the rename below would pass over the protection (for root always).
-    struct stat current {};
-    if (::stat(target.c_str(), &current) == 0 && (current.st_mode & 0222) == 0) {
-        throw EIniFileException(failure);
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + base +
-                             ".tmp" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1));
-
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw EIniFileException(failure);
-    }
-    struct stat old {};
-    bool ok = WriteAll(fd, Text());
-    if (ok && ::stat(target.c_str(), &old) == 0) {
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        throw EIniFileException(failure);
-    }
-    // The rename itself must reach the disk, or a crash could bring the old file back.
-    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    if (fileName_.empty() || unreadable_ || !foundation::ReplaceFile(fileName_, Text())) {
+        throw EIniFileException("Unable to write to " + fileName_);
     }
     modified_ = false;
 }
@@ -606,7 +536,7 @@ std::string Two(int v) {
 } // namespace
 
 std::int32_t ParseInteger(std::string_view text, std::int32_t def) {
-    std::string_view t = TrimView(text);
+    std::string_view t = TrimBlanks(text);
     std::int32_t out = 0;
     if (!t.empty() && t.front() == '$') {
         return ParseHex(t.substr(1), out) ? out : def;
@@ -641,7 +571,7 @@ std::string FormatFloat(double value) {
 }
 
 double ParseFloat(std::string_view text, double def) {
-    std::string t(TrimView(text));
+    std::string t(TrimBlanks(text));
     if (!t.empty() && t.front() == '+') {
         t.erase(0, 1);
     }
@@ -708,16 +638,16 @@ std::string FormatDateTime(double value) {
 
 double ParseDate(std::string_view text, double def) {
     double out = 0;
-    return ParseDatePart(TrimView(text), out) ? out : def;
+    return ParseDatePart(TrimBlanks(text), out) ? out : def;
 }
 
 double ParseTime(std::string_view text, double def) {
     double out = 0;
-    return ParseTimePart(TrimView(text), out) ? out : def;
+    return ParseTimePart(TrimBlanks(text), out) ? out : def;
 }
 
 double ParseDateTime(std::string_view text, double def) {
-    std::string_view t = TrimView(text);
+    std::string_view t = TrimBlanks(text);
     double date = 0;
     double time = 0;
     const std::size_t blank = t.find(' ');
@@ -728,7 +658,7 @@ double ParseDateTime(std::string_view text, double def) {
         return ParseTimePart(t, time) ? time : def;
     }
     if (!ParseDatePart(t.substr(0, blank), date) ||
-        !ParseTimePart(TrimView(t.substr(blank + 1)), time)) {
+        !ParseTimePart(TrimBlanks(t.substr(blank + 1)), time)) {
         return def;
     }
     // Before the epoch the day number is negative and the time still counts forward.

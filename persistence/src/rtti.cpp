@@ -59,22 +59,10 @@ std::string SetToString(std::uint32_t bits, const TEnumType& elements) {
     return out;
 }
 
-std::string Trim(std::string_view s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) {
-        ++b;
-    }
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) {
-        --e;
-    }
-    return std::string(s.substr(b, e - b));
-}
-
 // Brackets are optional and blanks around names are ignored, so hand-edited values such as
 // "[ akLeft, akTop ]" load as well.
 std::uint32_t StringToSet(const std::string& text, const TEnumType& elements) {
-    std::string body = Trim(text);
+    std::string body(TrimBlanks(text));
     if (!body.empty() && body.front() == '[') {
         body.erase(0, 1);
         if (!body.empty() && body.back() == ']') {
@@ -88,7 +76,7 @@ std::uint32_t StringToSet(const std::string& text, const TEnumType& elements) {
         if (comma == std::string::npos) {
             comma = body.size();
         }
-        std::string name = Trim(std::string_view(body).substr(start, comma - start));
+        std::string name(TrimBlanks(std::string_view(body).substr(start, comma - start)));
         if (!name.empty()) {
             int index = elements.IndexOf(name);
             if (index < 0 || index >= 32) {
@@ -410,16 +398,14 @@ void TrtWrapper::Refresh() {
     std::sort(all_.begin(), all_.end(), [](const TPropInfo* a, const TPropInfo* b) {
         return PropNameLess(a->name, b->name);
     });
-    totalCount_ = static_cast<std::int32_t>(all_.size());
     for (int i = NextPropIndex(-1); i >= 0; i = NextPropIndex(i)) {
         filtered_.push_back(all_[static_cast<std::size_t>(i)]);
         propList_.AddEmpty();
     }
-    filteredCount_ = static_cast<std::int32_t>(filtered_.size());
 }
 
 TrtProperty& TrtWrapper::GetProperty(int index) {
-    if (index < 0 || index >= filteredCount_) {
+    if (index < 0 || index >= PropCount()) {
         throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
     }
     if (TrtProperty* existing = propList_.Get(index)) {

@@ -146,16 +146,10 @@ void ShowProgress(std::ostream& err, std::uint64_t rows, std::uint16_t rate, std
 bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& options,
                          std::string& error) {
     options = McrecOptions{};
-    bool durationGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
+            return foundation::TakeOptionValue(args, i, out, error);
         };
         std::string text;
         if (arg == "--help" || arg == "-h") {
@@ -180,7 +174,6 @@ bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& opt
                 error = "invalid --duration " + text + " (seconds above 0)";
                 return false;
             }
-            durationGiven = true;
         } else if (arg == "--samples") {
             if (!value(text)) {
                 return false;
@@ -198,11 +191,7 @@ bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& opt
                 return false;
             }
         } else if (arg == "--port") {
-            if (!value(options.port)) {
-                return false;
-            }
-            if (options.port.empty()) {
-                error = "--port needs a device path or a port number";
+            if (!foundation::TakePortOption(args, i, options.port, error)) {
                 return false;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -215,7 +204,6 @@ bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& opt
             options.names.push_back(arg);
         }
     }
-    (void)durationGiven;
     if (options.list) {
         if (!options.names.empty() || !options.x.empty()) {
             error = "--list takes no names";

@@ -1,5 +1,7 @@
 #include "scope/held_view.h"
 
+#include "acquisition/recording.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -127,8 +129,7 @@ std::string TimeScaleText(std::int64_t spanUs, int divisions) {
 Conversion ConversionOf(const mcu::MCVar* var, std::uint8_t mask) {
     Conversion c;
     c.bit = mask != 0;
-    if (!c.bit && var != nullptr &&
-        (var->factor != 1.0 || var->offset != 0.0 || var->unit != "1")) {
+    if (!c.bit && var != nullptr && acq::HasConversion(*var)) {
         c.physical = true;
         c.factor = var->factor;
         c.offset = var->offset;

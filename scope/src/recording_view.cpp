@@ -8,7 +8,6 @@
 #include "scope/dialogs.h"
 #include "scope/scope_window.h"
 
-#include <QDateTime>
 #include <QTimer>
 
 #include <filesystem>
@@ -66,8 +65,7 @@ void TForm1::RecordToCsvClick() {
     request.title = kRecordTitle;
     request.filter = kRecordFilter;
     request.defaultSuffix = "csv";
-    request.folder = QString::fromStdString(folder) + "/" + QString::fromStdString(applName_) +
-                     QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss") + ".csv";
+    request.folder = StampedFileName(folder, ".csv");
     const QString chosen = ShowFileDialog(this, request);
     if (chosen.isEmpty()) {
         return;
@@ -78,6 +76,12 @@ void TForm1::RecordToCsvClick() {
     if (std::filesystem::path(path).extension().empty() && !std::filesystem::exists(path, ec)) {
         path += ".csv";
     }
+    // Set before the writer starts, so that even its first failed write is reported.
+    recorder_->SetErrorHandler([this](const std::string& reason) {
+        QMetaObject::invokeMethod(
+            this, [this, why = QString::fromStdString(reason)] { RecordingFailed(why); },
+            Qt::QueuedConnection);
+    });
     std::string error;
     recordingStartUs_ = acq::SteadyUs();
     if (!recorder_->Start(path, layout, recordingStartUs_, 0, error)) {
@@ -86,16 +90,9 @@ void TForm1::RecordToCsvClick() {
                             .arg(QString::fromStdString(path), QString::fromStdString(error)));
         return;
     }
-    recorder_->SetErrorHandler([this](const std::string& reason) {
-        QMetaObject::invokeMethod(
-            this, [this, why = QString::fromStdString(reason)] { RecordingFailed(why); },
-            Qt::QueuedConnection);
-    });
     LockChannelChoices(true);
     ShowRecordingMark();
     RecLabel->show();
-    recordingTimer_->disconnect();
-    connect(recordingTimer_, &QTimer::timeout, this, [this] { ShowRecordingMark(); });
     recordingTimer_->start();
 }
 
@@ -126,9 +123,6 @@ void TForm1::RecordingFailed(const QString& reason) {
 }
 
 void TForm1::EndRecording() {
-    if (!recordingTimer_->isActive()) {
-        return;
-    }
     recordingTimer_->stop();
     RecLabel->hide();
     LockChannelChoices(false);

@@ -85,6 +85,7 @@ void TForm1::CreateTimers() {
     recordingTimer_ = new QTimer(this);
     recordingTimer_->setObjectName("RecordingTimer");
     recordingTimer_->setInterval(kRecordingMarkMs);
+    connect(recordingTimer_, &QTimer::timeout, this, [this] { ShowRecordingMark(); });
 }
 
 void TForm1::BindEvents() {

@@ -12,6 +12,7 @@
 #include <QAbstractItemModel>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QTimer>
@@ -223,6 +224,11 @@ bool TForm1::LoadSettingsFile(const std::string& path, std::string& error) {
 }
 
 // --- the pop-up menu and "Clear His and Exit" ------------------------------------------------
+
+QString TForm1::StampedFileName(const std::string& folder, const char* suffix) const {
+    return QString::fromStdString(folder) + "/" + QString::fromStdString(applName_) +
+           QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss") + suffix;
+}
 
 void TForm1::SaveSettingsClick() {
     FileDialogRequest request;

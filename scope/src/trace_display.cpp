@@ -102,12 +102,16 @@ bool LaneMaskedOut(const TChannel& c, int lane) {
     return LaneMaskedOut(c.mask, lane);
 }
 
-void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
-    QPen pen(QColor::fromRgba(c.colour));
-    pen.setWidth(c.binary != 0 ? 2 : 1);
+QPen ChannelPen(QRgb colour, bool binary) {
+    QPen pen(QColor::fromRgba(colour));
+    pen.setWidth(binary ? 2 : 1);
     pen.setCapStyle(Qt::SquareCap);
     pen.setJoinStyle(Qt::MiterJoin);
-    painter.setPen(pen);
+    return pen;
+}
+
+void TForm1::SetChannelPen(QPainter& painter, const TChannel& c) const {
+    painter.setPen(ChannelPen(c.colour, c.binary != 0));
 }
 
 void TForm1::ClearScreen() {

@@ -19,5 +19,7 @@ void GridWith(QPainter& painter, int divisions, int w, int h);
 // A bit display leaves out the lanes a channel's mask does not hold.
 bool LaneMaskedOut(std::uint8_t mask, int lane);
 bool LaneMaskedOut(const TChannel& c, int lane);
+// A bit display draws its lanes twice as thick.
+QPen ChannelPen(QRgb colour, bool binary);
 
 } // namespace scope

@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/numbers.h"
+#include "foundation/text_file.h"
 #include "link/link_port.h"
 #include "mcu/bus.h"
 #include "selector/mcsys.h"
@@ -87,63 +88,6 @@ void CheckSum(oEEPMem& image, RecordReader& r) {
 bool IsRegularFile(const std::string& name) {
     std::error_code ec;
     return fs::is_regular_file(name, ec);
-}
-
-// Writes text to name through a temporary file in the same folder and a rename: a failed
-// write (missing folder, full disk) leaves any earlier file as it was. A symbolic link is
-// followed and stays a link; an existing file keeps its permission bits. A file whose write
-// permission bits are all clear is refused, as writing it in place would be: the rename
-// would pass over the protection, for root even more so than for its owner.
-bool ReplaceFile(const std::string& name, const std::string& text) {
-    if (name.empty()) {
-        return false;
-    }
-    std::error_code ec;
-    fs::path target = name;
-    if (fs::is_symlink(target, ec)) {
-        fs::path resolved = fs::weakly_canonical(target, ec);
-        if (ec) {
-            return false;
-        }
-        target = resolved;
-    }
-    struct stat existing {};
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && (existing.st_mode & 0222) == 0) {
-        return false;
-    }
-    fs::path folder = target.parent_path();
-    std::string pattern = (folder.empty() ? fs::path(".") : folder).string() + "/." +
-                          target.filename().string() + ".XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        return false;
-    }
-    mode_t mode = 0;
-    if (exists) {
-        mode = existing.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && std::rename(pattern.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        std::remove(pattern.c_str());
-    }
-    return ok;
 }
 
 void AppendHex(std::string& text, std::uint8_t b, std::uint8_t& sum) {
@@ -277,7 +221,7 @@ bool WriteHexFile(oEEPMem& image, const std::string& fileName) {
         text += '\n';
     }
     text += ":00000001FF\n";
-    if (!ReplaceFile(fileName, text)) {
+    if (!foundation::ReplaceFile(fileName, text)) {
         image.ErrorText = "outputfile " + fileName + " could not be written";
         return false;
     }

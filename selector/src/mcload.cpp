@@ -1,6 +1,7 @@
 #include "selector/mcload.h"
 
 #include "foundation/numbers.h"
+#include "foundation/params.h"
 #include "link/link_port.h"
 #include "mcu/bus.h"
 #include "selector/console.h"
@@ -214,12 +215,7 @@ bool ParseMcloadArguments(const std::vector<std::string>& args, McloadOptions& o
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
+            return foundation::TakeOptionValue(args, i, out, error);
         };
         std::string text;
         if (arg == "--help" || arg == "-h") {
@@ -249,11 +245,7 @@ bool ParseMcloadArguments(const std::vector<std::string>& args, McloadOptions& o
             }
             lengthGiven = true;
         } else if (arg == "--port") {
-            if (!value(options.port)) {
-                return false;
-            }
-            if (options.port.empty()) {
-                error = "--port needs a device path or a port number";
+            if (!foundation::TakePortOption(args, i, options.port, error)) {
                 return false;
             }
         } else if (arg == "--processor") {

@@ -25,10 +25,7 @@ using acquisition_testing::EngineBench;
 namespace {
 
 using Row = testing_support::CsvRow;
-
-std::vector<Row> ReadCsv(const std::string& path, std::string* text = nullptr) {
-    return testing_support::ReadCsvFile(path, text);
-}
+using testing_support::ReadCsvFile;
 
 double Seconds(const std::string& field) {
     // Six decimals, "." as decimal mark.
@@ -94,7 +91,7 @@ TEST_F(RecordingTest, HeaderConversionsBitsAndOneRowPerScanInTheOrderOfTime) {
     Record(400);
     ASSERT_TRUE(recorder.Stop()) << recorder.Error();
 
-    const std::vector<Row> rows = ReadCsv(file);
+    const std::vector<Row> rows = ReadCsvFile(file);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0], (Row{"time_s", "SINE", "SINE [V]", "BUF[4]", "COUNTER.3"}));
     ASSERT_EQ(rows.size() - 1, scans.size());
@@ -148,7 +145,7 @@ TEST_F(RecordingTest, AFailedReadIsAnEmptyFieldAndAPauseOrASilentMcIsAGapWithout
     Record(100);
     ASSERT_TRUE(recorder.Stop()) << recorder.Error();
 
-    const std::vector<Row> rows = ReadCsv(file);
+    const std::vector<Row> rows = ReadCsvFile(file);
     ASSERT_EQ(rows.size() - 1, scans.size());
     int empty = 0;
     std::vector<double> times;
@@ -190,7 +187,7 @@ TEST_F(RecordingTest, XyRowsCarryTheSampleIndexTheMcStreamsWithEachValue) {
     Start(layout);
     Record(600);
     ASSERT_TRUE(recorder.Stop()) << recorder.Error();
-    const std::vector<Row> rows = ReadCsv(file);
+    const std::vector<Row> rows = ReadCsvFile(file);
     ASSERT_GT(rows.size(), 10u);
     EXPECT_EQ(rows[0], (Row{"time_s", "x", "SPEED", "SPEED [rpm]"}));
     std::set<std::string> xs;
@@ -282,7 +279,7 @@ TEST(CsvWriter, AFullDiskEndsTheRecordingAndLeavesOnlyWholeRows) {
     EXPECT_EQ(recorder.Error(), reason);
 
     std::string text;
-    const std::vector<Row> rows = ReadCsv(file, &text);
+    const std::vector<Row> rows = ReadCsvFile(file, &text);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
     EXPECT_LE(text.size(), 4000u);
@@ -306,7 +303,7 @@ TEST(CsvWriter, StopsAtTheRowLimitAndLeavesScansOfBeforeTheStartOut) {
     recorder.Feed(Scans(20, 20));
     ASSERT_TRUE(recorder.Stop());
     EXPECT_TRUE(recorder.Full());
-    const std::vector<Row> rows = ReadCsv(dir.path() + "/n.csv");
+    const std::vector<Row> rows = ReadCsvFile(dir.path() + "/n.csv");
     ASSERT_EQ(rows.size(), 26u);
     EXPECT_EQ(rows[1], (Row{"0.000500", "11"}));
     EXPECT_EQ(rows[25], (Row{"0.024500", "35"}));

@@ -23,11 +23,8 @@ namespace {
 using recorder::McrecOptions;
 using testing_support::ChildProcess;
 using testing_support::Outcome;
+using testing_support::ReadCsvFile;
 namespace fs = std::filesystem;
-
-std::vector<testing_support::CsvRow> ReadCsv(const std::string& path, std::string* text) {
-    return testing_support::ReadCsvFile(path, text);
-}
 
 TEST(McrecArguments, WhatIsTakenAndWhatIsRefused) {
     McrecOptions o;
@@ -109,7 +106,7 @@ TEST_F(McrecProgram, ACounterRecordsWithRisingTimesAndTheCountersOwnSteps) {
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(o.out, "");
     std::string text;
-    const auto rows = ReadCsv(file, &text);
+    const auto rows = ReadCsvFile(file, &text);
     ASSERT_EQ(rows.size(), 301u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"time_s", "COUNTER", "PORT2"}));
     // COUNTER moves on by one every 10 ms of the MC's time: between two rows by as many steps
@@ -136,12 +133,13 @@ TEST_F(McrecProgram, CtrlCAndSigtermEndWithACompleteFile) {
         // Until a few rows are in; then the signal.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         std::string text;
-        while (ReadCsv(file, &text).size() < 20 && std::chrono::steady_clock::now() < deadline) {
+        while (ReadCsvFile(file, &text).size() < 20 &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         const Outcome o = rec.Stop(signal);
         EXPECT_EQ(o.exitCode, 0) << o.err;
-        const auto rows = ReadCsv(file, &text);
+        const auto rows = ReadCsvFile(file, &text);
         ASSERT_GE(rows.size(), 20u);
         EXPECT_EQ(rows[0],
                   (std::vector<std::string>{"time_s", "SINE", "SINE [V]", "SAW", "BLINK"}));
@@ -197,7 +195,7 @@ TEST_F(McrecProgram, ProgressOnATerminalAndALinkLostForGoodEndsWithCodeOne) {
     EXPECT_EQ(WEXITSTATUS(status), 1) << shown;
     EXPECT_NE(shown.find("mcrec: link lost ("), std::string::npos) << shown;
     std::string text;
-    const auto rows = ReadCsv(file, &text);
+    const auto rows = ReadCsvFile(file, &text);
     ASSERT_GT(rows.size(), 1u);
     EXPECT_EQ(text.back(), '\n');
     EXPECT_NE(shown.find("recording ended after " + std::to_string(rows.size() - 1) + " rows"),

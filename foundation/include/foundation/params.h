@@ -70,4 +70,12 @@ const std::vector<ParamEntry>& ParamEntries();
 // after. Returns false on any other text.
 bool ParseDecimal(const std::string& text, double& value);
 
+// Command-line options of the programs that read this file: the value after args[i] (i moves
+// on to it), and --port's, which stands in for COM for one run and may not be empty. False
+// with the reason in error.
+bool TakeOptionValue(const std::vector<std::string>& args, std::size_t& i, std::string& value,
+                     std::string& error);
+bool TakePortOption(const std::vector<std::string>& args, std::size_t& i, std::string& port,
+                    std::string& error);
+
 } // namespace foundation

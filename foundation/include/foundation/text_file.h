@@ -38,5 +38,8 @@ bool FindFileInFolderIgnoringCase(std::string& name, const std::string& folder);
 bool FindFileIgnoringCase(std::string& path);
 void SplitFileName(const std::string& path, std::string& folder, std::string& name,
                    std::string& extension);
+// Writes text to name through a temporary file in the same folder and a rename, so that a
+// failed write leaves any earlier file whole; false when the file was not replaced.
+bool ReplaceFile(const std::string& name, const std::string& text);
 
 } // namespace foundation

@@ -113,8 +113,8 @@ public:
     TrtWrapper(const TrtWrapper&) = delete;
     TrtWrapper& operator=(const TrtWrapper&) = delete;
 
-    int TotalCount() const { return totalCount_; }
-    int PropCount() const { return filteredCount_; }
+    int TotalCount() const { return static_cast<int>(all_.size()); }
+    int PropCount() const { return static_cast<int>(filtered_.size()); }
     // index 0..PropCount()-1 in sorted, filtered order; the same object on every request.
     // Throws std::out_of_range ("List index out of bounds (<index>)") outside that range.
     TrtProperty& GetProperty(int index);
@@ -139,8 +139,6 @@ private:
     void ExcludedChanged();
     bool Passes(const TPropInfo& info) const;
 
-    std::int32_t totalCount_ = 0;
-    std::int32_t filteredCount_ = 0;
     TTypeKinds kindFilter_;
     std::unique_ptr<TStringList> excluded_;
     bool reentry_ = false;

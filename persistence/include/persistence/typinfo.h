@@ -321,5 +321,7 @@ private:
 char FoldUpper(char c);
 bool SameText(std::string_view a, std::string_view b);
 std::string LowerCase(std::string_view text);
+// Without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view s);
 
 } // namespace persistence

@@ -322,7 +322,7 @@ public:
     // standard error (once per reason); the exit save reports it in a box.
     void SaveChangedSettings();
 
-    // --- hold and inspect ---
+    // --- holding the display ---
     bool Held() const { return held_.on; }
     const THeldView& HeldView() const { return held_; }
     // Holds the paint box, or resumes live drawing from the current sweep.
@@ -381,7 +381,7 @@ private:
     void WriteRateText(std::uint16_t rate);
     void SetChannelPen(QPainter& painter, const TChannel& c) const;
 
-    // --- hold and inspect ---
+    // --- holding the display ---
     void BindInspection();
     bool PaintBoxInput(QEvent* event);
     // Space and Home, where the focused control has no use for them; false otherwise.
@@ -401,6 +401,8 @@ private:
     // A stored control changed after the start-up: recent.dsw is written a little later, once
     // for a whole burst of changes.
     void StoredControlChanged();
+    // The name a save dialog proposes: the application and the time, in folder.
+    QString StampedFileName(const std::string& folder, const char* suffix) const;
 
     // --- the window's model ---
     std::array<TChannel, 4> channels_;

@@ -1,4 +1,4 @@
-// Hold and inspect on the window against the simulated MC: the held view's pixels with its
+// Holding the display on the window against the simulated MC: the held view's pixels with its
 // cursors while the acquisition goes on, the keys that act only where nothing else takes them,
 // zoom, pan and Home, x-y mode and an ended single sweep, the statistics' tooltips in the
 // variable's unit, and the image the menu saves.

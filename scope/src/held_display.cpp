@@ -1,4 +1,4 @@
-// Hold and inspect: the paint box stops at a moment while the acquisition goes on, and shows
+// Holding the display: the paint box stops at a moment while the acquisition goes on, and shows
 // the engine's history of the last minute instead of the live sweep, zoomed around the pointer
 // by the wheel, panned by a left drag, measured by two cursors with a readout in the variables'
 // units. The live trace is drawn on meanwhile, off the screen, and shows again on resume.
@@ -14,8 +14,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QImageWriter>
@@ -51,13 +49,6 @@ bool TakesKeys(const QWidget* focus) {
            qobject_cast<const QLineEdit*>(focus) != nullptr ||
            qobject_cast<const QAbstractSpinBox*>(focus) != nullptr ||
            qobject_cast<const QAbstractScrollArea*>(focus) != nullptr;
-}
-
-QPen ChannelPen(const THeldChannel& c) {
-    QPen pen(QColor::fromRgba(c.colour));
-    pen.setWidth(c.binary ? 2 : 1);
-    pen.setCapStyle(Qt::SquareCap);
-    return pen;
 }
 
 // Text on white at (x, y) in colour; returns the height it took.
@@ -126,14 +117,9 @@ void TForm1::HoldClick() {
 
 Conversion TForm1::ChannelConversion(int index) const {
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
-    acq::ChannelName parts;
-    std::uint32_t address = 0;
-    const mcu::MCVar* var = nullptr;
-    if (c.resolved && acq::SplitChannelName(c.name, parts) &&
-        !acq::ParseNameInteger(parts.base, 0xFFFF, address)) {
-        var = variables_.Find(parts.base);
-    }
-    return ConversionOf(var, c.mask);
+    acq::ResolvedChannel resolved;
+    const bool named = c.resolved && acq::ResolveChannelName(variables_, c.name, resolved);
+    return ConversionOf(named ? resolved.variable : nullptr, c.mask);
 }
 
 void TForm1::ShowPhysicalStatistics(int index) {
@@ -156,7 +142,7 @@ void TForm1::DrawHeldTrace(QPainter& painter, int index) {
     const int w = held_.image.width();
     const int h = held_.image.height();
     const std::vector<ColumnSpan> columns = Decimate(held_.traces[at], held_.view, w);
-    painter.setPen(ChannelPen(c));
+    painter.setPen(ChannelPen(c.colour, c.binary));
     const int lanes = c.binary ? 8 : 1;
     for (int r = 1; r <= lanes; ++r) {
         if (c.binary && LaneMaskedOut(c.mask, r)) {
@@ -390,10 +376,7 @@ void TForm1::SaveImageClick() {
     request.filter = "PNG image (*.png)";
     request.defaultSuffix = "png";
     // A file name in the folder: the dialog opens there with the name proposed.
-    request.folder =
-        QDir(QString::fromStdString(settingsFolder_))
-            .filePath(QString::fromStdString(applName_) +
-                      QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss") + ".png");
+    request.folder = StampedFileName(settingsFolder_, ".png");
     QString chosen = ShowFileDialog(this, request);
     if (chosen.isEmpty()) {
         return;
