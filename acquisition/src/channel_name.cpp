@@ -84,7 +84,9 @@ bool ResolveChannelName(const VariableTable& table, const std::string& text,
         r.address = static_cast<std::uint16_t>(bare);
     } else {
         r.variable = table.Find(parts.base);
-        if (r.variable == nullptr) {
+        // A variable in code memory or beyond the link's pages has an address the link would
+        // read another byte at.
+        if (r.variable == nullptr || !r.variable->reachable) {
             return false;
         }
         r.address = r.variable->address;

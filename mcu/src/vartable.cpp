@@ -3,6 +3,7 @@
 #include "foundation/numbers.h"
 #include "foundation/text.h"
 #include "foundation/text_file.h"
+#include "mcu/cdb.h"
 
 #include <algorithm>
 #include <cmath>
@@ -194,6 +195,24 @@ bool LoadObjectFile(MCAppl& appl) {
             appl.varFileName = omf;
         }
     }
+    // SDCC writes NAME.cdb beside NAME.omf. It lists every variable with its type, where the
+    // object file has only those placed with __at, so it is read instead, also on its own.
+    std::string cdb;
+    if (IsRegularFile(appl.varFileName) || !tryOmf) {
+        cdb = CdbBeside(appl.varFileName);
+    } else {
+        cdb = asked + ".cdb";
+        foundation::ResolveFilePath(cdb);
+        if (!IsRegularFile(cdb)) {
+            cdb.clear();
+        }
+    }
+    if (!cdb.empty()) {
+        if (!IsRegularFile(appl.varFileName)) {
+            appl.varFileName = cdb;
+        }
+        return LoadCdbFile(appl, cdb);
+    }
     RecordReader file(appl.varFileName);
     if (!file.IsOpen()) {
         appl.errorText = "File Error : objectfile " + asked +
@@ -272,6 +291,12 @@ bool FindVariable(MCAppl& appl, const std::string& name, std::uint16_t& address,
         appl.errorText = "Var " + name + " not defined";
         return false;
     }
+    // Its address is one in code or external memory the link does not map: reading it would
+    // give another variable's byte.
+    if (!found->reachable) {
+        appl.errorText = "Var " + name + " cannot be read: " + found->reason;
+        return false;
+    }
     address = found->address;
     bitMask = found->bitMask;
     // Variables sampled again and again gather at the front, where the search finds them
@@ -295,11 +320,25 @@ bool FindVariable(MCAppl& appl, const std::string& name, std::uint8_t& address,
 }
 
 bool VariableDefined(const MCAppl& appl, const std::string& name) {
-    std::string base = CutName(name);
+    // Debug files list members and elements by their whole names (ZONE.TEMP, BUF[3]).
+    const std::string whole = CutName(name);
+    if (std::any_of(appl.vars.begin(), appl.vars.end(),
+                    [&](const MCVar& v) { return v.name == whole; })) {
+        return true;
+    }
+    std::string base = whole;
     base = base.substr(0, base.find('.'));
     base = base.substr(0, base.find('['));
     return std::any_of(appl.vars.begin(), appl.vars.end(),
                        [&](const MCVar& v) { return v.name == base; });
+}
+
+bool FiledAsSfr(const MCVar& var, std::uint8_t userRam) {
+    if (var.space == MemSpace::Sfr || var.space == MemSpace::SfrBit) {
+        return true;
+    }
+    const std::uint16_t a = var.address;
+    return (a < 0x200 && (a & 0xFF) < userRam) || a > 0xF00;
 }
 
 } // namespace mcu

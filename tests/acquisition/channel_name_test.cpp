@@ -75,4 +75,21 @@ TEST(ChannelNameTest, IntegersAreDecimalOrDollarHexWithinTheirLimit) {
     }
 }
 
+// A variable the debug file lists in memory the link cannot read resolves to nothing.
+TEST(ChannelNameTest, UnreachableVariableIsNotResolved) {
+    mcu::MCAppl appl;
+    appl.vars.resize(2);
+    appl.vars[0].name = "CURVE";
+    appl.vars[0].address = 0x36F;
+    appl.vars[0].reachable = false;
+    appl.vars[1].name = "LEVEL";
+    appl.vars[1].address = 0x21;
+    const acq::VariableTable table(appl);
+    acq::ResolvedChannel r;
+    EXPECT_FALSE(acq::ResolveChannelName(table, "CURVE", r));
+    EXPECT_FALSE(acq::ResolveChannelName(table, "CURVE[1]", r));
+    ASSERT_TRUE(acq::ResolveChannelName(table, "LEVEL[1]", r));
+    EXPECT_EQ(r.address, 0x22);
+}
+
 } // namespace

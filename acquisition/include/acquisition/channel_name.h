@@ -33,7 +33,7 @@ struct ResolvedChannel {
     std::uint8_t mask = 0;
     const mcu::MCVar* variable = nullptr;
 };
-// False when the text is malformed or names no variable of the table.
+// False when the text is malformed or names no variable of the table the link can read.
 bool ResolveChannelName(const VariableTable& table, const std::string& text,
                         ResolvedChannel& resolved);
 

@@ -2,6 +2,8 @@
 // applid.inc.
 #pragma once
 
+#include "mcu/var_type.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -22,6 +24,14 @@ struct MCVar {
     double offset = 0.0;
     std::string unit = "1"; // at most 5 characters
     bool linkKeyword = false;
+    // From a compiler's debug file; the other sources know only bytes and bits of data RAM.
+    VarType type = VarType::U8;
+    MemSpace space = MemSpace::Data;
+    // False for a variable the debug link cannot read (code memory, indirect RAM above 0x7F,
+    // external memory outside the link's pages ...); reason then says which, and its address
+    // is the one in its own space, never to be sent over the link.
+    bool reachable = true;
+    std::string reason = std::string();
 };
 
 // One entry of the bus device list.
