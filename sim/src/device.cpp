@@ -457,6 +457,13 @@ void Device::FinishWriteBlock(TxActions& out) {
 }
 
 void Device::StoreVariable(const VariableConfig& v, int value) {
+    if (v.wave.kind == WaveKind::Counter16) {
+        const auto low = static_cast<std::uint8_t>(value & 0xFF);
+        const auto high = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+        memory_[v.address] = v.wave.bigEndian ? high : low;
+        memory_[v.address + 1u] = v.wave.bigEndian ? low : high;
+        return;
+    }
     std::uint8_t& byte = memory_[v.address];
     if (v.bit < 0) {
         byte = static_cast<std::uint8_t>(value);
@@ -475,6 +482,10 @@ int Device::Evaluate(std::size_t index, double ms) {
     case WaveKind::Counter: {
         auto periods = static_cast<unsigned long long>(ms / w.periodMs);
         return static_cast<int>((periods * static_cast<unsigned>(w.step)) % 256);
+    }
+    case WaveKind::Counter16: {
+        auto periods = static_cast<unsigned long long>(ms / w.periodMs);
+        return static_cast<int>((periods * static_cast<unsigned>(w.step)) % 65536);
     }
     case WaveKind::Saw: {
         double phase = std::fmod(ms, w.periodMs) / w.periodMs;

@@ -235,6 +235,21 @@ Waveform ParseWave(Words& w, DeviceDraft& draft, std::size_t variableIndex) {
         if (!w.Done()) {
             wave.step = static_cast<int>(w.Number("step", 0, 255));
         }
+    } else if (kind == "counter16") {
+        // Two bytes that change together, as a 16-bit counter of the firmware does between two
+        // reads of the link: the low byte at the address unless "big" says the high one.
+        wave.kind = WaveKind::Counter16;
+        wave.periodMs = period("period");
+        if (!w.Done() && w.NextIsNumber()) {
+            wave.step = static_cast<int>(w.Number("step", 0, 65535));
+        }
+        if (!w.Done()) {
+            const std::string order = w.Word("byte order");
+            if (order != "big" && order != "little") {
+                Fail("byte order must be big or little, not \"" + order + "\"");
+            }
+            wave.bigEndian = order == "big";
+        }
     } else if (kind == "saw" || kind == "sine" || kind == "square") {
         wave.kind = kind == "saw"    ? WaveKind::Saw
                     : kind == "sine" ? WaveKind::Sine
@@ -298,6 +313,9 @@ void ParseDeviceLine(const std::string& key, Words& w, DeviceDraft& draft) {
         }
         if (!w.Done()) {
             v.wave = ParseWave(w, draft, d.variables.size());
+        }
+        if (v.wave.kind == WaveKind::Counter16 && (v.bit >= 0 || v.address + 1u >= kMemorySize)) {
+            Fail("variable " + v.name + ": counter16 needs two whole bytes");
         }
         d.variables.push_back(v);
     } else if (key == "mem" || key == "eeprom") {

@@ -43,6 +43,26 @@ var SQ 0x13 square 100 5 250
     EXPECT_EQ(At(d, 0x13, 100), 5);
 }
 
+// A 16-bit counter changes both its bytes at once, in the order the scenario gives.
+TEST(Waveforms, Counter16KeepsItsTwoBytesTogether) {
+    sim::Device d = MakeDevice(R"(
+var L 0x20 counter16 1 100
+var B 0x30 counter16 1 150 big
+)");
+    EXPECT_EQ(At(d, 0x20, 3), 44); // 300 = 0x012C
+    EXPECT_EQ(d.Memory(0x21), 1);
+    EXPECT_EQ(d.Memory(0x30), 0x01); // 450 = 0x01C2, high byte first
+    EXPECT_EQ(d.Memory(0x31), 0xC2);
+    EXPECT_EQ(At(d, 0x20, 656), (65600 % 65536) & 0xFF); // wraps at 65536
+    EXPECT_EQ(d.Memory(0x21), 0);
+    std::string error;
+    sim::Scenario s;
+    EXPECT_FALSE(sim::ParseScenario("device W\nvar X 0x7FF counter16 1\nend\n", s, error));
+    EXPECT_EQ(error, "line 2: variable X: counter16 needs two whole bytes");
+    EXPECT_FALSE(sim::ParseScenario("device W\nvar X 0x10 counter16 1 2 middle\nend\n", s, error));
+    EXPECT_EQ(error, "line 2: byte order must be big or little, not \"middle\"");
+}
+
 TEST(Waveforms, BitsToggleWithoutTouchingTheirNeighbours) {
     sim::Device d = MakeDevice(R"(
 var B0 0x17 0 square 100

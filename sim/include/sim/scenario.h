@@ -12,7 +12,7 @@
 
 namespace sim {
 
-enum class WaveKind { None, Const, Counter, Saw, Sine, Square, Walk, Follow };
+enum class WaveKind { None, Const, Counter, Counter16, Saw, Sine, Square, Walk, Follow };
 
 // How a variable changes with time. Times are milliseconds since the simulation started.
 struct Waveform {
@@ -23,6 +23,7 @@ struct Waveform {
     int step = 1;             // counter: increment per period; walk: largest step
     int value = 0;            // const
     std::uint16_t source = 0; // follow: the address followed
+    bool bigEndian = false;   // counter16: high byte at the variable's address
 };
 
 struct VariableConfig {

@@ -1,0 +1,254 @@
+#include "mcu/typed.h"
+
+#include "foundation/params.h"
+#include "foundation/text.h"
+#include "mcu/access.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+namespace mcu {
+
+namespace {
+
+// The link reads addresses up to the last byte of page 7.
+constexpr std::uint32_t kLastLinkAddress = 0x7FF;
+
+bool ParseInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value) {
+    const bool hex = !text.empty() && text[0] == '$';
+    const std::size_t first = hex ? 1 : 0;
+    if (text.size() == first || text.size() > first + 8) {
+        return false;
+    }
+    std::uint64_t result = 0;
+    for (std::size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return false;
+        }
+        result = result * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+    }
+    if (result > limit) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(result);
+    return true;
+}
+
+const MCVar* FindWhole(const MCAppl& appl, const std::string& name) {
+    const std::string wanted = name.substr(0, kMaxVarName);
+    const auto found = std::find_if(appl.vars.begin(), appl.vars.end(),
+                                    [&](const MCVar& v) { return v.name == wanted; });
+    return found == appl.vars.end() ? nullptr : &*found;
+}
+
+// The variable's own type; address and object files know bits only by their mask.
+VarType TableType(const MCVar& var) {
+    return var.bitMask != 0 ? VarType::Bit : var.type;
+}
+
+} // namespace
+
+ByteOrder ApplicationByteOrder(const std::string& applName) {
+    std::string list;
+    if (!foundation::GetParam(kBigEndianKey, list)) {
+        return ByteOrder::Little;
+    }
+    foundation::UpperCaseText(list);
+    std::string name = applName;
+    foundation::UpperCaseText(name);
+    std::replace_if(
+        list.begin(), list.end(), [](char c) { return c == ',' || c == ';' || c == '\t'; }, ' ');
+    for (const std::string& entry : foundation::SplitText(list, ' ', true, false)) {
+        if (entry == "*" || (!name.empty() && entry == name)) {
+            return ByteOrder::Big;
+        }
+    }
+    return ByteOrder::Little;
+}
+
+bool ParseTypedName(const MCAppl& appl, const std::string& text, TypedName& typed,
+                    std::string& error) {
+    std::string body = text;
+    bool explicitType = false;
+    VarType type = VarType::U8;
+    const auto colon = body.rfind(':');
+    if (colon != std::string::npos) {
+        const std::string typeText = body.substr(colon + 1);
+        if (!ParseTypeName(typeText, type)) {
+            error = "Unknown type " + typeText;
+            return false;
+        }
+        explicitType = true;
+        body.erase(colon);
+    }
+    foundation::UpperCaseText(body);
+    const std::string shown = body;
+
+    // The suffixes come off from the end until what is left names a variable of the table as
+    // a whole, or an address.
+    std::uint8_t suffixMask = 0;
+    std::uint32_t index = 0;
+    bool indexed = false;
+    const MCVar* var = FindWhole(appl, body);
+    std::uint32_t bare = 0;
+    bool isAddress = false;
+    for (int suffixes = 0; var == nullptr; ++suffixes) {
+        if (ParseInteger(body, kLastLinkAddress, bare)) {
+            isAddress = true;
+            break;
+        }
+        const std::size_t n = body.size();
+        if (suffixes < 2 && n > 2 && body[n - 2] == '.' && body[n - 1] >= '0' &&
+            body[n - 1] <= '7' && suffixMask == 0) {
+            suffixMask = static_cast<std::uint8_t>(1u << (body[n - 1] - '0'));
+            body.erase(n - 2);
+        } else if (suffixes < 2 && n > 0 && body[n - 1] == ']' && !indexed) {
+            const auto open = body.rfind('[');
+            if (open == std::string::npos ||
+                !ParseInteger(body.substr(open + 1, n - open - 2), 0xFFFF, index)) {
+                error = "Bad name " + shown;
+                return false;
+            }
+            indexed = true;
+            body.erase(open);
+        } else {
+            error = "Var " + shown + " not defined";
+            return false;
+        }
+        var = FindWhole(appl, body);
+    }
+
+    TypedName result;
+    std::uint8_t mask = 0;
+    VarType own = VarType::U8;
+    if (isAddress) {
+        result.address = static_cast<std::uint16_t>(bare);
+    } else {
+        if (!var->reachable) {
+            error = "Var " + shown + " cannot be read: " + var->reason;
+            return false;
+        }
+        result.name = var->name;
+        result.address = var->address;
+        mask = var->bitMask;
+        own = TableType(*var);
+    }
+    // An index counts elements of the variable's own type (bytes of a bit's byte).
+    const std::uint32_t element =
+        own == VarType::Bit ? 1 : static_cast<std::uint32_t>(TypeSize(own));
+    const std::uint32_t address = result.address + index * element;
+    if (suffixMask != 0) {
+        mask = suffixMask;
+        own = VarType::Bit;
+    }
+    result.type = explicitType ? type : own;
+    if (result.type == VarType::Bit) {
+        if (mask == 0) {
+            error = "Type bit needs a bit: " + shown + ".b";
+            return false;
+        }
+        result.bitMask = mask;
+    }
+    if (address + static_cast<std::uint32_t>(TypeSize(result.type)) - 1 > kLastLinkAddress) {
+        error = shown + " lies beyond the link's memory";
+        return false;
+    }
+    result.address = static_cast<std::uint16_t>(address);
+    typed = result;
+    return true;
+}
+
+TypedValue DecodeValue(VarType type, const std::uint8_t* bytes, ByteOrder order) {
+    TypedValue value;
+    value.type = type;
+    const int size = TypeSize(type);
+    std::uint32_t raw = 0;
+    for (int i = 0; i < size; ++i) {
+        const int significance = order == ByteOrder::Little ? i : size - 1 - i;
+        raw |= static_cast<std::uint32_t>(bytes[i]) << (8 * significance);
+    }
+    switch (type) {
+    case VarType::I8:
+        value.integer = static_cast<std::int8_t>(raw);
+        break;
+    case VarType::I16:
+        value.integer = static_cast<std::int16_t>(raw);
+        break;
+    case VarType::I32:
+        value.integer = static_cast<std::int32_t>(raw);
+        break;
+    case VarType::F32:
+        std::memcpy(&value.real, &raw, sizeof value.real);
+        break;
+    default:
+        value.integer = raw;
+        break;
+    }
+    return value;
+}
+
+std::string FormatValue(const TypedValue& value) {
+    if (value.type != VarType::F32) {
+        return std::to_string(value.integer);
+    }
+    std::array<char, 32> text{};
+    const auto result = std::to_chars(text.data(), text.data() + text.size(), value.real);
+    return std::string(text.data(), result.ptr);
+}
+
+bool ReadTypedValue(MCAppl& appl, const TypedName& typed, ByteOrder order, TypedValue& value) {
+    const int size = TypeSize(typed.type);
+    std::array<std::uint8_t, 4> bytes{};
+    if (size == 1) {
+        if (!ReadVariable(appl, typed.address, 0, bytes[0])) {
+            return false;
+        }
+        if (typed.type == VarType::Bit) {
+            bytes[0] = (bytes[0] & typed.bitMask) != 0 ? 1 : 0;
+        }
+        value = DecodeValue(typed.type, bytes.data(), order);
+        return true;
+    }
+    const int lowest = order == ByteOrder::Little ? 0 : size - 1;
+    auto readUpper = [&](std::array<std::uint8_t, 4>& into) {
+        for (int i = 0; i < size; ++i) {
+            if (i != lowest && !ReadVariable(appl, typed.address, static_cast<std::uint8_t>(i),
+                                             into[static_cast<std::size_t>(i)])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::array<std::uint8_t, 4> before{};
+    if (!readUpper(before)) {
+        return false;
+    }
+    for (int attempt = 0; attempt < kWholeReadTries; ++attempt) {
+        std::uint8_t low = 0;
+        std::array<std::uint8_t, 4> after{};
+        if (!ReadVariable(appl, typed.address, static_cast<std::uint8_t>(lowest), low) ||
+            !readUpper(after)) {
+            return false;
+        }
+        if (after == before) {
+            after[static_cast<std::size_t>(lowest)] = low;
+            value = DecodeValue(typed.type, after.data(), order);
+            return true;
+        }
+        before = after;
+    }
+    appl.errorText = "Value of " + (typed.name.empty() ? std::string("the address") : typed.name) +
+                     " changed while it was read";
+    return false;
+}
+
+} // namespace mcu
