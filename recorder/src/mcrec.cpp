@@ -39,7 +39,8 @@ since the start (arrival of the scan's first reply), the values; a failed read i
 field, a bit is 0 or 1. UTF-8, "." as decimal mark, "\n" line ends.
 
 Options:
-  --list           print the variable table (name, address, bit, unit) and end
+  --list           print the variable table (name, address, bit, unit, type; and why a
+                   variable the link cannot reach is not readable) and end
   --x NAME         x-y acquisition: every row carries the x value its samples belong to
                    (the MC's sample index when it streams)
   --duration S     record S seconds (decimals allowed)
@@ -101,28 +102,6 @@ int BitNumber(std::uint8_t mask) {
     return -1;
 }
 
-void ListVariables(const acq::VariableTable& table, std::ostream& out) {
-    out << "name                 address bit unit\n";
-    for (const mcu::MCVar& v : table.Vars()) {
-        if (v.linkKeyword) {
-            continue;
-        }
-        std::string line = v.name;
-        line.resize(std::max<std::size_t>(line.size() + 1, 21), ' ');
-        std::string address = Hex(v.address);
-        address.resize(8, ' ');
-        line += address;
-        const int bit = BitNumber(v.bitMask);
-        std::string bitText = v.bitMask == 0 ? "-"
-                              : bit >= 0     ? std::to_string(bit)
-                                             : Hex(v.bitMask);
-        bitText.resize(4, ' ');
-        line += bitText;
-        line += acq::HasConversion(v) ? v.unit : "-";
-        out << line << '\n';
-    }
-}
-
 std::vector<std::string> Names(const acq::VariableTable& table) {
     std::vector<std::string> names;
     for (const mcu::MCVar& v : table.Vars()) {
@@ -142,6 +121,35 @@ void ShowProgress(std::ostream& err, std::uint64_t rows, std::uint16_t rate, std
 }
 
 } // namespace
+
+void ListVariables(const acq::VariableTable& table, std::ostream& out) {
+    out << "name                 address bit unit  type\n";
+    for (const mcu::MCVar& v : table.Vars()) {
+        if (v.linkKeyword) {
+            continue;
+        }
+        std::string line = v.name;
+        line.resize(std::max<std::size_t>(line.size() + 1, 21), ' ');
+        std::string address = Hex(v.address);
+        address.resize(8, ' ');
+        line += address;
+        const int bit = BitNumber(v.bitMask);
+        std::string bitText = v.bitMask == 0 ? "-"
+                              : bit >= 0     ? std::to_string(bit)
+                                             : Hex(v.bitMask);
+        bitText.resize(4, ' ');
+        line += bitText;
+        std::string unit = acq::HasConversion(v) ? v.unit : "-";
+        unit.resize(6, ' ');
+        line += unit;
+        line += v.bitMask != 0 ? "bit" : mcu::TypeName(v.type);
+        // Listed so that the user sees the variable is known, and why it is not recorded.
+        if (!v.reachable) {
+            line += "  not readable: " + v.reason;
+        }
+        out << line << '\n';
+    }
+}
 
 bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& options,
                          std::string& error) {
@@ -288,6 +296,12 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
         if (!acq::ResolveChannelName(opened.variables, name, r)) {
             acq::ChannelName parts;
             const std::string base = acq::SplitChannelName(name, parts) ? parts.base : name;
+            const mcu::MCVar* known = opened.variables.Find(base);
+            if (known != nullptr && !known->reachable) {
+                err << "mcrec: " << given << " cannot be read: " << known->reason << '\n';
+                unknown = true;
+                return;
+            }
             const auto close = CloseMatches(base, Names(opened.variables));
             err << "mcrec: unknown variable " << given;
             for (std::size_t i = 0; i < close.size(); ++i) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -203,6 +204,26 @@ TEST_F(McrecProgram, ProgressOnATerminalAndALinkLostForGoodEndsWithCodeOne) {
         << shown;
 }
 
+// The listing of a debug file's table: types, and the variables the link cannot reach with the
+// reason.
+TEST(McrecList, TypesAndUnreachableVariables) {
+    mcu::MCAppl appl;
+    appl.vars.resize(4);
+    appl.vars[0] = {"TICKS", 0x23, 0, 1.0, 0.0, "1", false, mcu::VarType::U16};
+    appl.vars[1] = {"GAIN", 0x2F, 0, 2.0, 0.0, "V", false, mcu::VarType::F32};
+    appl.vars[2] = {"CURVE", 0x36F, 0, 1.0, 0.0, "1", false, mcu::VarType::U8};
+    appl.vars[2].space = mcu::MemSpace::Code;
+    appl.vars[2].reachable = false;
+    appl.vars[2].reason = "code memory";
+    appl.vars[3] = {"COM_VARX", 0x47, 0, 1.0, 0.0, "1", true, mcu::VarType::U8};
+    std::ostringstream out;
+    recorder::ListVariables(acq::VariableTable(appl), out);
+    EXPECT_EQ(out.str(), "name                 address bit unit  type\n"
+                         "TICKS                $23     -   -     u16\n"
+                         "GAIN                 $2F     -   V     f32\n"
+                         "CURVE                $036F   -   -     u8  not readable: code memory\n");
+}
+
 TEST_F(McrecProgram, ExitCodesListAndXy) {
     // Nobody serves the link.
     Outcome o = Run(With({"SINE", "--samples", "3"}));
@@ -227,9 +248,10 @@ TEST_F(McrecProgram, ExitCodesListAndXy) {
     EXPECT_EQ(o.err, "mcrec: /dev/full: No space left on device\n");
     o = Run(With({"--list"}));
     EXPECT_EQ(o.exitCode, 0) << o.err;
-    EXPECT_NE(o.out.find("\nSINE                 $30     -   V\n"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\nBLINK                $20     1   -\n"), std::string::npos);
-    EXPECT_NE(o.out.find("\nTABLE                $0100   -   -\n"), std::string::npos);
+    EXPECT_NE(o.out.find("\nSINE                 $30     -   V     u8\n"), std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("\nBLINK                $20     1   -     bit\n"), std::string::npos);
+    EXPECT_NE(o.out.find("\nTABLE                $0100   -   -     u8\n"), std::string::npos);
     EXPECT_EQ(o.out.find("COM_VARX"), std::string::npos);
 
     // x-y to standard output: the x value the MC streams with each sample.

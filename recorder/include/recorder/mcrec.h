@@ -3,6 +3,8 @@
 // program (mcrec_main.cpp) does the start-up and the signals and calls these.
 #pragma once
 
+#include "acquisition/variable_table.h"
+
 #include <atomic>
 #include <cstdint>
 #include <ostream>
@@ -41,6 +43,10 @@ const char* McrecHelp();
 // most two edits, or that begin or end with it.
 std::vector<std::string> CloseMatches(const std::string& name,
                                       const std::vector<std::string>& table);
+
+// The table as --list prints it: name, address, bit, unit, type, one variable a line, link
+// keywords left out; a variable the link cannot reach says why after its type.
+void ListVariables(const acq::VariableTable& table, std::ostream& out);
 
 // Opens the link and the application and records (or lists the variables) until the duration
 // or the row count is reached, stop becomes true, the link is lost or a write fails. Rows go to
