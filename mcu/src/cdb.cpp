@@ -113,6 +113,11 @@ bool ParseType(const std::string& text, CdbType& type) {
             return false;
         }
         if (item[0] == 'D') {
+            // The first declarator after the array dimensions says what an element is: a
+            // function, or a pointer whatever it points at (DC,DF,SV is a function pointer).
+            if (type.function || type.pointer) {
+                continue;
+            }
             if (item[1] == 'A') {
                 std::uint64_t n = 0;
                 if (item.back() != 'd' || !ParseUnsigned(item.substr(2, item.size() - 3), 10, n)) {
@@ -180,6 +185,9 @@ bool ParseSymbol(const std::string& text, Symbol& symbol) {
     }
     const auto second = symbol.key.find('$', first + 1);
     symbol.scope = symbol.key.substr(0, first);
+    if (symbol.scope.empty()) {
+        return false;
+    }
     symbol.name = symbol.key.substr(first + 1, second == std::string::npos ? std::string::npos
                                                                            : second - first - 1);
     if (symbol.name.empty() || !ParseType(text.substr(open + 1, close - open - 1), symbol.type)) {
@@ -308,7 +316,9 @@ private:
         }
         const auto elementSize = static_cast<std::uint32_t>(type.size / count);
         const std::uint64_t listed = std::min<std::uint64_t>(count, kMaxListedElements);
-        for (std::uint64_t i = 0; i < listed; ++i) {
+        // Nested arrays of structs multiply; the table never takes more than kMaxVars.
+        for (std::uint64_t i = 0; i < listed && leaves.size() < static_cast<std::size_t>(kMaxVars);
+             ++i) {
             const std::string elementName = i == 0 ? name : name + "[" + std::to_string(i) + "]";
             const auto elementOffset = static_cast<std::uint32_t>(offset + i * elementSize);
             ExpandElement(type, elementSize, elementName, elementOffset, depth, leaves);

@@ -174,12 +174,14 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
                              "S:G$noaddr$0_0$0({1}SC:U),E,0,0\n"
                              "S:G$low$0_0$0({2}SI:U),F,0,0\n"
                              "S:G$huge$0_0$0({1000}DA1000d,SC:U),F,0,0\n"
+                             "S:G$hook$0_0$0({2}DC,DF,SV:S),E,0,0\n"
                              "S:G$COM_VARX$0_0$0({1}SC:U),E,0,0\n"
                              "T:Fm$broken[({0}S:S$a$0_0$0({1}SC:U),Z,0,0\n"
                              "L:G$good$0_0$0:10\n"
                              "L:G$nostruct$0_0$0:12\n"
                              "L:G$low$0_0$0:20\n"
                              "L:G$huge$0_0$0:300\n"
+                             "L:G$hook$0_0$0:16\n"
                              "L:G$COM_VARX$0_0$0:14\n"
                              "L:G$good$0_0$0:zz\n";
     MCAppl appl;
@@ -198,9 +200,20 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
         "HUGE[2] xdata $402/0 u8 yes",
     };
     EXPECT_EQ(rows, expected);
-    EXPECT_EQ(appl.VarCount(), 4 + 64 + 1);
+    ASSERT_EQ(appl.VarCount(), 4 + 64 + 2);
+    EXPECT_EQ(Row(appl.vars[68]), "HOOK data $16/0 u16 yes"); // a function pointer
     EXPECT_EQ(appl.vars.back().name, "COM_VARX");
     EXPECT_TRUE(appl.vars.back().linkKeyword);
+
+    // Arrays of structs of arrays multiply (16 x 16 x 16 here); the table stops at its limit.
+    appl = MCAppl{};
+    ASSERT_TRUE(LoadCdbFile(appl, dir.Write("nested.cdb",
+                                            "T:Fm$c[({0}S:S$v$0_0$0({16}DA16d,SC:U),Z,0,0)]\n"
+                                            "T:Fm$a[({0}S:S$b$0_0$0({256}DA16d,STc:S),Z,0,0)]\n"
+                                            "S:G$deep$0_0$0({4096}DA16d,STa:S),F,0,0\n"
+                                            "L:G$deep$0_0$0:100\n")));
+    ASSERT_EQ(appl.VarCount(), kMaxVars);
+    EXPECT_EQ(Row(appl.vars[17]), "DEEP.B[1].V[1] xdata $111/0 u8 yes");
 
     appl = MCAppl{};
     EXPECT_FALSE(LoadCdbFile(appl, dir.Write("empty.cdb", "M:m\nL:G$x$0_0$0:10\n")));
