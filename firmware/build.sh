@@ -46,5 +46,6 @@ case " ${options[*]:-} " in
   *" --idata-loc "*|*" --stack-loc "*) ;;
   *) options+=(--idata-loc 0x50) ;;
 esac
-(cd "$out" && sdcc --debug -mmcs51 -I"$here" "${options[@]}" "$(cd "$(dirname "$app")" && pwd)/$name.c" debuglink.rel)
+source=$(cd "$(dirname "$app")" && pwd)/$name.c
+(cd "$out" && sdcc --debug -mmcs51 -I"$here" "${options[@]}" "$source" debuglink.rel)
 echo "$out/$name.ihx, $out/$name.omf: $(grep -o 'ROM/EPROM/FLASH.*' "$out/$name.mem" | awk '{print $4}') bytes of code"
