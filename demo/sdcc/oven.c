@@ -83,10 +83,8 @@ void main(void) {
         temperature = ReadTemperature();
         overheat = temperature > setpoint + 20;
         heating = !door_open && !overheat && temperature < setpoint;
-        power = heating ? (unsigned char)((setpoint - temperature) * 4) : 0;
-        if (power > 100) {
-            power = 100;
-        }
+        /* 4 % per degree below the setpoint, at most 100 % (limited before it is narrowed) */
+        power = !heating ? 0 : setpoint - temperature >= 25 ? 100 : (setpoint - temperature) * 4;
         fan_speed = fan_level * 80;
         HEATER = heating;
         FAN = fan_level != 0 && !door_open;
