@@ -28,10 +28,12 @@ area() {
 code=$(( $(area CSEG) + $(area CONST) ))
 data=$(( $(area DSEG) + $(area OSEG) + $(area ISEG) ))
 bits=$(area BSEG)
-# Inside the interrupt: the return address, six saved registers, one call into the SFR table.
-stack=10
+# Inside the interrupt: the return address, six saved registers, one call into the SFR table;
+# with the EEPROM hooks, R1..R7, the value and the call instead, and the hooks' own.
+stack="10 bytes"
+case " ${DL_OPTIONS:-} " in *" -DDL_EEPROM "*) stack="18 bytes + the EEPROM hooks' own" ;; esac
 echo "debuglink budgets: code $code bytes (limit 1024), internal RAM $data bytes + $bits bits" \
-     "(limit 12 bytes), interrupt stack $stack bytes"
+     "(limit 12 bytes), interrupt stack $stack"
 if [ "$code" -gt 1024 ] || [ $(( data + (bits + 7) / 8 )) -gt 12 ]; then
   echo "$0: a budget is exceeded" >&2
   exit 1

@@ -28,6 +28,17 @@
 #define DL_ARMED 1   /* after the attention byte: maybe a write request */
 #define DL_PAGE 2    /* the low address byte after a page step (page in COMSET_ADDR) */
 #define DL_VALUE 3   /* the value of a write (address in COMSET_ADDR) */
+/* EEPROM blocks: the address is dl_ee_high:COMSET_ADDR, the running sum BSR_DATA2PC (free
+ * outside streaming), the bytes still to come dl_ee_count. */
+#define DL_EE_REQUEST 4 /* after the handshake 0xF8: a block request */
+#define DL_EE_READ_HIGH 5
+#define DL_EE_READ_LOW 6
+#define DL_EE_READ_CHECK 7
+#define DL_EE_READ_ACK 8 /* the host's 0x00 after each data byte */
+#define DL_EE_WRITE_HIGH 9
+#define DL_EE_WRITE_LOW 10
+#define DL_EE_WRITE_DATA 11
+#define DL_EE_WRITE_CHECK 12
 
 /* Eight entries of the SFR table: MOV A,direct (0xE5 d) and RET (0x22). */
 #define DL_SFR(d) 0xE5, (d), 0x22
@@ -40,6 +51,23 @@ __data unsigned char BSR_DATA2PC;
 /* Bits placed by the linker carry no debug record, so the scope does not list them. */
 __bit dl_streaming; /* a write of COM_VARX started streaming; the attention byte ends it */
 __bit dl_second;    /* BSR_DATA2PC goes out when the transmitter is free */
+
+#ifdef DL_EEPROM
+/* Two bytes defined in assembly, so that they carry no debug record and the scope does not
+ * list them; the function is only their container and is never called. */
+static void dl_ee_storage(void) __naked {
+    // clang-format off
+    __asm
+    .area DSEG (DATA)
+dl_ee_count:
+    .ds 1
+dl_ee_high:
+    .ds 1
+    .area CSEG (CODE)
+    __endasm;
+    // clang-format on
+}
+#endif
 
 void dl_init(void) {
     ES = 0;
@@ -93,6 +121,12 @@ dl_rx:
     jz dl_armed
     dec a
     jz dl_page
+#ifdef DL_EEPROM
+    dec a
+    jz dl_value
+    ljmp dl_ee_step
+dl_value:
+#endif
     ; the value of a write: lands and is echoed
     mov r0,_COMSET_ADDR
     mov @r0,b
@@ -201,6 +235,15 @@ dl_request_2:
     mov _SBUF,a
     ljmp dl_out
 dl_command:
+#ifdef DL_EEPROM
+    cjne a,#0xF8,dl_command_page
+dl_ee_handshake:
+    ; ready for a block at the current rate
+    mov _SBUF,#0x07
+    mov _COMVAL_PEND,#DL_EE_REQUEST
+    ljmp dl_out
+dl_command_page:
+#endif
     ; 0xF0 + p (p = 0..7) is a page step, answered with p * 16; other commands go unanswered
     add a,#0x10
     jnc dl_out
@@ -219,6 +262,169 @@ dl_out:
     pop acc
     pop psw
     reti
+
+#ifdef DL_EEPROM
+    ; EEPROM blocks. A = COMVAL_PEND - 3 (COMVAL_PEND itself is already DL_FRESH), B = the
+    ; received byte.
+dl_ee_step:
+    dec a
+    jz dl_ee_request
+    dec a
+    jz dl_ee_read_high
+    dec a
+    jz dl_ee_read_low
+    dec a
+    jz dl_ee_read_check
+    dec a
+    jz dl_ee_read_ack
+    dec a
+    jz dl_ee_write_high
+    dec a
+    jz dl_ee_write_low
+    dec a
+    jnz dl_ee_write_check
+    ljmp dl_ee_write_data
+dl_ee_write_check:
+    ; DL_EE_WRITE_CHECK: status 0 when the check byte completes the sum to 0
+    mov a,_BSR_DATA2PC
+    add a,b
+    jz dl_ee_status
+    mov a,#1
+dl_ee_status:
+    mov _SBUF,a
+    ljmp dl_out
+
+dl_ee_request:
+    mov a,b
+    cjne a,#0xF8,dl_ee_request_1
+    ljmp dl_ee_handshake
+dl_ee_request_1:
+    ; 0x81..0x90: read n = 1..16 bytes; 0x01..0x10: write n bytes
+    add a,#0x7F
+    cjne a,#16,dl_ee_request_2
+dl_ee_request_2:
+    jnc dl_ee_request_3
+    mov _COMVAL_PEND,#DL_EE_READ_HIGH
+    sjmp dl_ee_count_n
+dl_ee_request_3:
+    mov a,b
+    dec a
+    cjne a,#16,dl_ee_request_4
+dl_ee_request_4:
+    jnc dl_ee_other
+    mov _COMVAL_PEND,#DL_EE_WRITE_HIGH
+dl_ee_count_n:
+    inc a
+    mov dl_ee_count,a
+    mov _BSR_DATA2PC,a
+    ljmp dl_out
+dl_ee_other:
+    ; not a block: the host has moved on, and the byte is a request of its own
+    ljmp dl_fresh
+
+dl_ee_read_high:
+    mov _COMVAL_PEND,#DL_EE_READ_LOW
+    sjmp dl_ee_high_byte
+dl_ee_write_high:
+    mov _COMVAL_PEND,#DL_EE_WRITE_LOW
+dl_ee_high_byte:
+    mov dl_ee_high,b
+    sjmp dl_ee_header
+dl_ee_read_low:
+    mov _COMVAL_PEND,#DL_EE_READ_CHECK
+    sjmp dl_ee_low_byte
+dl_ee_write_low:
+    mov _COMVAL_PEND,#DL_EE_WRITE_DATA
+dl_ee_low_byte:
+    mov _COMSET_ADDR,b
+dl_ee_header:
+    mov a,_BSR_DATA2PC
+    add a,b
+    mov _BSR_DATA2PC,a
+    ljmp dl_out
+
+dl_ee_read_check:
+    ; a request whose check byte does not complete the sum to 0 gets no answer
+    mov a,_BSR_DATA2PC
+    add a,b
+    jz dl_ee_send
+    ljmp dl_out
+dl_ee_read_ack:
+    mov a,dl_ee_count
+    jnz dl_ee_send
+    mov _SBUF,_BSR_DATA2PC
+    ljmp dl_out
+dl_ee_send:
+    lcall dl_ee_save
+    mov dpl,_COMSET_ADDR
+    mov dph,dl_ee_high
+    lcall _dl_eeprom_read
+    lcall dl_ee_restore
+    mov a,dpl
+    mov _SBUF,a
+    add a,_BSR_DATA2PC
+    mov _BSR_DATA2PC,a
+    lcall dl_ee_advance
+    mov _COMVAL_PEND,#DL_EE_READ_ACK
+    ljmp dl_out
+
+dl_ee_write_data:
+    mov a,_BSR_DATA2PC
+    add a,b
+    mov _BSR_DATA2PC,a
+    lcall dl_ee_save
+    push b
+    mov dpl,_COMSET_ADDR
+    mov dph,dl_ee_high
+    lcall _dl_eeprom_write
+    dec sp
+    lcall dl_ee_restore
+    lcall dl_ee_advance
+    mov _COMVAL_PEND,#DL_EE_WRITE_DATA
+    mov a,dl_ee_count
+    jnz dl_ee_write_more
+    mov _COMVAL_PEND,#DL_EE_WRITE_CHECK
+dl_ee_write_more:
+    ljmp dl_out
+
+    ; The hooks are C: they may use R1..R7 of bank 0 (R0 was saved on entry). These two move
+    ; the return address around the saved registers.
+dl_ee_save:
+    pop dph
+    pop dpl
+    push 0x01
+    push 0x02
+    push 0x03
+    push 0x04
+    push 0x05
+    push 0x06
+    push 0x07
+    push dpl
+    push dph
+    ret
+dl_ee_restore:
+    pop dph
+    pop b
+    pop 0x07
+    pop 0x06
+    pop 0x05
+    pop 0x04
+    pop 0x03
+    pop 0x02
+    pop 0x01
+    push b
+    push dph
+    ret
+    ; the next address, one byte less to come
+dl_ee_advance:
+    inc _COMSET_ADDR
+    mov a,_COMSET_ADDR
+    jnz dl_ee_advance_1
+    inc dl_ee_high
+dl_ee_advance_1:
+    dec dl_ee_count
+    ret
+#endif
 
     ; A = the byte at page-0 address A: internal RAM below 0x80, an SFR from 0x80 on.
     ; Uses R0, B and DPTR.

@@ -28,8 +28,9 @@
  * for ids below 0x80 except 7 (variables from the object file), else 0xE0 minus the address
  * of COMSET_VAR_BEG (an address file that lists COMSET_VAR_BEG).
  *
- * Budgets (firmware/build.sh measures and prints them): under 1 KiB of code, 4 bytes and 2
- * bits of internal RAM, at most 8 bytes of stack inside the interrupt.
+ * Budgets (firmware/build.sh measures and prints them): 695 bytes of code, 4 bytes and 2 bits
+ * of internal RAM, 10 bytes of stack inside the interrupt; with the EEPROM hooks 977 bytes,
+ * 6 bytes and 2 bits, 18 bytes of stack plus the hooks' own.
  */
 #ifndef DEBUGLINK_H
 #define DEBUGLINK_H
@@ -53,5 +54,13 @@ void dl_init(void);
 
 /* The UART handler; the prototype here is what places it on vector 4. */
 void dl_uart_isr(void) __interrupt(4) __naked;
+
+/* EEPROM block access (handshake 0xF8), when the driver is built with -DDL_EEPROM
+ * (DL_OPTIONS=-DDL_EEPROM firmware/build.sh ...): the application defines these two and the
+ * interrupt calls them, in register bank 0 with R1..R7 saved for them; __reentrant keeps
+ * their arguments and locals on the stack, away from the application's overlay. A block
+ * write calls dl_eeprom_write as each byte arrives, before the block's check byte. */
+unsigned char dl_eeprom_read(unsigned int address) __reentrant;
+void dl_eeprom_write(unsigned int address, unsigned char value) __reentrant;
 
 #endif

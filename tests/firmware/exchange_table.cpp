@@ -5,7 +5,8 @@
 //   firmware_exchange_table LINK TABLE MODE ID
 // Rows: "MODES SEND > EXPECT..." with hexadecimal bytes; MODES is "both" or the one MODE the
 // row belongs to; "ID" in EXPECT stands for the application id; an empty EXPECT means the MC
-// must stay silent. Text after ";" is a comment. Exit 0 when every row matched.
+// must stay silent; ".." sends the byte without waiting (a byte inside a block). Text after ";" is
+// a comment. Exit 0 when every row matched.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -122,7 +123,12 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::vector<std::uint8_t> expected;
+        bool wait = true;
         while (words >> word) {
+            if (word == "..") {
+                wait = false;
+                continue;
+            }
             std::uint8_t b = 0;
             if (!ParseByte(word, id, b)) {
                 std::cerr << argv[2] << ":" << lineNumber << ": malformed byte " << word << "\n";
@@ -133,6 +139,10 @@ int main(int argc, char** argv) {
         if (write(fd, &request, 1) != 1) {
             std::cerr << "cannot send: " << std::strerror(errno) << "\n";
             return 1;
+        }
+        if (!wait) {
+            ++rows;
+            continue;
         }
         std::vector<std::uint8_t> got = expected.empty()
                                             ? Receive(fd, 0, kSilenceMs)
