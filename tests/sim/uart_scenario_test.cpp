@@ -182,8 +182,6 @@ TEST(Scenario, ReportsTheLineOfEveryMistake) {
         {"device D\nappl_id 1\neeprom 255 1 2\nend\n", "line 3: EEPROM bytes run past the end"},
         {"device D\nappl_id 1\nvar F 1 follow NOPE\nend\n",
          "line 4: device D: follow source NOPE is not a variable"},
-        {"device D\nappl_id 0x85\nvar COMSET_VAR_BEG 0x40\nvar COM_VARX 0x60\nend\n",
-         "line 5: device D: COM_VARX at $60 lies outside the write window $40..$4F"},
         {"device D\nend\n", "line 2: device D has no appl_id"},
         {"device D\nappl_id 1\n", "line 2: device D is not closed with \"end\""},
         {"device D\nappl_id 1\nend\ndevice D\nappl_id 2\nend\n", "line 4: device D defined twice"},
