@@ -313,12 +313,6 @@ void ScopeWindow::SelectSetterVariable(TComboBox* box, int setter) {
     s.reading = Post(acq::SelectSetter{setter, var->address});
 }
 
-void ScopeWindow::MoveSetterBar(int setter, std::uint8_t value) {
-    snappingBack_ = true;
-    setterPanels_[static_cast<std::size_t>(setter)]->Bar()->setValue(value);
-    snappingBack_ = false;
-}
-
 void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
     TSetter& s = setters_[static_cast<std::size_t>(answer.setter)];
     if (!answer.write) {
@@ -336,7 +330,7 @@ void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
         s.value = answer.value;
         // Moving the bar to another position writes the value just read back once.
         SetterPanel* panel = setterPanels_[static_cast<std::size_t>(answer.setter)];
-        panel->Bar()->setValue(answer.value);
+        panel->MoveBar(answer.value);
         panel->ShowValue(answer.value);
         return;
     }
@@ -348,21 +342,15 @@ void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
     // going back is not a new request. While newer writes wait, the bar stays where the user
     // put it.
     if (answer.command == s.writing) {
-        MoveSetterBar(answer.setter, s.value);
+        setterPanels_[static_cast<std::size_t>(answer.setter)]->PutBarBack(s.value);
     }
 }
 
-void ScopeWindow::OnSetterChange(QObject* sender) {
-    if (snappingBack_ || (sender != setterPanels_[1]->Bar() && sender != setterPanels_[2]->Bar())) {
-        return;
-    }
-    const int setter = sender == setterPanels_[1]->Bar() ? 1 : 2;
+void ScopeWindow::OnSetterChange(int setter, std::uint8_t position) {
     TSetter& s = setters_[static_cast<std::size_t>(setter)];
     if (s.selected == 0 || s.reading != 0) {
         return;
     }
-    const auto position =
-        static_cast<std::uint8_t>(setterPanels_[static_cast<std::size_t>(setter)]->Bar()->value());
     // Not the name box's text: another name typed or loaded there since the click must not
     // receive a value that was meant for this variable. A newer position replaces one the
     // engine has not written yet.

@@ -116,8 +116,9 @@ void ScopeWindow::BindEvents() {
          {setterPanels_[1]->CheckBox(), setterPanels_[2]->CheckBox(), triggerPanel_->CheckBox()}) {
         connect(box, &TCheckBox::Clicked, this, [this, box] { OnSetterSelected(box); });
     }
-    for (QSlider* bar : {setterPanels_[1]->Bar(), setterPanels_[2]->Bar()}) {
-        connect(bar, &QSlider::valueChanged, this, [this, bar] { OnSetterChange(bar); });
+    for (int setter = 1; setter <= 2; ++setter) {
+        connect(setterPanels_[static_cast<std::size_t>(setter)], &SetterPanel::BarMoved, this,
+                [this, setter](std::uint8_t position) { OnSetterChange(setter, position); });
     }
     connect(singleButton_, &QToolButton::clicked, this, [this] { SweepModeClick(true); });
     connect(contButton_, &QToolButton::clicked, this, [this] { SweepModeClick(false); });

@@ -276,7 +276,8 @@ private:
     void OnClick(QObject* sender);
     void OnDragDrop(QObject* target, const QString& nodeText);
     void OnSetterSelected(QObject* sender);
-    void OnSetterChange(QObject* sender);
+    // The user moved a setter's bar: its variable is written.
+    void OnSetterChange(int setter, std::uint8_t position);
     // The Single and Contineous buttons: the sweep mode the engine is asked for, shown at
     // once by the rule the engine follows.
     void SweepModeClick(bool single);
@@ -297,7 +298,6 @@ private:
     int ChannelIndexOf(const QObject* box) const;
     void WatchEngineInputs();
     void ShowSetterAnswer(const acq::SetterAnswer& answer);
-    void MoveSetterBar(int setter, std::uint8_t value);
 
     // --- showing batches ---
     void ShowTimeBurst(const acq::Batch& batch);
@@ -393,8 +393,6 @@ private:
     bool terminationRequested_ = false;
     bool opened_ = false;
     bool destroyed_ = false;
-    // Set while a setter's track bar is moved back after a write; that move writes nothing.
-    bool snappingBack_ = false;
     std::string settingsFolder_;
     std::unique_ptr<gui::EscapeKey> escape_;
     std::unique_ptr<TQuitSignals> quitSignals_;

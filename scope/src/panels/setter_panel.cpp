@@ -17,6 +17,21 @@ SetterPanel::SetterPanel(int index, QWidget* parent) : QFrame(parent) {
     value_ = MakeEdit(this, "SetterVal" + n, 176, 9, 36);
     value_->setText("0");
     bar_ = MakeTrackBar(this, "SetterTrackBar" + n, 216, 5, 475, 29);
+    connect(bar_, &QSlider::valueChanged, this, [this](int value) {
+        if (!puttingBack_) {
+            Q_EMIT BarMoved(static_cast<std::uint8_t>(value));
+        }
+    });
+}
+
+void SetterPanel::MoveBar(std::uint8_t value) {
+    bar_->setValue(value);
+}
+
+void SetterPanel::PutBarBack(std::uint8_t value) {
+    puttingBack_ = true;
+    bar_->setValue(value);
+    puttingBack_ = false;
 }
 
 void SetterPanel::ShowValue(std::uint8_t value) {

@@ -20,15 +20,24 @@ public:
 
     TCheckBox* CheckBox() const { return check_; }
     TComboBox* NameBox() const { return name_; }
-    QSlider* Bar() const { return bar_; }
     // The value the MC last took.
     void ShowValue(std::uint8_t value);
+    // Moves the bar as the user would: a new position is announced (BarMoved).
+    void MoveBar(std::uint8_t value);
+    // Puts the bar back to the value the MC holds after a write failed: going back is no
+    // request of the user's, so nothing is announced.
+    void PutBarBack(std::uint8_t value);
+
+Q_SIGNALS:
+    // The bar stands at a new position, moved by the user or by MoveBar.
+    void BarMoved(std::uint8_t position);
 
 private:
     TCheckBox* check_ = nullptr;
     TComboBox* name_ = nullptr;
     QLineEdit* value_ = nullptr;
     QSlider* bar_ = nullptr;
+    bool puttingBack_ = false;
 };
 
 } // namespace scope
