@@ -21,6 +21,16 @@ std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w) {
     return N(w * static_cast<double>(d) / kSweepSpanMs);
 }
 
+std::uint32_t SweepLastMs(int w) {
+    // Columns grow with the time, so the first time beyond the edge is found by counting up
+    // from the span, which lands on the edge itself.
+    std::uint32_t d = static_cast<std::uint32_t>(kSweepSpanMs);
+    while (TimeColumn(d, 0, w) <= w) {
+        ++d;
+    }
+    return d - 1;
+}
+
 std::uint8_t MaskSample(std::uint8_t byte, std::uint8_t mask) {
     if (mask == 0) {
         return byte;

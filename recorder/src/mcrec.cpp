@@ -257,7 +257,7 @@ std::vector<std::string> CloseMatches(const std::string& name,
 
 int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
              const std::atomic<bool>& stop, bool progress) {
-    acq::Engine engine(kSweepWidth);
+    acq::Engine engine(acq::SweepLastMs(kSweepWidth));
     const acq::OpenResult opened = engine.Open();
     if (!opened.applOpened && stop.load()) {
         // Ctrl-C during the identification ends its exchanges; that is no fault of the link.

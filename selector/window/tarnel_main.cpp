@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     tarnel::Desktop desktop;
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    auto form = std::make_unique<tarnel::TForm1>(arguments, desktop);
+    auto form = std::make_unique<tarnel::SelectorWindow>(arguments, desktop);
     if (!form->RanApplIdDialogue()) {
         form->show();
     }
