@@ -150,14 +150,15 @@ void Learn(detail::ReplyTiming& t, std::int64_t delay) {
 }
 
 // The earliest a reply to a request sent now can come. Before anything is learned it is the
-// wire time of request and reply; then it is the low end of this MC's delays, less half a
-// character or the spread, whichever is more, so an MC that varies is not cut off.
+// wire time of request and reply; then it is the low end of this MC's delays, less a quarter
+// character or the spread, whichever is more, so an MC that varies is not cut off. The margin
+// stays small: a stray byte late by more than it passes for a reply.
 std::int64_t EarliestReplyUs(const detail::ReplyTiming& t) {
     const std::int64_t character = CharacterUs();
     if (t.count == 0) {
         return 2 * character - character / 8;
     }
-    return t.low - std::max(character / 2, t.typical - t.low);
+    return t.low - std::max(character / 4, t.typical - t.low);
 }
 
 // How long the line must stay quiet after the last request or byte before no reply of an
