@@ -185,13 +185,17 @@ void Settle() {
         return;
     }
     const std::int64_t quiet = QuietUs(CurrentTiming());
+    // A line that never falls quiet (an MC sending at another rate, say) is given up on after
+    // a time-out: the drop before the request is then all that can be done.
+    const std::int64_t giveUp = NowUs() + quiet + ReplyTimeout * 10000;
     bool followed = false;
     std::uint8_t b = 0;
     for (;;) {
-        while (Receive(b, 0)) {
+        while (NowUs() < giveUp && Receive(b, 0)) {
             followed = true;
         }
-        if (!ReceiveByteUntil(b, state.lastActivityUs + quiet)) {
+        if (NowUs() >= giveUp || comlink::LinkStopRequested() ||
+            !ReceiveByteUntil(b, std::min(state.lastActivityUs + quiet, giveUp))) {
             break;
         }
         followed = true;
