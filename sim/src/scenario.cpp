@@ -492,6 +492,10 @@ void ParseLines(const std::string& text, Scenario& scenario, std::size_t& lineNu
             w.End();
         } else if (key == "latency_us") {
             scenario.latencyUs = static_cast<std::uint32_t>(w.Number("latency", 0, 10000000));
+            if (!w.Done()) {
+                scenario.latencyJitterUs =
+                    static_cast<std::uint32_t>(w.Number("jitter", 0, 10000000));
+            }
             w.End();
         } else if (key == "fault") {
             ParseFault(w, scenario.faults);

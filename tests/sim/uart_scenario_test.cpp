@@ -50,7 +50,7 @@ const char* kFullScenario = R"(
 wiring com1
 pty_channel 2
 seed 77
-latency_us 150
+latency_us 150 40
 device A
   appl_id 0x85          # ADR application
   baud 19200
@@ -93,6 +93,7 @@ TEST(Scenario, ReadsEverySetting) {
     EXPECT_EQ(s.ptyChannel, 2);
     EXPECT_EQ(s.seed, 77u);
     EXPECT_EQ(s.latencyUs, 150u);
+    EXPECT_EQ(s.latencyJitterUs, 40u);
     ASSERT_EQ(s.devices.size(), 2u);
 
     const sim::DeviceConfig& a = *s.FindDevice("A");

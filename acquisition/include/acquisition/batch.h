@@ -112,8 +112,9 @@ struct Batch {
     }
 };
 
-// Batches from the engine's thread to a front end's. A full queue drops the batch and counts
-// it: the engine never waits for a front end.
+// Batches from the engine's thread to a front end's. A full queue drops the batch's samples
+// and counts it (the rest joins the newest queued batch): the engine never waits for a front
+// end.
 class BatchQueue {
 public:
     explicit BatchQueue(std::size_t capacity = 64) : capacity_(capacity) {}
