@@ -80,18 +80,11 @@ bool Exchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = fals
     return SendRequest(request, midExchange) && comlink::ReceiveByte(reply, ReplyTimeout);
 }
 
-std::int64_t NowUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
-}
-
 // Waits for one more byte until deadline (counter microseconds). Polling keeps the wait as
 // short as the wire time it covers; it is only needed after a fault.
 bool ReceiveByteUntil(std::uint8_t& b, std::int64_t deadline) {
     while (!comlink::ReceiveByte(b, 0)) {
-        const std::int64_t now = NowUs();
+        const std::int64_t now = foundation::CounterUs();
         if (now >= deadline) {
             return false;
         }
@@ -124,7 +117,7 @@ bool ReceiveReply(std::uint8_t& reply, std::int64_t sentUs) {
     }
     const std::int64_t character = 10000000 / baud;
     const std::int64_t wire = 2 * character - character / 8;
-    auto early = [&] { return NowUs() - sentUs < wire; };
+    auto early = [&] { return foundation::CounterUs() - sentUs < wire; };
     if (!early()) {
         state.earlyAlone = 0;
         return true;
@@ -148,7 +141,7 @@ bool ReceiveReply(std::uint8_t& reply, std::int64_t sentUs) {
 
 // An exchange of a read, which makes sure its reply did not come too early.
 bool ReadExchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = false) {
-    const std::int64_t sentUs = NowUs();
+    const std::int64_t sentUs = foundation::CounterUs();
     return SendRequest(request, midExchange) && ReceiveReply(reply, sentUs);
 }
 
@@ -161,10 +154,6 @@ void BringLinkToRecord(const MCAppl& appl) {
 
 void SetProgramKind(ProgramKind kind) {
     State().kind = kind;
-}
-
-ProgramKind CurrentProgramKind() {
-    return State().kind;
 }
 
 void ResetMcuModule() {
