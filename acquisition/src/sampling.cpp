@@ -10,10 +10,7 @@ std::int32_t N(double x) {
 }
 
 std::int64_t SteadyUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+    return foundation::CounterUs();
 }
 
 std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w) {

@@ -52,13 +52,6 @@ bool AttentionPending() {
     return State().attentionPending[comlink::Link().lineState];
 }
 
-std::int64_t NowUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
-}
-
 // Sends b and notes on the current line whether the MC may now take the next byte as a write
 // request: after a 0x07 it was not in the middle of an exchange (after a page command or a
 // write request it takes any byte as the address or the value). An attention counts even when
@@ -82,7 +75,7 @@ bool SendRequest(std::uint8_t b, bool midExchange = false) {
             pending[line] = false;
         }
     }
-    state.lastActivityUs = NowUs();
+    state.lastActivityUs = foundation::CounterUs();
     return sent;
 }
 
@@ -90,7 +83,7 @@ bool SendRequest(std::uint8_t b, bool midExchange = false) {
 bool Receive(std::uint8_t& b, std::uint16_t ticks) {
     const bool got = comlink::ReceiveByte(b, ticks);
     if (got) {
-        State().lastActivityUs = NowUs();
+        State().lastActivityUs = foundation::CounterUs();
     }
     return got;
 }
@@ -109,7 +102,7 @@ bool Exchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = fals
 // short as the wire time it covers; it is only needed after a fault.
 bool ReceiveByteUntil(std::uint8_t& b, std::int64_t deadline) {
     while (!Receive(b, 0)) {
-        const std::int64_t now = NowUs();
+        const std::int64_t now = foundation::CounterUs();
         if (now >= deadline) {
             return false;
         }
@@ -187,14 +180,14 @@ void Settle() {
     const std::int64_t quiet = QuietUs(CurrentTiming());
     // A line that never falls quiet (an MC sending at another rate, say) is given up on after
     // a time-out: the drop before the request is then all that can be done.
-    const std::int64_t giveUp = NowUs() + quiet + ReplyTimeout * 10000;
+    const std::int64_t giveUp = foundation::CounterUs() + quiet + ReplyTimeout * 10000;
     bool followed = false;
     std::uint8_t b = 0;
     for (;;) {
-        while (NowUs() < giveUp && Receive(b, 0)) {
+        while (foundation::CounterUs() < giveUp && Receive(b, 0)) {
             followed = true;
         }
-        if (NowUs() >= giveUp || comlink::LinkStopRequested() ||
+        if (foundation::CounterUs() >= giveUp || comlink::LinkStopRequested() ||
             !ReceiveByteUntil(b, std::min(state.lastActivityUs + quiet, giveUp))) {
             break;
         }
@@ -243,7 +236,7 @@ Reply ReceiveReply(std::uint8_t& reply, std::int64_t sentUs, bool alone, bool le
 
 // An exchange of a read, which makes sure its reply belongs to its request.
 bool ReadExchange(std::uint8_t request, std::uint8_t& reply, bool learn, bool midExchange = false) {
-    const std::int64_t sentUs = NowUs();
+    const std::int64_t sentUs = foundation::CounterUs();
     if (!SendRequest(request, midExchange)) {
         State().unsettled = true;
         return false;
@@ -260,10 +253,6 @@ void BringLinkToRecord(const MCAppl& appl) {
 
 void SetProgramKind(ProgramKind kind) {
     State().kind = kind;
-}
-
-ProgramKind CurrentProgramKind() {
-    return State().kind;
 }
 
 void ResetMcuModule() {
@@ -394,7 +383,7 @@ bool EndDebugAddress(MCAppl& appl) {
     // The first attention on a line and rate, sent while identifying the MC, seeds its timing.
     auto& state = State();
     const bool seed = !state.unsettled && CurrentTiming().count == 0;
-    const std::int64_t sentUs = NowUs();
+    const std::int64_t sentUs = foundation::CounterUs();
     if (SendRequest(kAttention) && Receive(reply, ReplyTimeout) && seed) {
         Learn(CurrentTiming(), state.lastActivityUs - sentUs);
     }
@@ -410,7 +399,7 @@ bool ReadDebugSample(MCAppl& appl, std::uint16_t address, std::uint8_t offset, s
     BringLinkToRecord(appl);
     Settle();
     comlink::PurgeInput();
-    const std::int64_t sentUs = NowUs();
+    const std::int64_t sentUs = foundation::CounterUs();
     if (!SendRequest(static_cast<std::uint8_t>((address + offset) % 256))) {
         State().unsettled = true;
         appl.errorText = "Debug address could not be sent";

@@ -2,10 +2,10 @@
 
 #include "acquisition/channel_name.h"
 #include "acquisition/engine.h"
-#include "acquisition/recording.h"
 #include "foundation/params.h"
 #include "foundation/text.h"
 #include "link/link_port.h"
+#include "recorder/csv_recorder.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #include "scope/scope_window.h"
 
+#include "foundation/params.h"
 #include "gui/hotkey.h"
-#include "link/link_port.h"
 #include "panels/channel_panel.h"
 #include "panels/setter_panel.h"
 #include "panels/trace_panel.h"
@@ -25,10 +25,10 @@ QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath) {
     if (!devicePath.empty()) {
         return QString::fromStdString(std::filesystem::path(devicePath).filename().string());
     }
-    if (portNumber < comlink::kFirstUsbPort) {
+    if (portNumber < foundation::kFirstUsbPort) {
         return QString("COM%1").arg(portNumber);
     }
-    return QString("USB%1").arg(portNumber - comlink::kFirstUsbPort);
+    return QString("USB%1").arg(portNumber - foundation::kFirstUsbPort);
 }
 
 // --- TApplicationEvents --------------------------------------------------------------------

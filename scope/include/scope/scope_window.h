@@ -9,9 +9,9 @@
 #pragma once
 
 #include "acquisition/driver.h"
-#include "acquisition/recording.h"
 #include "acquisition/variable_table.h"
 #include "foundation/statistics.h"
+#include "recorder/csv_recorder.h"
 #include "scope/controls.h"
 #include "scope/held_view.h"
 #include "scope/trace_maths.h"

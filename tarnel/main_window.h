@@ -114,8 +114,4 @@ private:
     std::unique_ptr<gui::EscapeKey> escape_;
 };
 
-// Program start-up before the window: paths and parameters, the FTDI port state, the link
-// settings, applid.inc and the identification module.
-void StartModules();
-
 } // namespace tarnel

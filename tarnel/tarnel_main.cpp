@@ -1,6 +1,8 @@
 // TARNEL: the device bus selector.
 #include "gui/fatal_box.h"
 #include "main_window.h"
+#include "mcu/startup.h"
+#include "selector/mcsys.h"
 
 #include <QApplication>
 
@@ -8,7 +10,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("TARNEL");
     gui::InstallFatalMessageBox("TARNEL");
-    tarnel::StartModules();
+    mcu::StartOptions start;
+    start.kind = mcu::ProgramKind::Selector;
+    mcu::StartModules(start);
+    selector::InitMcSys();
 
     tarnel::Desktop desktop;
     QStringList arguments = QApplication::arguments();

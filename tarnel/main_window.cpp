@@ -348,14 +348,4 @@ void SelectorWindow::OnDestroy() {
     }
 }
 
-void StartModules() {
-    foundation::InitProgramPaths();
-    foundation::LoadParamFile();
-    comlink::ResetUsb();
-    comlink::InitLink();
-    mcu::SetProgramKind(mcu::ProgramKind::Selector);
-    mcu::LoadApplIdTable();
-    selector::InitMcSys();
-}
-
 } // namespace tarnel
