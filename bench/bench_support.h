@@ -45,18 +45,19 @@ inline double ProcessCpuSeconds() {
 
 // The opened window, shown and active, with the demo's SINE, SAW and BLINK on its channels;
 // false (and why, on standard error) when the application did not open.
-inline bool ShowDemoChannels(scope::TForm1& form, const char* program) {
+inline bool ShowDemoChannels(scope::ScopeWindow& form, const char* program) {
     if (form.TerminationRequested()) {
         std::fprintf(stderr, "%s: the MC application did not open\n", program);
         return false;
     }
     form.show();
-    for (auto [box, name] : {std::pair{form.VarName1, "SINE"}, std::pair{form.VarName2, "SAW"},
-                             std::pair{form.VarName3, "BLINK"}}) {
-        box->SetText(name);
-        form.OnChange(box);
+    for (auto [name, text] : {std::pair{"VarName1", "SINE"}, std::pair{"VarName2", "SAW"},
+                              std::pair{"VarName3", "BLINK"}}) {
+        auto* box = form.findChild<scope::TComboBox*>(name);
+        box->SetText(text);
+        Q_EMIT box->UserChanged();
     }
-    form.OnActivate();
+    Q_EMIT form.findChild<scope::TApplicationEvents*>("ApplicationEvents1")->Activate();
     return true;
 }
 

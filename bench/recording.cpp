@@ -19,6 +19,7 @@
 #include "scope/startup.h"
 #include "sim/mcsim_process.h"
 
+#include <QAction>
 #include <QApplication>
 
 #include <chrono>
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     const double recRate = rec.span > 0 ? static_cast<double>(rec.reads) / rec.span : 0;
 
     // The window: acquiring, then recording, in turns.
-    auto form = std::make_unique<scope::TForm1>();
+    auto form = std::make_unique<scope::ScopeWindow>();
     if (!ShowDemoChannels(*form, "recording")) {
         return 1;
     }
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
             if (recording) {
                 dialog.Answer(
                     QString::fromStdString(root + "/window" + std::to_string(r) + ".csv"));
-                form->RecordToCsvClick();
+                form->findChild<QAction*>("RecordToCsv")->trigger();
             }
             const double cpu0 = ProcessCpuSeconds();
             const auto wall0 = Clock::now();
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
             (recording ? recCpu : plainCpu) += ProcessCpuSeconds() - cpu0;
             (recording ? recWall : plainWall) += Seconds(Clock::now() - wall0);
             if (recording) {
-                form->StopRecordingClick();
+                form->findChild<QAction*>("StopRecording")->trigger();
                 windowRows += form->RecordedRows();
                 writerCpu += form->Recorder().WriterCpuSeconds();
             }

@@ -49,6 +49,11 @@
 
 namespace {
 
+// A control of the window by its object name.
+template <class T> T* Ctl(const QObject& window, const char* name) {
+    return window.findChild<T*>(QString::fromLatin1(name));
+}
+
 namespace fs = std::filesystem;
 using namespace bench_support;
 
@@ -66,7 +71,7 @@ long ResidentKiB(const char* key) {
 // The programs' driver with a count of the samples that pass through it to the window.
 class CountingDriver final : public acq::Driver {
 public:
-    CountingDriver() : inner_(scope::kTraceWidth) {}
+    CountingDriver() : inner_(scope::TraceSweepLastMs()) {}
     void SetSink(acq::BatchSink sink) override {
         inner_.SetSink([this, sink = std::move(sink)](acq::Batch&& batch) {
             samples_ += batch.samples.size();
@@ -162,7 +167,7 @@ int main(int argc, char** argv) {
     int code = 0;
     auto owned = std::make_unique<CountingDriver>();
     CountingDriver& driver = *owned;
-    auto form = std::make_unique<scope::TForm1>(std::move(owned));
+    auto form = std::make_unique<scope::ScopeWindow>(std::move(owned));
     if (!ShowDemoChannels(*form, "scope_acquisition")) {
         return 1;
     }
@@ -176,7 +181,7 @@ int main(int argc, char** argv) {
     std::vector<int> shown;
     for (int s = 0; s < seconds * 4; ++s) {
         RunEventLoopFor(250);
-        const QString text = form->RateLabel->text();
+        const QString text = Ctl<QLabel>(*form, "Label16")->text();
         if (text.endsWith(" var/s")) {
             shown.push_back(text.split(' ')[0].toInt());
         }
@@ -193,17 +198,18 @@ int main(int argc, char** argv) {
     const auto silence = Clock::now();
     RunEventLoopFor(300);
     const Latency silent = EventLoopLatency(phaseMs);
-    while (form->RateLabel->text() != "OFFLINE" && Seconds(Clock::now() - silence) < 15) {
+    while (Ctl<QLabel>(*form, "Label16")->text() != "OFFLINE" &&
+           Seconds(Clock::now() - silence) < 15) {
         RunEventLoopFor(50);
     }
     const double offlineAfter = Seconds(Clock::now() - silence);
-    const QString silentTip = form->RateLabel->toolTip();
+    const QString silentTip = Ctl<QLabel>(*form, "Label16")->toolTip();
     // The device goes: mcsim ends and its pseudo-terminal with it.
     ::kill(mcsim->Pid(), SIGCONT);
     mcsim->Stop();
     RunEventLoopFor(300);
     const Latency gone = EventLoopLatency(phaseMs);
-    const QString goneTip = form->RateLabel->toolTip();
+    const QString goneTip = Ctl<QLabel>(*form, "Label16")->toolTip();
 
     // The device comes back: the engine takes the link up again by itself.
     mcsim = std::make_unique<sim::McsimProcess>();
@@ -247,7 +253,7 @@ int main(int argc, char** argv) {
             }
         }
         batch.origin = sweep.origin;
-        sweep.EndSweeps(batch.samples, scope::kTraceWidth, false, batch.sweepEnds);
+        sweep.EndSweeps(batch.samples, scope::TraceSweepLastMs(), false, batch.sweepEnds);
         ++batch.sequence;
         const auto start = Clock::now();
         form->ShowBatch(batch);

@@ -1,11 +1,24 @@
 #include "acquisition/batch.h"
 
+#include <algorithm>
+
 namespace acq {
 
 bool BatchQueue::Push(Batch batch) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.size() >= capacity_) {
         ++dropped_;
+        // Only the samples may go: what the commands did, the setters' answers and the link's
+        // state ride on the newest batch still queued, which the front end has yet to show.
+        if (!queue_.empty()) {
+            Batch& kept = queue_.back();
+            kept.appliedUpTo = std::max(kept.appliedUpTo, batch.appliedUpTo);
+            kept.selected |= batch.selected;
+            kept.restarted |= batch.restarted;
+            kept.slotsCleared = kept.slotsCleared || batch.slotsCleared;
+            kept.status = std::move(batch.status);
+            kept.setters.insert(kept.setters.end(), batch.setters.begin(), batch.setters.end());
+        }
         return false;
     }
     queue_.push_back(std::move(batch));

@@ -2,6 +2,11 @@
 
 namespace acq {
 
+RunMode AfterSweepMode(RunMode now, const SweepMode& mode) {
+    // Asking again for single sweeps, or leaving them, is how a stopped single sweep goes on.
+    return {now.running || now.singleShot, mode.single};
+}
+
 std::uint64_t CommandQueue::Post(Command command) {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::uint64_t number = ++last_;

@@ -19,13 +19,9 @@ std::uint32_t Now() {
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
-std::uint8_t Bit(int channel) {
-    return static_cast<std::uint8_t>(1u << channel);
-}
-
 } // namespace
 
-Engine::Engine(int sweepWidth) : sweepWidth_(sweepWidth) {}
+Engine::Engine(std::uint32_t sweepLastMs) : sweepLastMs_(sweepLastMs) {}
 
 OpenResult Engine::Open() {
     OpenResult result;
@@ -90,7 +86,7 @@ void Engine::Apply(const Posted& posted) {
                 channel.address = c.address;
                 channel.mask = c.mask;
                 if (c.channel >= 1) {
-                    batch_.selected |= Bit(c.channel);
+                    batch_.selected |= ChannelBit(c.channel);
                     history_.Clear(c.channel);
                 }
                 if (channels_[0].active) {
@@ -108,14 +104,10 @@ void Engine::Apply(const Posted& posted) {
             },
             [this](const SwitchChannel& c) { SetActive(c.channel, c.on); },
             [this](const ClearSlots&) { ClearXYSlots(); },
-            [this](const RestartChannels&) { batch_.restarted |= Bit(1) | Bit(2) | Bit(3); },
-            [this](const SweepMode& c) {
-                if (c.single) {
-                    SpeedButtonSingleClick();
-                } else {
-                    SpeedButtonContClick();
-                }
+            [this](const RestartChannels&) {
+                batch_.restarted |= ChannelBit(1) | ChannelBit(2) | ChannelBit(3);
             },
+            [this](const SweepMode& c) { SetSweepMode(c); },
             [this](const ArmTrigger& c) { triggerArmed_ = c.armed; },
             [this](const TriggerName& c) { triggerName_ = c.name; },
             [this](const TriggerLevel& c) { triggerLevel_ = foundation::ParseNumber(c.text); },
@@ -134,18 +126,10 @@ void Engine::Apply(const Posted& posted) {
         posted.command);
 }
 
-void Engine::SpeedButtonSingleClick() {
-    if (singleShot_) {
-        SetActive(1, true);
-    }
-    singleShot_ = true;
-}
-
-void Engine::SpeedButtonContClick() {
-    if (singleShot_) {
-        SetActive(1, true);
-    }
-    singleShot_ = false;
+void Engine::SetSweepMode(const SweepMode& mode) {
+    const RunMode next = AfterSweepMode({Running(), singleShot_}, mode);
+    SetActive(1, next.running);
+    singleShot_ = next.singleShot;
 }
 
 // --- the step ----------------------------------------------------------------------------------
@@ -313,7 +297,7 @@ void Engine::PollTimeBurst() {
             break;
         }
     } while (!full && Now() - start <= kTimeBurstMs);
-    if (sweep_.EndSweeps(batch_.samples, sweepWidth_, singleShot_, batch_.sweepEnds)) {
+    if (sweep_.EndSweeps(batch_.samples, sweepLastMs_, singleShot_, batch_.sweepEnds)) {
         // The last sweep of a single run ended.
         SetActive(1, false);
     }

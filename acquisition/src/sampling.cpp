@@ -10,15 +10,22 @@ std::int32_t N(double x) {
 }
 
 std::int64_t SteadyUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+    return foundation::CounterUs();
 }
 
 std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w) {
     const std::uint32_t d = t - origin;
     return N(w * static_cast<double>(d) / kSweepSpanMs);
+}
+
+std::uint32_t SweepLastMs(int w) {
+    // Columns grow with the time, so the first time beyond the edge is found by counting up
+    // from the span, which lands on the edge itself.
+    std::uint32_t d = static_cast<std::uint32_t>(kSweepSpanMs);
+    while (TimeColumn(d, 0, w) <= w) {
+        ++d;
+    }
+    return d - 1;
 }
 
 std::uint8_t MaskSample(std::uint8_t byte, std::uint8_t mask) {

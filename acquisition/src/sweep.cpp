@@ -1,11 +1,9 @@
 #include "acquisition/sweep.h"
 
-#include "acquisition/sampling.h"
-
 namespace acq {
 
-bool SweepClock::EndSweeps(const std::vector<Sample>& samples, int width, bool singleShot,
-                           std::vector<SweepEnd>& ends) {
+bool SweepClock::EndSweeps(const std::vector<Sample>& samples, std::uint32_t lastMs,
+                           bool singleShot, std::vector<SweepEnd>& ends) {
     for (int channel = 1; channel <= 3; ++channel) {
         for (std::size_t k = 0; k < samples.size(); ++k) {
             const Sample& s = samples[k];
@@ -15,7 +13,7 @@ bool SweepClock::EndSweeps(const std::vector<Sample>& samples, int width, bool s
             ++drawn;
             // Unsigned: a sample older than the origin (another channel of the same burst
             // began a sweep after it was read) lies beyond the edge too.
-            if (TimeColumn(s.stamp, origin, width) <= width) {
+            if (s.stamp - origin <= lastMs) {
                 continue;
             }
             SweepEnd end{k, drawn > kSweepMinSamples, false};
@@ -26,7 +24,7 @@ bool SweepClock::EndSweeps(const std::vector<Sample>& samples, int width, bool s
                 return true;
             }
             drawn = 0;
-            origin = s.stamp;
+            origin = Batch::OriginAfter(s);
             ends.push_back(end);
         }
     }

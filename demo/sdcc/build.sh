@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Rebuilds the object file of an SDCC program, as a user builds an application for the scope:
-#     sdcc --debug -mmcs51 NAME.c
-# makes NAME.omf, which is copied beside NAME.c (the rest of SDCC's output is dropped).
-#   demo/sdcc/build.sh                 oven.omf from oven.c, the second demo's application
-#   demo/sdcc/build.sh PATH/NAME.c     NAME.omf beside it (tests/data/sdcc/regenerate.sh)
+# Rebuilds the object file of an SDCC program, as a user builds an application for the scope.
+#   demo/sdcc/build.sh                 oven.omf from oven.c with the debug-link driver of
+#                                      firmware/ (firmware/build.sh; oven.ihx is dropped)
+#   demo/sdcc/build.sh PATH/NAME.c     NAME.omf beside it, from "sdcc --debug -mmcs51 NAME.c"
+#                                      alone (tests/data/sdcc/regenerate.sh)
 # Installs the Debian package sdcc when it is missing (as root, or with sudo). The committed
 # object files were made with SDCC 4.2 (Debian 12); another version may place variables
 # elsewhere, and the tests that compare addresses then say so.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 if ! command -v sdcc >/dev/null; then
   SUDO=""
@@ -17,9 +18,14 @@ if ! command -v sdcc >/dev/null; then
 fi
 sdcc --version | head -1
 
-[ $# -gt 0 ] || set -- "$(dirname "$0")/oven.c"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+if [ $# -eq 0 ]; then
+  "$here/../../firmware/build.sh" "$work" "$here/oven.c"
+  cp "$work/oven.omf" "$here/oven.omf"
+  echo "$here/oven.omf: $(stat -c %s "$here/oven.omf") bytes"
+  exit 0
+fi
 for source in "$@"; do
   name=$(basename "$source" .c)
   cp "$source" "$work/$name.c"

@@ -1,12 +1,17 @@
-/* OVEN: the application of the scope's second demo, a small oven controller for an 8051,
- * built with SDCC:
+/* OVEN: the application of the scope's second and third demos, a small oven controller for an
+ * 8051, built with SDCC and the debug-link driver of firmware/:
  *
- *     sdcc --debug -mmcs51 oven.c
+ *     firmware/build.sh OUT demo/sdcc/oven.c       (demo/sdcc/build.sh does it and keeps oven.omf)
  *
- * makes oven.omf, whose debug records give the scope every DATA byte and bit below. The demo
- * runs no real MC: the simulated one of oven.scenario moves these variables as the program
- * would. build.sh rebuilds oven.omf. */
+ * makes oven.ihx, the program, and oven.omf, whose debug records give the scope every DATA byte
+ * and bit below. "scripts/demo firmware" runs the program in the 8051 simulator s51 and the
+ * scope on its UART; "scripts/demo sdcc" runs the simulated MC of oven.scenario instead, which
+ * moves these variables as the program would. */
 #include <8051.h>
+
+#include "debuglink.h"
+
+DL_APPLICATION_ID(42); /* APPL_OVEN in applid.inc */
 
 /* The debug link lets the PC set the bytes between COMSET_VAR_BEG and COMSET_VAR_END; the
  * scope offers them in its setters. */
@@ -23,6 +28,7 @@ unsigned int ticks;        /* 10 ms */
 unsigned char seconds;
 unsigned char minutes_left;
 unsigned char errors;
+unsigned char beat; /* +4 per timer tick, so a recording can tell that every value is the C's */
 
 /* SDCC 4.2 writes debug symbols only for bits placed with __at (bit address n is bit n % 8 of
  * byte 0x20 + n / 8), and for __at variables without an initial value. */
@@ -36,7 +42,19 @@ __sbit __at(0x91) FAN;    /* P1.1 */
 __sbit __at(0x92) LAMP;   /* P1.2 */
 
 static unsigned char ReadTemperature(void) {
+#ifdef OVEN_CONVERTER
     return P0; /* an 8-bit converter on port 0 */
+#else
+    /* No converter (as in the simulator): the oven is modelled. It heats with the power and
+     * cools slowly towards 20 degrees. */
+    if (power > 0) {
+        return temperature + 1 + power / 25;
+    }
+    if (temperature > 20 && (ticks & 7) == 0) {
+        return temperature - 1;
+    }
+    return temperature;
+#endif
 }
 
 void main(void) {
@@ -44,22 +62,29 @@ void main(void) {
     fan_level = 2;
     timer = 30;
     minutes_left = timer;
-    TMOD = 0x01;
+    temperature = 20;
+    TMOD = (TMOD & 0xF0) | 0x01;
     TR0 = 1;
+    dl_init();
+    EA = 1;
     for (;;) {
         if (!TF0) {
             continue;
         }
+        /* 10 ms: 9216 machine cycles of an 11.0592 MHz 8051 */
+        TR0 = 0;
+        TH0 = 0xDC;
+        TL0 = 0x00;
+        TR0 = 1;
         TF0 = 0;
         ++ticks;
-        door_open = P3_2;
+        beat += 4;
+        door_open = !P3_2; /* the door switch pulls P3.2 low */
         temperature = ReadTemperature();
         overheat = temperature > setpoint + 20;
         heating = !door_open && !overheat && temperature < setpoint;
-        power = heating ? (unsigned char)((setpoint - temperature) * 4) : 0;
-        if (power > 100) {
-            power = 100;
-        }
+        /* 4 % per degree below the setpoint, at most 100 % (limited before it is narrowed) */
+        power = !heating ? 0 : setpoint - temperature >= 25 ? 100 : (setpoint - temperature) * 4;
         fan_speed = fan_level * 80;
         HEATER = heating;
         FAN = fan_level != 0 && !door_open;

@@ -75,6 +75,14 @@ std::int32_t ClockMsFromCounts(std::int64_t elapsedCounts, std::int64_t frequenc
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(rounded));
 }
 
+std::int64_t CounterUs() {
+    auto& clock = Clock();
+    const std::int64_t counts = clock.CounterNow();
+    const std::int64_t frequency = clock.CounterFrequency();
+    // Whole seconds and the rest apart, so that a counter of nanoseconds cannot overflow.
+    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+}
+
 std::int32_t ClockMs() {
     return ClockMsFromCounts(Clock().CounterNow() - origin.count, origin.frequency);
 }

@@ -102,4 +102,10 @@ bool TGlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message
     return true;
 }
 
+EscapeKey::EscapeKey(QWidget* window, const std::function<void()>& pressed)
+    : shortcut_(QKeySequence(Qt::Key_Escape), window), global_(pressed) {
+    shortcut_.setContext(Qt::ApplicationShortcut);
+    QObject::connect(&shortcut_, &QShortcut::activated, window, pressed);
+}
+
 } // namespace gui

@@ -58,40 +58,51 @@ bool AttentionPending() {
 // its send failed, as it may have left the PC; with the lines in an unknown state any MC may
 // have heard it.
 bool SendRequest(std::uint8_t b, bool midExchange = false) {
-    auto& pending = State().attentionPending;
+    auto& state = State();
+    auto& pending = state.attentionPending;
     const std::uint8_t line = comlink::Link().lineState;
+    bool sent = false;
     if (b == kAttention && !midExchange) {
         if (line == comlink::kUnknownLineState) {
             pending.fill(true);
         } else {
             pending[line] = true;
         }
-        return comlink::SendByte(b);
+        sent = comlink::SendByte(b);
+    } else {
+        sent = comlink::SendByte(b);
+        if (sent) {
+            pending[line] = false;
+        }
     }
-    const bool sent = comlink::SendByte(b);
-    if (sent) {
-        pending[line] = false;
-    }
+    state.lastActivityUs = foundation::CounterUs();
     return sent;
 }
 
-// One request byte and its reply within the reply time-out.
-bool Exchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = false) {
-    return SendRequest(request, midExchange) && comlink::ReceiveByte(reply, ReplyTimeout);
+// One byte within ticks, noted as the line's latest activity.
+bool Receive(std::uint8_t& b, std::uint16_t ticks) {
+    const bool got = comlink::ReceiveByte(b, ticks);
+    if (got) {
+        State().lastActivityUs = foundation::CounterUs();
+    }
+    return got;
 }
 
-std::int64_t NowUs() {
-    auto& clock = foundation::Clock();
-    const std::int64_t counts = clock.CounterNow();
-    const std::int64_t frequency = clock.CounterFrequency();
-    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+// One request byte and its reply within the reply time-out; for exchanges whose replies are
+// checked by their echo.
+bool Exchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = false) {
+    if (SendRequest(request, midExchange) && Receive(reply, ReplyTimeout)) {
+        return true;
+    }
+    State().unsettled = true;
+    return false;
 }
 
 // Waits for one more byte until deadline (counter microseconds). Polling keeps the wait as
 // short as the wire time it covers; it is only needed after a fault.
 bool ReceiveByteUntil(std::uint8_t& b, std::int64_t deadline) {
-    while (!comlink::ReceiveByte(b, 0)) {
-        const std::int64_t now = NowUs();
+    while (!Receive(b, 0)) {
+        const std::int64_t now = foundation::CounterUs();
         if (now >= deadline) {
             return false;
         }
@@ -102,54 +113,135 @@ bool ReceiveByteUntil(std::uint8_t& b, std::int64_t deadline) {
     return true;
 }
 
-// So many early replies in a row with nothing after them show a link that answers at once
-// whatever its rate (a simulated MC without pacing, say); its replies are taken as they come.
-constexpr int kUnpacedProof = 4;
-
-// A request and its reply take two character times on the wire. A byte that reaches the PC
-// sooner was already on its way when the request left: a stray byte, or the reply to an earlier
-// request that came late. Taken as the reply, it would put every later read one behind for
-// good, as each reply then arrives just after the next read has dropped what was waiting. The
-// reply proper follows within a character time or so, so wait for it; should nothing come, the
-// early byte is taken after all. sentUs is taken before the request went out, so a real reply
-// can never look early.
-bool ReceiveReply(std::uint8_t& reply, std::int64_t sentUs) {
-    if (!comlink::ReceiveByte(reply, ReplyTimeout)) {
-        return false;
-    }
-    auto& state = State();
-    const std::int64_t baud = comlink::BaudRate();
-    if (state.unpacedLink || baud == 0) {
-        return true;
-    }
-    const std::int64_t character = 10000000 / baud;
-    const std::int64_t wire = 2 * character - character / 8;
-    auto early = [&] { return NowUs() - sentUs < wire; };
-    if (!early()) {
-        state.earlyAlone = 0;
-        return true;
-    }
-    bool followed = false;
-    std::uint8_t later = 0;
-    do {
-        if (!ReceiveByteUntil(later, sentUs + 3 * character)) {
-            break;
-        }
-        reply = later;
-        followed = true;
-    } while (early());
-    if (followed) {
-        state.earlyAlone = 0;
-    } else if (++state.earlyAlone >= kUnpacedProof) {
-        state.unpacedLink = true;
-    }
-    return true;
+// Timing is kept per line and rate: each line may have its own MC, and the wire time of a
+// reply depends on the rate.
+std::uint32_t TimingKey() {
+    return static_cast<std::uint32_t>(comlink::Link().lineState) << 16 | comlink::BaudRate();
 }
 
-// An exchange of a read, which makes sure its reply did not come too early.
-bool ReadExchange(std::uint8_t request, std::uint8_t& reply, bool midExchange = false) {
-    const std::int64_t sentUs = NowUs();
-    return SendRequest(request, midExchange) && ReceiveReply(reply, sentUs);
+detail::ReplyTiming& CurrentTiming() {
+    return State().timing[TimingKey()];
+}
+
+std::int64_t CharacterUs() {
+    const std::int64_t baud = comlink::BaudRate();
+    return baud == 0 ? 0 : 10000000 / baud;
+}
+
+void Learn(detail::ReplyTiming& t, std::int64_t delay) {
+    t.delays[static_cast<std::size_t>(t.next)] = delay;
+    t.next = (t.next + 1) % detail::ReplyTiming::kWindow;
+    t.count = std::min(t.count + 1, detail::ReplyTiming::kWindow);
+    std::array<std::int64_t, detail::ReplyTiming::kWindow> sorted = t.delays;
+    const auto end = sorted.begin() + t.count;
+    std::sort(sorted.begin(), end);
+    // The low end ignores the odd stray byte that passed for a reply; the median stands for
+    // the spread of an MC whose answer time varies.
+    t.low = sorted[static_cast<std::size_t>(t.count / 16)];
+    t.typical = sorted[static_cast<std::size_t>(t.count / 2)];
+    t.longest = std::max(delay, t.longest - (t.longest - t.typical) / 16);
+}
+
+// The earliest a reply to a request sent now can come. Before anything is learned it is the
+// wire time of request and reply; then it is the low end of this MC's delays, less a quarter
+// character or the spread, whichever is more, so an MC that varies is not cut off. The margin
+// stays small: a stray byte late by more than it passes for a reply.
+std::int64_t EarliestReplyUs(const detail::ReplyTiming& t) {
+    const std::int64_t character = CharacterUs();
+    if (t.count == 0) {
+        return 2 * character - character / 8;
+    }
+    return t.low - std::max(character / 4, t.typical - t.low);
+}
+
+// How long the line must stay quiet after the last request or byte before no reply of an
+// earlier request can still come: twice the longest delay seen lately, plus the wire time of
+// the bytes in flight and some slack for a busy PC, never more than the time-out.
+std::int64_t QuietUs(const detail::ReplyTiming& t) {
+    const std::int64_t character = CharacterUs();
+    const std::int64_t longest = t.count == 0 ? 2 * character : t.longest;
+    return std::min<std::int64_t>(2 * longest + 2 * character + 500, ReplyTimeout * 10000);
+}
+
+// A link that answers faster than a character can cross the wire does not pace its bytes
+// (a simulated MC without pacing, say).
+bool Paced(const detail::ReplyTiming& t) {
+    return t.count == 0 || t.low >= CharacterUs();
+}
+
+// After a failed or doubtful try, waits until the line has been quiet long enough that no
+// reply of an earlier request can still come, dropping whatever arrives meanwhile. An early
+// byte that nothing followed was the reply after all: the MC answers faster than learned.
+void Settle() {
+    auto& state = State();
+    if (!state.unsettled) {
+        return;
+    }
+    const std::int64_t quiet = QuietUs(CurrentTiming());
+    // A line that never falls quiet (an MC sending at another rate, say) is given up on after
+    // a time-out: the drop before the request is then all that can be done.
+    const std::int64_t giveUp = foundation::CounterUs() + quiet + ReplyTimeout * 10000;
+    bool followed = false;
+    std::uint8_t b = 0;
+    for (;;) {
+        while (foundation::CounterUs() < giveUp && Receive(b, 0)) {
+            followed = true;
+        }
+        if (foundation::CounterUs() >= giveUp || comlink::LinkStopRequested() ||
+            !ReceiveByteUntil(b, std::min(state.lastActivityUs + quiet, giveUp))) {
+            break;
+        }
+        followed = true;
+    }
+    if (state.earlyDelay && !followed) {
+        Learn(state.timing[state.earlyKey], *state.earlyDelay);
+    }
+    state.earlyDelay.reset();
+    state.unsettled = false;
+}
+
+enum class Reply { Taken, Missing, Doubtful };
+
+// The reply to a request sent at sentUs (taken before it went out, so a real reply can never
+// look early). A byte that comes sooner than this MC can answer was already on its way: a
+// stray byte, or the reply to an earlier request that came late. Taken as the reply, it would
+// put every later read one behind for good. Nor can a reply be told from a stray byte that
+// arrived together with it. Both leave the try in doubt, and the line unsettled. With alone
+// set, a byte waiting right after the reply puts it in doubt too (streaming replies are two
+// bytes). learn lets a reply that came alone teach the timing.
+Reply ReceiveReply(std::uint8_t& reply, std::int64_t sentUs, bool alone, bool learn) {
+    auto& state = State();
+    if (!Receive(reply, ReplyTimeout)) {
+        state.unsettled = true;
+        return Reply::Missing;
+    }
+    detail::ReplyTiming& timing = CurrentTiming();
+    const std::int64_t delay = state.lastActivityUs - sentUs;
+    if (delay < EarliestReplyUs(timing)) {
+        state.unsettled = true;
+        state.earlyDelay = delay;
+        state.earlyKey = TimingKey();
+        return Reply::Doubtful;
+    }
+    std::uint8_t extra = 0;
+    if (alone && Receive(extra, 0)) {
+        state.unsettled = true;
+        return Reply::Doubtful;
+    }
+    if (learn) {
+        Learn(timing, delay);
+    }
+    return Reply::Taken;
+}
+
+// An exchange of a read, which makes sure its reply belongs to its request.
+bool ReadExchange(std::uint8_t request, std::uint8_t& reply, bool learn, bool midExchange = false) {
+    const std::int64_t sentUs = foundation::CounterUs();
+    if (!SendRequest(request, midExchange)) {
+        State().unsettled = true;
+        return false;
+    }
+    return ReceiveReply(reply, sentUs, true, learn) == Reply::Taken;
 }
 
 void BringLinkToRecord(const MCAppl& appl) {
@@ -161,10 +253,6 @@ void BringLinkToRecord(const MCAppl& appl) {
 
 void SetProgramKind(ProgramKind kind) {
     State().kind = kind;
-}
-
-ProgramKind CurrentProgramKind() {
-    return State().kind;
 }
 
 void ResetMcuModule() {
@@ -195,24 +283,33 @@ bool ReadVariable(MCAppl& appl, std::uint16_t address, std::uint8_t offset, std:
     bool ok = false;
     for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
         // A stray or late byte that has already arrived would be taken as this reply. The
-        // scope reads back to back, so its drop must cost nothing on the wire.
+        // scope reads back to back, so its drop must cost nothing on the wire while the line
+        // is settled.
+        Settle();
         if (selector) {
             comlink::PurgeInput();
         } else {
             comlink::DiscardReceived();
         }
+        // Only a first try starts on a line where no earlier reply can be pending; a reply
+        // after a failed try may be that try's, so it teaches nothing.
+        const bool learn = attempt == 0;
         if (pageStep) {
-            const bool echoed = ReadExchange(static_cast<std::uint8_t>(kPageZero + page), reply);
+            const bool echoed =
+                ReadExchange(static_cast<std::uint8_t>(kPageZero + page), reply, learn);
             if (!echoed || (!selector && reply != page * 16)) {
+                State().unsettled = true;
                 ++appl.errorCount;
                 continue;
             }
         }
-        if (!ReadExchange(low, reply, pageStep)) {
+        if (!ReadExchange(low, reply, learn, pageStep)) {
             ++appl.errorCount;
             continue;
         }
         ok = true;
+        // The failed try's own reply may still come: the next request waits for it.
+        State().unsettled = attempt > 0;
     }
     if (!ok) {
         reply = 0;
@@ -246,6 +343,7 @@ bool SetVariable(MCAppl& appl, const std::string& fullName, std::uint8_t offset,
     const auto target = static_cast<std::uint16_t>(address + offset);
     std::uint8_t reply = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
+        Settle();
         comlink::PurgeInput();
         if (!Exchange(kAttention, reply)) {
             continue;
@@ -256,13 +354,15 @@ bool SetVariable(MCAppl& appl, const std::string& fullName, std::uint8_t offset,
         const bool ok = target < 256 && Exchange(static_cast<std::uint8_t>(base + target), reply) &&
                         reply == target && Exchange(value, reply, true) && reply == value;
         if (ok) {
+            State().unsettled = attempt > 0;
             return true;
         }
+        State().unsettled = true;
         ++appl.errorCount;
     }
     appl.errorText = (" Error during set of MC variable " + name).substr(0, 52);
     if (SendRequest(kAttention)) {
-        comlink::ReceiveByte(reply, ReplyTimeout);
+        Receive(reply, ReplyTimeout);
     }
     return false;
 }
@@ -280,8 +380,13 @@ bool SetDebugAddress(MCAppl& appl, const std::string& name, std::uint8_t offset,
 
 bool EndDebugAddress(MCAppl& appl) {
     std::uint8_t reply = 0;
-    SendRequest(kAttention);
-    comlink::ReceiveByte(reply, ReplyTimeout);
+    // The first attention on a line and rate, sent while identifying the MC, seeds its timing.
+    auto& state = State();
+    const bool seed = !state.unsettled && CurrentTiming().count == 0;
+    const std::int64_t sentUs = foundation::CounterUs();
+    if (SendRequest(kAttention) && Receive(reply, ReplyTimeout) && seed) {
+        Learn(CurrentTiming(), state.lastActivityUs - sentUs);
+    }
     appl.streamingMode = false;
     return true;
 }
@@ -292,20 +397,43 @@ bool ReadDebugSample(MCAppl& appl, std::uint16_t address, std::uint8_t offset, s
         return false;
     }
     BringLinkToRecord(appl);
+    Settle();
     comlink::PurgeInput();
+    const std::int64_t sentUs = foundation::CounterUs();
     if (!SendRequest(static_cast<std::uint8_t>((address + offset) % 256))) {
+        State().unsettled = true;
         appl.errorText = "Debug address could not be sent";
         EndDebugAddress(appl);
         return false;
     }
-    if (!comlink::ReceiveByte(value, ReplyTimeout)) {
+    const Reply first = ReceiveReply(value, sentUs, false, true);
+    if (first != Reply::Taken) {
         value = 0;
         appl.errorText = "Error during reading MC variable";
         EndDebugAddress(appl);
-        comlink::ReceiveByte(second, ReplyTimeout);
+        if (first == Reply::Missing) {
+            Receive(second, ReplyTimeout);
+        }
         return false;
     }
-    if (!comlink::ReceiveByte(second, ReplyTimeout)) {
+    if (!Receive(second, ReplyTimeout)) {
+        State().unsettled = true;
+        EndDebugAddress(appl);
+        return false;
+    }
+    // The value and its second byte leave the MC back to back. A stray byte that follows the
+    // value would pass for the second byte, and the second byte proper would follow it within
+    // a character: whatever comes that soon puts the pair in doubt.
+    std::uint8_t extra = 0;
+    const detail::ReplyTiming& timing = CurrentTiming();
+    const bool followed =
+        Paced(timing)
+            ? ReceiveByteUntil(extra, State().lastActivityUs + CharacterUs() + CharacterUs() / 4)
+            : Receive(extra, 0);
+    if (followed) {
+        State().unsettled = true;
+        value = 0;
+        appl.errorText = "Error during reading MC variable";
         EndDebugAddress(appl);
         return false;
     }

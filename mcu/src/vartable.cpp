@@ -128,8 +128,9 @@ bool AddSymbols(MCAppl& appl, const std::vector<std::uint8_t>& content) {
             }
             const char* name = reinterpret_cast<const char*>(entry + kSymbolHeader);
             var.name = CutName(std::string(name, nameLength));
-            // The scope looks every name up in upper case, as the names of the original
-            // compilers were; SDCC keeps the letter case of the source.
+            // Names are held in upper case, as the address files spell them and as the
+            // conversion file's names are looked up, so that a name typed in any case finds its
+            // variable; SDCC keeps the letter case of the source.
             foundation::UpperCaseText(var.name);
             appl.vars.push_back(std::move(var));
         }

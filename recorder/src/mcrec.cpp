@@ -2,10 +2,10 @@
 
 #include "acquisition/channel_name.h"
 #include "acquisition/engine.h"
-#include "acquisition/recording.h"
 #include "foundation/params.h"
 #include "foundation/text.h"
 #include "link/link_port.h"
+#include "recorder/csv_recorder.h"
 
 #include <algorithm>
 #include <charconv>
@@ -265,7 +265,7 @@ std::vector<std::string> CloseMatches(const std::string& name,
 
 int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
              const std::atomic<bool>& stop, bool progress) {
-    acq::Engine engine(kSweepWidth);
+    acq::Engine engine(acq::SweepLastMs(kSweepWidth));
     const acq::OpenResult opened = engine.Open();
     if (!opened.applOpened && stop.load()) {
         // Ctrl-C during the identification ends its exchanges; that is no fault of the link.

@@ -1,6 +1,6 @@
 // mcrec: MC variables to a CSV file from the command line, without a window.
-#include "acquisition/startup.h"
 #include "link/link_port.h"
+#include "mcu/startup.h"
 #include "recorder/mcrec.h"
 
 #include <atomic>
@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
 
     // Start-up as the scope's; a missing applid.inc ends the program through the default fatal
     // handler (the message on standard error, exit code 1).
-    acq::InitAcquisitionModules({}, options.port);
+    mcu::StartOptions start;
+    start.port = options.port;
+    mcu::StartModules(start);
     return RunMcrec(options, std::cout, std::cerr, stopRequested, ::isatty(STDERR_FILENO) == 1);
 }

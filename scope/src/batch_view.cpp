@@ -2,21 +2,19 @@
 // engine's batches. A batch is shown in the order the engine made it: what the commands did to
 // the channels, the setters' answers, the samples (time mode: drawn channel by channel up to
 // where a single sweep stopped; x-y mode: into their slots, then the redraws), "OFFLINE", and
-// why the link gives nothing.
+// why the link gives nothing. The engine decides where sweeps end, when a single sweep stops
+// and whether the acquisition runs; here the batch's word is shown, the statistics boxes and
+// the rate label follow it, and the trace panel paints the strokes.
+#include "foundation/statistics.h"
+#include "panels/channel_panel.h"
+#include "panels/trace_panel.h"
 #include "scope/scope_window.h"
+#include "trace_paint.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 
 namespace scope {
-
-namespace {
-
-std::uint8_t Bit(int channel) {
-    return static_cast<std::uint8_t>(1u << channel);
-}
-
-} // namespace
 
 QString LinkReasonText(acq::LinkReason reason, const std::string& detail) {
     const QString why = QString::fromStdString(detail);
@@ -33,30 +31,23 @@ QString LinkReasonText(acq::LinkReason reason, const std::string& detail) {
     return {};
 }
 
-void TForm1::SpeedButtonSingleClick() {
-    if (singleShot_) {
-        channels_[1].active = 1;
-    }
-    singleShot_ = true;
-    Post(acq::SweepMode{true});
+void ScopeWindow::SweepModeClick(bool single) {
+    // Shown at once by the engine's own rule; the batch that follows the command confirms it.
+    const acq::SweepMode mode{single};
+    const acq::RunMode next = acq::AfterSweepMode({RunFlag(), singleShot_}, mode);
+    channels_[1].active = next.running ? 1 : 0;
+    singleShot_ = next.singleShot;
+    Post(mode);
 }
 
-void TForm1::SpeedButtonContClick() {
-    if (singleShot_) {
-        channels_[1].active = 1;
-    }
-    singleShot_ = false;
-    Post(acq::SweepMode{false});
-}
-
-void TForm1::TakeBatches() {
+void ScopeWindow::TakeBatches() {
     for (const acq::Batch& batch : batches_.TakeAll()) {
         ShowBatch(batch);
     }
 }
 
-void TForm1::ShowBatch(const acq::Batch& batch) {
-    if (destroyed_ || traceBitmap_.isNull()) {
+void ScopeWindow::ShowBatch(const acq::Batch& batch) {
+    if (destroyed_ || trace_->Bitmap().isNull()) {
         return;
     }
     if (lastSequence_ != 0 && batch.sequence != lastSequence_ + 1) {
@@ -68,20 +59,16 @@ void TForm1::ShowBatch(const acq::Batch& batch) {
     }
     lastSequence_ = batch.sequence;
     // The run flag and the sweep mode as the engine has them, once it has taken everything the
-    // window asked for; until then the window's own view stands.
+    // window asked for; until then what the window asked for stands.
     if (batch.appliedUpTo >= lastPosted_) {
         channels_[1].active = batch.status.running ? 1 : 0;
         singleShot_ = batch.status.singleShot;
     }
     for (int i = 1; i <= 3; ++i) {
-        if ((batch.selected & Bit(i)) != 0) {
-            const auto at = static_cast<std::size_t>(i);
-            for (QLineEdit* box : {minEdits_[at], maxEdits_[at], avgEdits_[at]}) {
-                box->clear();
-                box->setToolTip({});
-            }
+        if ((batch.selected & acq::ChannelBit(i)) != 0) {
+            channelPanels_[static_cast<std::size_t>(i)]->ClearStatistics();
         }
-        if (((batch.selected | batch.restarted) & Bit(i)) != 0) {
+        if (((batch.selected | batch.restarted) & acq::ChannelBit(i)) != 0) {
             RestartChannel(i);
         }
     }
@@ -100,12 +87,12 @@ void TForm1::ShowBatch(const acq::Batch& batch) {
         ShowTimeBurst(batch);
     }
     if (batch.offline) {
-        RateLabel->setText("OFFLINE");
+        rateLabel_->setText("OFFLINE");
     }
     ShowLinkState(batch);
 }
 
-void TForm1::ShowTimeBurst(const acq::Batch& batch) {
+void ScopeWindow::ShowTimeBurst(const acq::Batch& batch) {
     // Every sample entered its channel's statistics when it was read, before any was drawn.
     for (const acq::Sample& s : batch.samples) {
         TChannel& c = channels_[s.channel];
@@ -113,13 +100,65 @@ void TForm1::ShowTimeBurst(const acq::Batch& batch) {
         foundation::StatAdd(c.statistics, s.value);
     }
     for (int i = 1; i <= 3; ++i) {
-        if (channels_[static_cast<std::size_t>(i)].count > 0 && !DrawTimeSamples(i, batch)) {
+        if (channels_[static_cast<std::size_t>(i)].count > 0 && !ShowTimeSamples(i, batch)) {
             return;
         }
     }
 }
 
-void TForm1::ShowXBurst(const acq::Batch& batch) {
+bool ScopeWindow::ShowTimeSamples(int index, const acq::Batch& batch) {
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
+    auto end = batch.sweepEnds.begin();
+    trace_->BeginStrokes();
+    for (std::size_t k = 0; k < batch.samples.size(); ++k) {
+        const acq::Sample& sample = batch.samples[k];
+        if (sample.channel != index) {
+            continue;
+        }
+        // The engine noted where sweeps end, in the order the samples are drawn.
+        while (end != batch.sweepEnds.end() && batch.samples[end->sample].channel < index) {
+            ++end;
+        }
+        const bool endsSweep = end != batch.sweepEnds.end() && end->sample == k;
+        const int lane =
+            trace_->StrokeSample(c, sample.value, sample.stamp, sweepOrigin_, endsSweep);
+        if (lane != 0) {
+            // The sweep on the screen is complete: its figures are shown.
+            ShowStatistics();
+            if (end->showRate) {
+                WriteRateText(batch.rate);
+            }
+            RestartChannel(index);
+            for (int i = 1; i <= 3; ++i) {
+                channels_[static_cast<std::size_t>(i)].restart = 1;
+            }
+            if (end->stop) {
+                // The last sweep of a single run stays on the screen as it was.
+                for (int i = 1; i <= 3; ++i) {
+                    channels_[static_cast<std::size_t>(i)].count = 0;
+                }
+                trace_->EndStrokes();
+                return false;
+            }
+            sweepOrigin_ = batch.OriginAfter(*end);
+            sweepStartUs_ = sample.arrivalUs;
+            trace_->NewSweep(c, lane, sample.value, sample.stamp, sweepOrigin_, GridDivisionsNow());
+        }
+        for (int n = LanesDrawn(c); n > 0; --n) {
+            foundation::StatAdd(c.statistics, sample.value);
+        }
+        c.restart = 0;
+        if (endsSweep) {
+            ++end;
+        }
+    }
+    c.count = 0;
+    trace_->EndStrokes();
+    trace_->CopyChanges();
+    return true;
+}
+
+void ScopeWindow::ShowXBurst(const acq::Batch& batch) {
     for (const acq::Sample& s : batch.samples) {
         TChannel& c = channels_[s.channel];
         c.values[s.slot] = s.value;
@@ -134,12 +173,89 @@ void TForm1::ShowXBurst(const acq::Batch& batch) {
         DrawGrid();
     }
     for (const acq::Redraw& redraw : batch.redraws) {
-        DrawXYChannel(redraw, batch);
+        ShowRedraw(redraw, batch);
     }
 }
 
-void TForm1::ShowLinkState(const acq::Batch& batch) {
-    RateLabel->setToolTip(LinkReasonText(batch.status.reason, batch.status.linkError));
+void ScopeWindow::ShowRedraw(const acq::Redraw& redraw, const acq::Batch& batch) {
+    const int index = redraw.channel;
+    TChannel& c = channels_[static_cast<std::size_t>(index)];
+    edgeCountLabel_->setText(QString::number(EdgeCount(c.values)));
+    trace_->PaintXY(c, index == 1, GridDivisionsNow(), batch.recentOnly, batch.recentCutoff);
+    // The points the engine counted: every filled slot, with RecentOnly the recent ones.
+    const int lanes = LanesDrawn(c);
+    for (int i = 1; i <= kChannelSamples; ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        if (c.times[slot] == 0 || (batch.recentOnly && c.times[slot] < batch.recentCutoff)) {
+            continue;
+        }
+        for (int n = lanes; n > 0; --n) {
+            foundation::StatAdd(c.statistics, c.values[slot]);
+        }
+    }
+    // The range as the redraw left it, the average of the completed block.
+    const double minimum = c.statistics.minimum;
+    const double maximum = c.statistics.maximum;
+    foundation::StatFlush(c.statistics);
+    channelPanels_[static_cast<std::size_t>(index)]->ShowStatistics(minimum, maximum,
+                                                                    c.statistics.average);
+    ShowPhysicalStatistics(index);
+    if (redraw.showRate) {
+        WriteRateText(batch.rate);
+    }
+    // The redraw that stops a single sweep is not copied to the screen.
+    if (!redraw.stop) {
+        trace_->CopyChanges();
+    }
+}
+
+void ScopeWindow::ShowLinkState(const acq::Batch& batch) {
+    rateLabel_->setToolTip(LinkReasonText(batch.status.reason, batch.status.linkError));
+}
+
+void ScopeWindow::ShowStatistics() {
+    for (int i = 1; i <= 3; ++i) {
+        TChannel& c = channels_[static_cast<std::size_t>(i)];
+        if (c.count == 0) {
+            continue;
+        }
+        foundation::StatFlush(c.statistics);
+        channelPanels_[static_cast<std::size_t>(i)]->ShowStatistics(
+            c.statistics.minimum, c.statistics.maximum, c.statistics.average);
+        ShowPhysicalStatistics(i);
+    }
+}
+
+void ScopeWindow::WriteRateText(std::uint16_t rate) {
+    rateLabel_->setText(QString::fromStdString(RateText(rate)));
+}
+
+int ScopeWindow::GridDivisionsNow() const {
+    return GridDivisions(channels_[0].active != 0, ChannelBox(0)->Text());
+}
+
+const QImage& ScopeWindow::TraceBitmap() const {
+    return trace_->Bitmap();
+}
+
+void ScopeWindow::ClearScreen() {
+    trace_->Clear();
+}
+
+void ScopeWindow::DrawGrid() {
+    trace_->Grid(GridDivisionsNow());
+}
+
+void ScopeWindow::DrawLegend() {
+    std::vector<TracePanel::LegendLine> lines;
+    for (int i = 1; i <= 3; ++i) {
+        const TChannel& c = channels_[static_cast<std::size_t>(i)];
+        if (Sampled(i)) {
+            lines.push_back({QString::fromStdString(c.name), c.colour});
+        }
+    }
+    trace_->Legend(lines, channels_[0].active != 0 ? QString::fromStdString(channels_[0].name)
+                                                   : QString());
 }
 
 } // namespace scope

@@ -4,6 +4,11 @@
 #include "acquisition/channel_name.h"
 #include "foundation/clock.h"
 #include "foundation/text.h"
+#include "panels/channel_panel.h"
+#include "panels/setter_panel.h"
+#include "panels/trace_panel.h"
+#include "panels/trigger_panel.h"
+#include "panels/xvar_panel.h"
 #include "scope/scope_window.h"
 
 #include <QApplication>
@@ -38,22 +43,15 @@ std::string UpperCase(std::string text) {
 
 } // namespace
 
-TComboBox* TForm1::ChannelBox(int index) const {
-    switch (index) {
-    case 0:
-        return VarNameX;
-    case 1:
-        return VarName1;
-    case 2:
-        return VarName2;
-    case 3:
-        return VarName3;
-    default:
-        return nullptr;
+TComboBox* ScopeWindow::ChannelBox(int index) const {
+    if (index == 0) {
+        return xPanel_->NameBox();
     }
+    return index >= 1 && index <= 3 ? channelPanels_[static_cast<std::size_t>(index)]->NameBox()
+                                    : nullptr;
 }
 
-int TForm1::ChannelIndexOf(const QObject* box) const {
+int ScopeWindow::ChannelIndexOf(const QObject* box) const {
     for (int i = 0; i <= 3; ++i) {
         if (box == ChannelBox(i)) {
             return i;
@@ -62,8 +60,8 @@ int TForm1::ChannelIndexOf(const QObject* box) const {
     return -1;
 }
 
-void TForm1::FillVariableTree() {
-    TreeView1->clear();
+void ScopeWindow::FillVariableTree() {
+    tree_->clear();
     const mcu::MCVar* userRamVar = variables_.Find("USERRAM");
     const std::uint8_t userRam =
         userRamVar != nullptr ? static_cast<std::uint8_t>(userRamVar->address & 0xFF) : 0;
@@ -78,30 +76,30 @@ void TForm1::FillVariableTree() {
         names[static_cast<std::size_t>(category)].push_back(var.name);
     }
     for (int category = 0; category < 4; ++category) {
-        auto* node = new QTreeWidgetItem(TreeView1, QStringList{kCategories[category]});
+        auto* node = new QTreeWidgetItem(tree_, QStringList{kCategories[category]});
         auto& list = names[static_cast<std::size_t>(category)];
         std::stable_sort(list.begin(), list.end(), LessIgnoringCase);
         for (const std::string& name : list) {
             new QTreeWidgetItem(node, QStringList{QString::fromStdString(name)});
         }
     }
-    QTreeWidgetItem* userBytes = TreeView1->topLevelItem(3);
+    QTreeWidgetItem* userBytes = tree_->topLevelItem(3);
     userBytes->setExpanded(true);
     for (int i = 0; i < userBytes->childCount(); ++i) {
         userBytes->child(i)->setExpanded(true);
     }
 }
 
-void TForm1::ConfigureSetters() {
-    SetterPanel1->hide();
-    SetterPanel2->hide();
+void ScopeWindow::ConfigureSetters() {
+    setterPanels_[1]->hide();
+    setterPanels_[2]->hide();
     xCapable_ = false;
     int skipped = 0;
     if (variables_.Find("COM_VARX") != nullptr) {
         xCapable_ = true;
     } else {
         // Without the MC's x support the x-variable is not offered at all.
-        XPanel->hide();
+        xPanel_->hide();
     }
     const mcu::MCVar* beginVar = variables_.Find("COMSET_VAR_BEG");
     const mcu::MCVar* endVar = variables_.Find("COMSET_VAR_END");
@@ -121,23 +119,23 @@ void TForm1::ConfigureSetters() {
         if (var.name == "COMSET_VAR_BEG" || var.name == "COMSET_VAR_END" || var.name == "USERRAM") {
             continue;
         }
-        SetComboText(SetterName1, var.name);
-        SetterPanel1->show();
+        SetComboText(setterPanels_[1]->NameBox(), var.name);
+        setterPanels_[1]->show();
         if (end - begin > skipped + 1) {
-            SetComboText(SetterName2, var.name);
-            SetterPanel2->show();
+            SetComboText(setterPanels_[2]->NameBox(), var.name);
+            setterPanels_[2]->show();
         }
     }
 }
 
-void TForm1::SetComboText(TComboBox* box, const std::string& text) {
+void ScopeWindow::SetComboText(TComboBox* box, const std::string& text) {
     box->SetText(text);
     if (box->Items().IndexOf(text) < 0) {
         box->Items().Add(text);
     }
 }
 
-void TForm1::PruneComboItems(TComboBox* box) {
+void ScopeWindow::PruneComboItems(TComboBox* box) {
     if (!variables_.Defined(box->Text())) {
         box->SetText("");
         // A bare address resolved while loading is wiped here too; the channel must not go on
@@ -155,18 +153,18 @@ void TForm1::PruneComboItems(TComboBox* box) {
     }
 }
 
-void TForm1::PaintSilver(TComboBox* box, bool silver) {
+void ScopeWindow::PaintSilver(TComboBox* box, bool silver) {
     QPalette p = box->palette();
     p.setColor(QPalette::Base,
                silver ? QColor::fromRgba(kSilver) : QApplication::palette().color(QPalette::Base));
     box->setPalette(p);
 }
 
-void TForm1::ClearXYTimes() {
+void ScopeWindow::ClearXYTimes() {
     Post(acq::ClearSlots{});
 }
 
-void TForm1::SelectChannelVariable(TComboBox* box, int index) {
+void ScopeWindow::SelectChannelVariable(TComboBox* box, int index) {
     TChannel& channel = channels_[static_cast<std::size_t>(index)];
     if (box->Text().empty()) {
         DropChannelVariable(index);
@@ -194,61 +192,62 @@ void TForm1::SelectChannelVariable(TComboBox* box, int index) {
     Post(acq::UseVariable{index, channel.address, channel.mask});
 }
 
-void TForm1::OnChange(QObject* sender) {
-    if (sender == VarName1) {
-        SelectChannelVariable(VarName1, 1);
-    } else if (sender == VarName2 || sender == VarName3) {
+void ScopeWindow::OnChange(QObject* sender) {
+    if (sender == ChannelBox(1)) {
+        SelectChannelVariable(ChannelBox(1), 1);
+    } else if (sender == ChannelBox(2) || sender == ChannelBox(3)) {
         auto* box = static_cast<TComboBox*>(sender);
         SelectChannelVariable(box, ChannelIndexOf(box));
         if (!box->Text().empty()) {
-            (box == VarName2 ? VarSelected2 : VarSelected3)->SetChecked(true);
+            channelPanels_[static_cast<std::size_t>(ChannelIndexOf(box))]->OnBox()->SetChecked(
+                true);
         }
-    } else if (sender == VarNameX) {
-        SelectChannelVariable(VarNameX, 0);
-        if (!VarNameX->Text().empty()) {
-            VarSelectedX->SetChecked(true);
+    } else if (sender == ChannelBox(0)) {
+        SelectChannelVariable(ChannelBox(0), 0);
+        if (!ChannelBox(0)->Text().empty()) {
+            xPanel_->OnBox()->SetChecked(true);
         }
     }
     // TriggerName: the engine looks the trigger variable up at every test of the trigger.
 }
 
-void TForm1::OnClick(QObject* sender) {
-    const std::array<TCheckBox*, 4> binary = {nullptr, DisplayBin1, DisplayBin2, DisplayBin3};
+void ScopeWindow::OnClick(QObject* sender) {
     for (int i = 1; i <= 3; ++i) {
-        if (sender == binary[static_cast<std::size_t>(i)]) {
+        const TCheckBox* binary = channelPanels_[static_cast<std::size_t>(i)]->BinBox();
+        if (sender == binary) {
             TChannel& c = channels_[static_cast<std::size_t>(i)];
-            c.binary = binary[static_cast<std::size_t>(i)]->Checked() ? 1 : 0;
+            c.binary = binary->Checked() ? 1 : 0;
             c.restart = 1;
             return;
         }
     }
-    if (sender == VarSelected2 || sender == VarSelected3) {
+    if (sender == channelPanels_[2]->OnBox() || sender == channelPanels_[3]->OnBox()) {
         auto* box = static_cast<TCheckBox*>(sender);
-        const int index = box == VarSelected2 ? 2 : 3;
+        const int index = box == channelPanels_[2]->OnBox() ? 2 : 3;
         SetChannelActive(index, box->Checked());
         if (box->Checked()) {
             SelectChannelVariable(ChannelBox(index), index);
         }
-    } else if (sender == VarSelectedX) {
-        SetChannelActive(0, VarSelectedX->Checked());
-        if (VarSelectedX->Checked()) {
-            SelectChannelVariable(VarNameX, 0);
+    } else if (sender == xPanel_->OnBox()) {
+        SetChannelActive(0, xPanel_->OnBox()->Checked());
+        if (xPanel_->OnBox()->Checked()) {
+            SelectChannelVariable(ChannelBox(0), 0);
             ClearXYTimes();
         }
-    } else if (sender == NoHisSelected) {
+    } else if (sender == xPanel_->RecentOnlyBox()) {
         // What the x-y redraws leave out, which also decides when a single sweep stops there.
-        Post(acq::RecentOnly{NoHisSelected->Checked()});
+        Post(acq::RecentOnly{xPanel_->RecentOnlyBox()->Checked()});
     }
 }
 
-bool TForm1::OnDragOver(QObject* target, bool fromTree) const {
-    const bool nameBox = ChannelIndexOf(target) >= 0 || target == TriggerName;
+bool ScopeWindow::OnDragOver(QObject* target, bool fromTree) const {
+    const bool nameBox = ChannelIndexOf(target) >= 0 || target == triggerPanel_->NameBox();
     return nameBox && fromTree;
 }
 
-void TForm1::OnDragDrop(QObject* target, const QString& nodeText) {
-    if (target == TriggerName) {
-        TriggerName->SetTextQ(nodeText);
+void ScopeWindow::OnDragDrop(QObject* target, const QString& nodeText) {
+    if (target == triggerPanel_->NameBox()) {
+        triggerPanel_->NameBox()->SetTextQ(nodeText);
         return;
     }
     const int index = ChannelIndexOf(target);
@@ -258,30 +257,20 @@ void TForm1::OnDragDrop(QObject* target, const QString& nodeText) {
     TComboBox* box = ChannelBox(index);
     box->SetTextQ(nodeText);
     SelectChannelVariable(box, index);
-    if (index == 2) {
-        VarSelected2->SetChecked(true);
-    } else if (index == 3) {
-        VarSelected3->SetChecked(true);
-    } else if (index == 0) {
-        VarSelectedX->SetChecked(true);
+    if (index == 0) {
+        xPanel_->OnBox()->SetChecked(true);
+    } else if (index != 1) {
+        channelPanels_[static_cast<std::size_t>(index)]->OnBox()->SetChecked(true);
     }
 }
 
 // --- setters and trigger ------------------------------------------------------------------------
 
-QSlider* TForm1::SetterBar(int setter) const {
-    return setter == 1 ? SetterTrackBar1 : SetterTrackBar2;
-}
-
-QLineEdit* TForm1::SetterEdit(int setter) const {
-    return setter == 1 ? SetterVal1 : SetterVal2;
-}
-
-void TForm1::OnSetterSelected(QObject* sender) {
-    if (sender == SetterSelected1 || sender == SetterSelected2) {
-        const int setter = sender == SetterSelected1 ? 1 : 2;
+void ScopeWindow::OnSetterSelected(QObject* sender) {
+    if (sender == setterPanels_[1]->CheckBox() || sender == setterPanels_[2]->CheckBox()) {
+        const int setter = sender == setterPanels_[1]->CheckBox() ? 1 : 2;
         auto* check = static_cast<TCheckBox*>(sender);
-        TComboBox* name = setter == 1 ? SetterName1 : SetterName2;
+        TComboBox* name = setterPanels_[static_cast<std::size_t>(setter)]->NameBox();
         if (name->Text().empty()) {
             check->SetChecked(false);
             return;
@@ -292,25 +281,25 @@ void TForm1::OnSetterSelected(QObject* sender) {
         if (check->Checked()) {
             SelectSetterVariable(name, setter);
         }
-    } else if (sender == TriggerSelected) {
+    } else if (sender == triggerPanel_->CheckBox()) {
         // Unchecking always disarms, whatever the name box shows by now: a trigger armed on a
         // name that was then cleared would otherwise hold the acquisition for ever.
         Post(acq::ArmTrigger{false});
-        if (!TriggerSelected->Checked()) {
+        if (!triggerPanel_->CheckBox()->Checked()) {
             Post(acq::RestartChannels{});
-        } else if (TriggerName->Text().empty()) {
-            TriggerSelected->SetChecked(false);
+        } else if (triggerPanel_->NameBox()->Text().empty()) {
+            triggerPanel_->CheckBox()->SetChecked(false);
         } else {
             Post(acq::ArmTrigger{true});
             // A triggered sweep is a single sweep.
-            SpeedButtonSingleClick();
-            SpeedButtonSingle->setChecked(true);
+            SweepModeClick(true);
+            singleButton_->setChecked(true);
         }
     }
     // A new setter name takes effect at the next click of the setter's check box.
 }
 
-void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
+void ScopeWindow::SelectSetterVariable(TComboBox* box, int setter) {
     TSetter& s = setters_[static_cast<std::size_t>(setter)];
     // A setter counts as selected only once its variable could be read; a name the
     // application does not define cannot be.
@@ -324,13 +313,7 @@ void TForm1::SelectSetterVariable(TComboBox* box, int setter) {
     s.reading = Post(acq::SelectSetter{setter, var->address});
 }
 
-void TForm1::MoveSetterBar(int setter, std::uint8_t value) {
-    snappingBack_ = true;
-    SetterBar(setter)->setValue(value);
-    snappingBack_ = false;
-}
-
-void TForm1::ShowSetterAnswer(const acq::SetterAnswer& answer) {
+void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
     TSetter& s = setters_[static_cast<std::size_t>(answer.setter)];
     if (!answer.write) {
         // Only the read of the setter's last click counts; a click since then asked anew.
@@ -346,61 +329,55 @@ void TForm1::ShowSetterAnswer(const acq::SetterAnswer& answer) {
         s.name = s.readingName;
         s.value = answer.value;
         // Moving the bar to another position writes the value just read back once.
-        SetterBar(answer.setter)->setValue(answer.value);
-        SetterEdit(answer.setter)->setText(QString::number(answer.value));
+        SetterPanel* panel = setterPanels_[static_cast<std::size_t>(answer.setter)];
+        panel->MoveBar(answer.value);
+        panel->ShowValue(answer.value);
         return;
     }
     if (answer.ok) {
         s.value = answer.value;
     }
-    SetterEdit(answer.setter)->setText(QString::number(s.value));
+    setterPanels_[static_cast<std::size_t>(answer.setter)]->ShowValue(s.value);
     // After the last write asked for failed, the bar goes back to the last value the MC took;
     // going back is not a new request. While newer writes wait, the bar stays where the user
     // put it.
     if (answer.command == s.writing) {
-        MoveSetterBar(answer.setter, s.value);
+        setterPanels_[static_cast<std::size_t>(answer.setter)]->PutBarBack(s.value);
     }
 }
 
-void TForm1::OnSetterChange(QObject* sender) {
-    if (sender == TriggerTrackBar) {
-        TriggerVal->setText(QString::number(TriggerTrackBar->value()));
-        return;
-    }
-    if (snappingBack_ || (sender != SetterTrackBar1 && sender != SetterTrackBar2)) {
-        return;
-    }
-    const int setter = sender == SetterTrackBar1 ? 1 : 2;
+void ScopeWindow::OnSetterChange(int setter, std::uint8_t position) {
     TSetter& s = setters_[static_cast<std::size_t>(setter)];
     if (s.selected == 0 || s.reading != 0) {
         return;
     }
-    const auto position = static_cast<std::uint8_t>(SetterBar(setter)->value());
     // Not the name box's text: another name typed or loaded there since the click must not
     // receive a value that was meant for this variable. A newer position replaces one the
     // engine has not written yet.
     s.writing = Post(acq::SetterValue{setter, s.name, position});
 }
 
-void TForm1::WatchEngineInputs() {
+void ScopeWindow::WatchEngineInputs() {
     // The engine tests the trigger against what these two show at every test, and takes a
     // lost link up again into a running acquisition only while channel 1's box holds a name.
-    const auto triggerName = [this] { Post(acq::TriggerName{TriggerName->Text()}); };
-    const auto triggerLevel = [this] { Post(acq::TriggerLevel{TriggerVal->text().toStdString()}); };
-    const auto channelOne = [this] { Post(acq::ChannelOneNamed{!VarName1->TextQ().isEmpty()}); };
-    connect(TriggerName->lineEdit(), &QLineEdit::textChanged, this, triggerName);
-    connect(TriggerVal, &QLineEdit::textChanged, this, triggerLevel);
-    connect(VarName1->lineEdit(), &QLineEdit::textChanged, this, channelOne);
+    const auto triggerName = [this] { Post(acq::TriggerName{triggerPanel_->NameBox()->Text()}); };
+    const auto triggerLevel = [this] { Post(acq::TriggerLevel{triggerPanel_->Level()}); };
+    const auto channelOne = [this] {
+        Post(acq::ChannelOneNamed{!ChannelBox(1)->TextQ().isEmpty()});
+    };
+    connect(triggerPanel_->NameBox()->lineEdit(), &QLineEdit::textChanged, this, triggerName);
+    connect(triggerPanel_, &TriggerPanel::LevelChanged, this, triggerLevel);
+    connect(ChannelBox(1)->lineEdit(), &QLineEdit::textChanged, this, channelOne);
     triggerName();
     triggerLevel();
     channelOne();
-    Post(acq::RecentOnly{NoHisSelected->Checked()});
+    Post(acq::RecentOnly{xPanel_->RecentOnlyBox()->Checked()});
 }
 
 // --- drag and drop onto the name boxes -------------------------------------------------------
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == PaintBox1) {
+bool ScopeWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == trace_) {
         return PaintBoxInput(event) || QWidget::eventFilter(watched, event);
     }
     const auto type = event->type();

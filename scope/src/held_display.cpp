@@ -3,6 +3,8 @@
 // by the wheel, panned by a left drag, measured by two cursors with a readout in the variables'
 // units. The live trace is drawn on meanwhile, off the screen, and shows again on resume.
 #include "acquisition/channel_name.h"
+#include "panels/channel_panel.h"
+#include "panels/trace_panel.h"
 #include "scope/dialogs.h"
 #include "scope/scope_window.h"
 #include "trace_paint.h"
@@ -62,24 +64,24 @@ int DrawTextAt(QPainter& painter, int x, int y, const QString& text, QRgb colour
 
 } // namespace
 
-void TForm1::BindInspection() {
-    connect(Hold, &QAction::triggered, this, [this] { HoldClick(); });
-    connect(SaveImage, &QAction::triggered, this, [this] { SaveImageClick(); });
-    PaintBox1->setFocusPolicy(Qt::ClickFocus);
-    PaintBox1->setToolTip(kPaintBoxHelp);
-    PaintBox1->installEventFilter(this);
+void ScopeWindow::BindInspection() {
+    connect(hold_, &QAction::triggered, this, [this] { HoldClick(); });
+    connect(saveImage_, &QAction::triggered, this, [this] { SaveImageClick(); });
+    trace_->setFocusPolicy(Qt::ClickFocus);
+    trace_->setToolTip(kPaintBoxHelp);
+    trace_->installEventFilter(this);
 }
 
-void TForm1::HoldClick() {
-    if (held_.on || traceBitmap_.isNull()) {
+void ScopeWindow::HoldClick() {
+    if (held_.on || trace_->Bitmap().isNull()) {
         held_ = THeldView{};
-        PaintBox1->SetBitmap(&traceBitmap_);
-        Hold->setChecked(false);
+        trace_->ShowLive();
+        hold_->setChecked(false);
         return;
     }
     held_.on = true;
     held_.timeMode = channels_[0].active == 0;
-    held_.divisions = GridDivisions(channels_[0].active != 0, VarNameX->Text());
+    held_.divisions = GridDivisionsNow();
     std::optional<std::int64_t> newest;
     if (held_.timeMode) {
         held_.traces = driver_->SampleHistory().Snapshot();
@@ -100,7 +102,7 @@ void TForm1::HoldClick() {
     if (!newest) {
         // Nothing in the history to look back at (x-y mode, nothing read yet): the picture.
         held_.timeMode = false;
-        held_.frozen = traceBitmap_.copy();
+        held_.frozen = trace_->Bitmap().copy();
     } else {
         const auto span = static_cast<std::int64_t>(kSweepSpanMs * 1000);
         // The sweep on the screen, as it was; without one, the last sweep's worth of samples.
@@ -111,32 +113,30 @@ void TForm1::HoldClick() {
         held_.view = held_.home;
     }
     RenderHeld();
-    PaintBox1->SetBitmap(&held_.image);
-    Hold->setChecked(true);
+    trace_->SetBitmap(&held_.image);
+    hold_->setChecked(true);
 }
 
-Conversion TForm1::ChannelConversion(int index) const {
+Conversion ScopeWindow::ChannelConversion(int index) const {
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
     acq::ResolvedChannel resolved;
     const bool named = c.resolved && acq::ResolveChannelName(variables_, c.name, resolved);
     return ConversionOf(named ? resolved.variable : nullptr, c.mask);
 }
 
-void TForm1::ShowPhysicalStatistics(int index) {
+void ScopeWindow::ShowPhysicalStatistics(int index) {
     const Conversion conversion = ChannelConversion(index);
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
-    const auto at = static_cast<std::size_t>(index);
-    const std::pair<QLineEdit*, double> boxes[] = {{minEdits_[at], c.statistics.minimum},
-                                                   {maxEdits_[at], c.statistics.maximum},
-                                                   {avgEdits_[at], c.statistics.average}};
-    for (const auto& [box, raw] : boxes) {
-        box->setToolTip(conversion.physical ? QString::fromStdString(ValueText(
-                                                  PhysicalValue(raw, conversion), conversion))
-                                            : QString());
-    }
+    const auto tip = [&conversion](double raw) {
+        return conversion.physical
+                   ? QString::fromStdString(ValueText(PhysicalValue(raw, conversion), conversion))
+                   : QString();
+    };
+    channelPanels_[static_cast<std::size_t>(index)]->ShowStatisticsTips(
+        tip(c.statistics.minimum), tip(c.statistics.maximum), tip(c.statistics.average));
 }
 
-void TForm1::DrawHeldTrace(QPainter& painter, int index) {
+void ScopeWindow::DrawHeldTrace(QPainter& painter, int index) {
     const auto at = static_cast<std::size_t>(index);
     const THeldChannel& c = held_.channels[at];
     const int w = held_.image.width();
@@ -177,12 +177,12 @@ void TForm1::DrawHeldTrace(QPainter& painter, int index) {
     }
 }
 
-void TForm1::RenderHeld() {
+void ScopeWindow::RenderHeld() {
     THeldView& v = held_;
     if (!v.timeMode) {
         v.image = v.frozen.copy();
     } else {
-        v.image = QImage(traceBitmap_.size(), QImage::Format_RGB32);
+        v.image = QImage(trace_->Bitmap().size(), QImage::Format_RGB32);
     }
     QPainter painter(&v.image);
     painter.setFont(LegendFont());
@@ -241,16 +241,16 @@ void TForm1::RenderHeld() {
     const QString mark = "HOLD";
     DrawTextAt(painter, w - QFontMetrics(bold).horizontalAdvance(mark) - 3, 1, mark, kHoldColour);
     painter.end();
-    PaintBox1->update();
+    trace_->update();
 }
 
-bool TForm1::PaintBoxInput(QEvent* event) {
+bool ScopeWindow::PaintBoxInput(QEvent* event) {
     const bool inspecting = held_.on && held_.timeMode;
     const int w = held_.image.width();
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        PaintBox1->setFocus(Qt::MouseFocusReason);
+        trace_->setFocus(Qt::MouseFocusReason);
         if (!inspecting) {
             return false;
         }
@@ -312,7 +312,7 @@ bool TForm1::PaintBoxInput(QEvent* event) {
     }
 }
 
-bool TForm1::InspectionKey(QKeyEvent* event) {
+bool ScopeWindow::InspectionKey(QKeyEvent* event) {
     if ((event->modifiers() & ~Qt::KeypadModifier) != 0 || TakesKeys(focusWidget())) {
         return false;
     }
@@ -330,7 +330,7 @@ bool TForm1::InspectionKey(QKeyEvent* event) {
     return false;
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
+void ScopeWindow::keyPressEvent(QKeyEvent* event) {
     if (InspectionKey(event)) {
         event->accept();
         return;
@@ -338,15 +338,15 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-QImage TForm1::ScreenImage() {
+QImage ScopeWindow::ScreenImage() {
     if (held_.on) {
         return held_.image;
     }
     DrawLegend();
-    return traceBitmap_;
+    return trace_->Bitmap();
 }
 
-bool TForm1::SaveImageFile(const std::string& path, std::string& error) {
+bool ScopeWindow::SaveImageFile(const std::string& path, std::string& error) {
     const QImage image = ScreenImage();
     QSaveFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly)) {
@@ -366,8 +366,8 @@ bool TForm1::SaveImageFile(const std::string& path, std::string& error) {
     return true;
 }
 
-void TForm1::SaveImageClick() {
-    if (traceBitmap_.isNull()) {
+void ScopeWindow::SaveImageClick() {
+    if (trace_->Bitmap().isNull()) {
         return;
     }
     FileDialogRequest request;

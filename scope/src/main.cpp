@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     scope::InitScopeModules();
     int code = 0;
     {
-        scope::TForm1 form;
+        scope::ScopeWindow form;
         if (!form.TerminationRequested()) {
             form.show();
             code = QApplication::exec();

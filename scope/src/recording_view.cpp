@@ -5,6 +5,10 @@
 // box that names the file and the reason.
 #include "acquisition/channel_name.h"
 #include "acquisition/sampling.h"
+#include "panels/channel_panel.h"
+#include "panels/setter_panel.h"
+#include "panels/trigger_panel.h"
+#include "panels/xvar_panel.h"
 #include "scope/dialogs.h"
 #include "scope/scope_window.h"
 
@@ -21,7 +25,7 @@ constexpr const char* kRecordFilter = "CSV files (*.csv)";
 
 } // namespace
 
-acq::RecordLayout TForm1::RecordingLayout() const {
+acq::RecordLayout ScopeWindow::RecordingLayout() const {
     acq::RecordLayout layout;
     layout.xMode = Sampled(0);
     for (int i = 1; i <= 3; ++i) {
@@ -38,17 +42,18 @@ acq::RecordLayout TForm1::RecordingLayout() const {
     return layout;
 }
 
-void TForm1::LockChannelChoices(bool locked) {
-    for (QWidget* w : std::initializer_list<QWidget*>{VarName1, VarName2, VarName3, VarNameX,
-                                                      VarSelected2, VarSelected3, VarSelectedX}) {
+void ScopeWindow::LockChannelChoices(bool locked) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ChannelBox(1), ChannelBox(2), ChannelBox(3), ChannelBox(0), channelPanels_[2]->OnBox(),
+             channelPanels_[3]->OnBox(), xPanel_->OnBox()}) {
         w->setEnabled(!locked);
     }
-    LoadSettings->setEnabled(!locked);
-    RecordToCsv->setVisible(!locked);
-    StopRecording->setVisible(locked);
+    loadSettings_->setEnabled(!locked);
+    recordToCsv_->setVisible(!locked);
+    stopRecording_->setVisible(locked);
 }
 
-void TForm1::RecordToCsvClick() {
+void ScopeWindow::RecordToCsvClick() {
     if (Recording()) {
         return;
     }
@@ -92,11 +97,11 @@ void TForm1::RecordToCsvClick() {
     }
     LockChannelChoices(true);
     ShowRecordingMark();
-    RecLabel->show();
+    recLabel_->show();
     recordingTimer_->start();
 }
 
-void TForm1::StopRecordingClick() {
+void ScopeWindow::StopRecordingClick() {
     if (!recordingTimer_->isActive()) {
         return;
     }
@@ -108,7 +113,7 @@ void TForm1::StopRecordingClick() {
     EndRecording();
 }
 
-void TForm1::RecordingFailed(const QString& reason) {
+void ScopeWindow::RecordingFailed(const QString& reason) {
     // Once per recording, whether the writer or the stop found the failure first.
     if (!recordingTimer_->isActive()) {
         return;
@@ -122,9 +127,9 @@ void TForm1::RecordingFailed(const QString& reason) {
                               .arg(recorder_->Rows()));
 }
 
-void TForm1::EndRecording() {
+void ScopeWindow::EndRecording() {
     recordingTimer_->stop();
-    RecLabel->hide();
+    recLabel_->hide();
     LockChannelChoices(false);
     if (deactivatedWhileRecording_) {
         deactivatedWhileRecording_ = false;
@@ -132,12 +137,12 @@ void TForm1::EndRecording() {
     }
 }
 
-void TForm1::ShowRecordingMark() {
+void ScopeWindow::ShowRecordingMark() {
     const std::int64_t s = (acq::SteadyUs() - recordingStartUs_) / 1000000;
-    RecLabel->setText(QString("REC %1:%2\n%3 rows")
-                          .arg(s / 60)
-                          .arg(s % 60, 2, 10, QChar('0'))
-                          .arg(recorder_->Rows()));
+    recLabel_->setText(QString("REC %1:%2\n%3 rows")
+                           .arg(s / 60)
+                           .arg(s % 60, 2, 10, QChar('0'))
+                           .arg(recorder_->Rows()));
 }
 
 } // namespace scope

@@ -1,7 +1,12 @@
 #include "scope/scope_window.h"
 
+#include "foundation/params.h"
 #include "gui/hotkey.h"
-#include "link/link_port.h"
+#include "panels/channel_panel.h"
+#include "panels/setter_panel.h"
+#include "panels/trace_panel.h"
+#include "panels/trigger_panel.h"
+#include "panels/xvar_panel.h"
 #include "scope/dialogs.h"
 #include "scope/quit_signals.h"
 
@@ -9,7 +14,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QSessionManager>
-#include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 
@@ -21,10 +25,10 @@ QString PortLabelText(std::uint16_t portNumber, const std::string& devicePath) {
     if (!devicePath.empty()) {
         return QString::fromStdString(std::filesystem::path(devicePath).filename().string());
     }
-    if (portNumber < comlink::kFirstUsbPort) {
+    if (portNumber < foundation::kFirstUsbPort) {
         return QString("COM%1").arg(portNumber);
     }
-    return QString("USB%1").arg(portNumber - comlink::kFirstUsbPort);
+    return QString("USB%1").arg(portNumber - foundation::kFirstUsbPort);
 }
 
 // --- TApplicationEvents --------------------------------------------------------------------
@@ -51,12 +55,13 @@ void TApplicationEvents::ApplicationStateChanged(Qt::ApplicationState state) {
     }
 }
 
-// --- TForm1: construction --------------------------------------------------------------------
+// --- ScopeWindow: construction
+// --------------------------------------------------------------------
 
-TForm1::TForm1(std::unique_ptr<acq::Driver> driver, QWidget* parent)
+ScopeWindow::ScopeWindow(std::unique_ptr<acq::Driver> driver, QWidget* parent)
     : QWidget(parent), driver_(std::move(driver)) {
     if (!driver_) {
-        driver_ = std::make_unique<acq::ThreadDriver>(kTraceWidth);
+        driver_ = std::make_unique<acq::ThreadDriver>(TraceSweepLastMs());
     }
     // Called on the engine's thread: the batch waits in the queue and the window takes it in
     // its own event loop. A full queue drops the batch; the engine never waits for the window.
@@ -64,7 +69,7 @@ TForm1::TForm1(std::unique_ptr<acq::Driver> driver, QWidget* parent)
         // The recording takes every batch, also one the window would drop.
         recorder_->Feed(batch);
         if (batches_.Push(std::move(batch))) {
-            QMetaObject::invokeMethod(this, &TForm1::TakeBatches, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &ScopeWindow::TakeBatches, Qt::QueuedConnection);
         }
     });
     BuildControls();
@@ -73,11 +78,11 @@ TForm1::TForm1(std::unique_ptr<acq::Driver> driver, QWidget* parent)
     OnCreate();
 }
 
-TForm1::~TForm1() {
+ScopeWindow::~ScopeWindow() {
     OnDestroy();
 }
 
-void TForm1::CreateTimers() {
+void ScopeWindow::CreateTimers() {
     settingsTimer_ = new QTimer(this);
     settingsTimer_->setObjectName("SettingsTimer");
     settingsTimer_->setSingleShot(true);
@@ -88,8 +93,9 @@ void TForm1::CreateTimers() {
     connect(recordingTimer_, &QTimer::timeout, this, [this] { ShowRecordingMark(); });
 }
 
-void TForm1::BindEvents() {
-    for (TComboBox* box : {VarName1, VarName2, VarName3, VarNameX, TriggerName}) {
+void ScopeWindow::BindEvents() {
+    for (TComboBox* box :
+         {ChannelBox(1), ChannelBox(2), ChannelBox(3), ChannelBox(0), triggerPanel_->NameBox()}) {
         connect(box, &TComboBox::UserChanged, this, [this, box] { OnChange(box); });
         // Drops land on the edit field that covers the box, so both are watched.
         box->setAcceptDrops(true);
@@ -97,48 +103,48 @@ void TForm1::BindEvents() {
         box->lineEdit()->setAcceptDrops(true);
         box->lineEdit()->installEventFilter(this);
     }
-    for (TCheckBox* box : {DisplayBin1, DisplayBin2, DisplayBin3, VarSelected2, VarSelected3,
-                           VarSelectedX, NoHisSelected}) {
+    for (TCheckBox* box :
+         {channelPanels_[1]->BinBox(), channelPanels_[2]->BinBox(), channelPanels_[3]->BinBox(),
+          channelPanels_[2]->OnBox(), channelPanels_[3]->OnBox(), xPanel_->OnBox(),
+          xPanel_->RecentOnlyBox()}) {
         connect(box, &TCheckBox::Clicked, this, [this, box] { OnClick(box); });
     }
-    for (TComboBox* box : {SetterName1, SetterName2}) {
+    for (TComboBox* box : {setterPanels_[1]->NameBox(), setterPanels_[2]->NameBox()}) {
         connect(box, &TComboBox::UserChanged, this, [this, box] { OnSetterSelected(box); });
     }
-    for (TCheckBox* box : {SetterSelected1, SetterSelected2, TriggerSelected}) {
+    for (TCheckBox* box :
+         {setterPanels_[1]->CheckBox(), setterPanels_[2]->CheckBox(), triggerPanel_->CheckBox()}) {
         connect(box, &TCheckBox::Clicked, this, [this, box] { OnSetterSelected(box); });
     }
-    for (QSlider* bar : {SetterTrackBar1, SetterTrackBar2, TriggerTrackBar}) {
-        connect(bar, &QSlider::valueChanged, this, [this, bar] { OnSetterChange(bar); });
+    for (int setter = 1; setter <= 2; ++setter) {
+        connect(setterPanels_[static_cast<std::size_t>(setter)], &SetterPanel::BarMoved, this,
+                [this, setter](std::uint8_t position) { OnSetterChange(setter, position); });
     }
-    connect(SpeedButtonSingle, &QToolButton::clicked, this, [this] { SpeedButtonSingleClick(); });
-    connect(SpeedButtonCont, &QToolButton::clicked, this, [this] { SpeedButtonContClick(); });
-    connect(ClearHis, &QPushButton::clicked, this, [this] { ClearHisClick(); });
-    connect(CopyToClipBoard, &QAction::triggered, this, [this] { CopyToClipBoardClick(); });
-    connect(SaveSettings, &QAction::triggered, this, [this] { SaveSettingsClick(); });
-    connect(LoadSettings, &QAction::triggered, this, [this] { LoadSettingsClick(); });
-    connect(RecordToCsv, &QAction::triggered, this, [this] { RecordToCsvClick(); });
-    connect(StopRecording, &QAction::triggered, this, [this] { StopRecordingClick(); });
-    connect(ApplicationEvents1, &TApplicationEvents::Activate, this, [this] { OnActivate(); });
-    connect(ApplicationEvents1, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
+    connect(singleButton_, &QToolButton::clicked, this, [this] { SweepModeClick(true); });
+    connect(contButton_, &QToolButton::clicked, this, [this] { SweepModeClick(false); });
+    connect(clearHis_, &QPushButton::clicked, this, [this] { ClearHisClick(); });
+    connect(copyToClipBoard_, &QAction::triggered, this, [this] { CopyToClipBoardClick(); });
+    connect(saveSettings_, &QAction::triggered, this, [this] { SaveSettingsClick(); });
+    connect(loadSettings_, &QAction::triggered, this, [this] { LoadSettingsClick(); });
+    connect(recordToCsv_, &QAction::triggered, this, [this] { RecordToCsvClick(); });
+    connect(stopRecording_, &QAction::triggered, this, [this] { StopRecordingClick(); });
+    connect(applicationEvents_, &TApplicationEvents::Activate, this, [this] { OnActivate(); });
+    connect(applicationEvents_, &TApplicationEvents::Deactivate, this, [this] { OnDeactivate(); });
     connect(settingsTimer_, &QTimer::timeout, this, [this] { SaveChangedSettings(); });
 #if QT_CONFIG(sessionmanager)
     connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { OnSessionEnd(); });
 #endif
     connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(mapToGlobal(at)); });
+            [this](const QPoint& at) { popupMenu_->popup(mapToGlobal(at)); });
     BindInspection();
 }
 
 // --- start-up and shutdown -------------------------------------------------------------------
 
-void TForm1::OnCreate() {
+void ScopeWindow::OnCreate() {
     // No settings file until the application is known.
     recentPath_.clear();
-    // The statistics edits by channel.
-    minEdits_ = {nullptr, Min1, Min2, Min3};
-    maxEdits_ = {nullptr, Max1, Max2, Max3};
-    avgEdits_ = {nullptr, Avg1, Avg2, Avg3};
     // The trace channels start switched off with empty statistics.
     for (int i = 1; i <= 3; ++i) {
         TChannel& c = channels_[static_cast<std::size_t>(i)];
@@ -167,20 +173,17 @@ void TForm1::OnCreate() {
     // Its variables in the tree.
     FillVariableTree();
     // The name lists keep their entries sorted.
-    for (TComboBox* box : {VarName1, VarName2, VarName3, SetterName1, SetterName2, TriggerName}) {
+    for (TComboBox* box : {ChannelBox(1), ChannelBox(2), ChannelBox(3), setterPanels_[1]->NameBox(),
+                           setterPanels_[2]->NameBox(), triggerPanel_->NameBox()}) {
         box->SetSorted(true);
     }
     // What the labels show: the application and the link port.
-    ApplLabel->setText(QString::fromStdString(applName_));
-    PortLabel->setText(PortLabelText(opened.portNumber, opened.devicePath));
-    PortLabel->setToolTip(QString::fromStdString(opened.portName));
+    applLabel_->setText(QString::fromStdString(applName_));
+    portLabel_->setText(PortLabelText(opened.portNumber, opened.devicePath));
+    portLabel_->setToolTip(QString::fromStdString(opened.portName));
     // Escape and the quit signals, and the trace bitmap.
     RegisterHotKey();
-    // Opaque pixels in the screen's own layout: the copy to the screen is a plain block copy,
-    // with no alpha to blend.
-    traceBitmap_ = QImage(PaintBox1->width(), PaintBox1->height(), QImage::Format_RGB32);
-    traceBitmap_.fill(Qt::white);
-    PaintBox1->SetBitmap(&traceBitmap_);
+    trace_->CreateBitmap();
     // The engine hears what the trigger and x-y controls show from now on.
     WatchEngineInputs();
     // The stored controls, the settings folder and recent.dsw.
@@ -188,25 +191,25 @@ void TForm1::OnCreate() {
     PrepareSettingsFolder();
     LoadRecentSettings();
     // Channel 1 from its restored name.
-    SelectChannelVariable(VarName1, 1);
+    SelectChannelVariable(ChannelBox(1), 1);
     // The channels draw in their panels' colours.
-    channels_[1].colour = VarName1->palette().color(QPalette::Text).rgba();
-    channels_[2].colour = VarName2->palette().color(QPalette::Text).rgba();
-    channels_[3].colour = VarName3->palette().color(QPalette::Text).rgba();
+    channels_[1].colour = ChannelBox(1)->palette().color(QPalette::Text).rgba();
+    channels_[2].colour = ChannelBox(2)->palette().color(QPalette::Text).rgba();
+    channels_[3].colour = ChannelBox(3)->palette().color(QPalette::Text).rgba();
     // The setters and the x-variable as far as the application offers them.
     ConfigureSetters();
     // Names the application does not define leave the channel boxes.
-    PruneComboItems(VarName1);
-    PruneComboItems(VarName2);
-    PruneComboItems(VarName3);
+    PruneComboItems(ChannelBox(1));
+    PruneComboItems(ChannelBox(2));
+    PruneComboItems(ChannelBox(3));
     // Continuous sweeps.
-    SpeedButtonCont->setChecked(true);
+    contButton_->setChecked(true);
     // From here on a change of a stored control is the user's (or a settings file's), and
     // recent.dsw follows it; what the start-up itself changed is written at the exit.
     WatchStoredControls();
 }
 
-void TForm1::OnDestroy() {
+void ScopeWindow::OnDestroy() {
     if (destroyed_) {
         return;
     }
@@ -223,47 +226,33 @@ void TForm1::OnDestroy() {
     SaveRecentSettings();
 }
 
-void TForm1::RequestTermination() {
+void ScopeWindow::RequestTermination() {
     terminationRequested_ = true;
     // Ends a running message loop; before the loop runs, the program entry looks at the flag.
     QCoreApplication::exit(0);
 }
 
-void TForm1::RegisterHotKey() {
-    escapeShortcut_ = std::make_unique<QShortcut>(QKeySequence(Qt::Key_Escape), this);
-    escapeShortcut_->setContext(Qt::ApplicationShortcut);
-    connect(escapeShortcut_.get(), &QShortcut::activated, this,
-            [this] { OnHotKey(kEscapeHotKey); });
-    globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { OnHotKey(kEscapeHotKey); });
+void ScopeWindow::RegisterHotKey() {
+    // Also when a box of the creation is up: its loop ends, and the program entry must then
+    // not start the message loop, which would forget this request.
+    escape_ = std::make_unique<gui::EscapeKey>(this, [this] { RequestTermination(); });
     quitSignals_ = std::make_unique<TQuitSignals>();
     connect(quitSignals_.get(), &TQuitSignals::Received, this,
             [this](int signal) { OnQuitSignal(signal); });
 }
 
-bool TForm1::GlobalHotKeyGrabbed() const {
-    return globalEscape_ != nullptr && globalEscape_->Grabbed();
+void ScopeWindow::OnQuitSignal(int) {
+    RequestTermination();
 }
 
-void TForm1::OnHotKey(int id) {
-    if (id == kEscapeHotKey) {
-        // Also when a box of the creation is up: its loop ends, and the program entry must then
-        // not start the message loop, which would forget this request.
-        RequestTermination();
-    }
-}
-
-void TForm1::OnQuitSignal(int) {
-    OnHotKey(kEscapeHotKey);
-}
-
-void TForm1::OnActivate() {
+void ScopeWindow::OnActivate() {
     deactivatedWhileRecording_ = false;
-    if (!VarName1->TextQ().isEmpty()) {
+    if (!ChannelBox(1)->TextQ().isEmpty()) {
         SetRunFlag(true);
     }
 }
 
-void TForm1::OnDeactivate() {
+void ScopeWindow::OnDeactivate() {
     // A recording holds the run flag until it ends.
     if (Recording()) {
         deactivatedWhileRecording_ = true;
@@ -272,17 +261,17 @@ void TForm1::OnDeactivate() {
     SetRunFlag(false);
 }
 
-std::uint64_t TForm1::Post(acq::Command command) {
+std::uint64_t ScopeWindow::Post(acq::Command command) {
     lastPosted_ = driver_->Post(std::move(command));
     return lastPosted_;
 }
 
-void TForm1::SetRunFlag(bool on) {
+void ScopeWindow::SetRunFlag(bool on) {
     channels_[1].active = on ? 1 : 0;
     Post(acq::SwitchChannel{1, on});
 }
 
-void TForm1::SetChannelActive(int index, bool on) {
+void ScopeWindow::SetChannelActive(int index, bool on) {
     if (index == 1) {
         // The run flag: the acquisition goes on for channels 2 and 3 while channel 1 has no
         // variable.
@@ -294,7 +283,7 @@ void TForm1::SetChannelActive(int index, bool on) {
     Post(acq::SwitchChannel{index, on});
 }
 
-void TForm1::DropChannelVariable(int index) {
+void ScopeWindow::DropChannelVariable(int index) {
     TChannel& c = channels_[static_cast<std::size_t>(index)];
     c.resolved = false;
     c.name.clear();
@@ -306,12 +295,12 @@ void TForm1::DropChannelVariable(int index) {
     Post(acq::ForgetVariable{index});
 }
 
-bool TForm1::Sampled(int index) const {
+bool ScopeWindow::Sampled(int index) const {
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
     return c.active != 0 && c.resolved;
 }
 
-void TForm1::RestartChannel(int index) {
+void ScopeWindow::RestartChannel(int index) {
     TChannel& c = channels_[static_cast<std::size_t>(index)];
     c.restart = 1;
     c.count = 0;

@@ -3,6 +3,10 @@
 // Settings, Load Settings and Copy To ClipBoard, and "Clear His and Exit".
 #include "foundation/numbers.h"
 #include "foundation/params.h"
+#include "panels/channel_panel.h"
+#include "panels/setter_panel.h"
+#include "panels/trigger_panel.h"
+#include "panels/xvar_panel.h"
 #include "persistence/rtti.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
@@ -31,8 +35,8 @@ namespace scope {
 namespace {
 
 const char* const kDialogTitle = "Select OMBRIX settings data safe file";
-// The original pattern "*.DSW" matched either case on its file system; listing both spellings
-// keeps files saved with the default extension visible here.
+// File names are case-sensitive here while settings files come in either spelling ("*.DSW" from
+// other machines, "*.dsw" as we save them): both are listed, so no settings file is hidden.
 const char* const kDialogFilter = "DataSafeFileWindows *.dsw (*.DSW *.dsw)";
 const char* const kDefaultExtension = "dsw";
 
@@ -86,16 +90,17 @@ std::string FallbackSettingsFolderOf(const std::string& configFolder, const std:
 
 // --- start-up and exit -----------------------------------------------------------------------
 
-void TForm1::RegisterStoredControls() {
+void ScopeWindow::RegisterStoredControls() {
     auto& serializer = persistence::GlobalSerializer();
     for (persistence::TComponent* control : std::initializer_list<persistence::TComponent*>{
-             VarName1, VarName2, VarSelected2, VarName3, VarSelected3, VarNameX, VarSelectedX,
-             NoHisSelected, SetterName1, SetterName2, TriggerName}) {
+             ChannelBox(1), ChannelBox(2), channelPanels_[2]->OnBox(), ChannelBox(3),
+             channelPanels_[3]->OnBox(), ChannelBox(0), xPanel_->OnBox(), xPanel_->RecentOnlyBox(),
+             setterPanels_[1]->NameBox(), setterPanels_[2]->NameBox(), triggerPanel_->NameBox()}) {
         serializer.RegisterComponent(control);
     }
 }
 
-void TForm1::WatchStoredControls() {
+void ScopeWindow::WatchStoredControls() {
     // recent.dsw is otherwise written only by the exit save, which a lost display connection
     // never reaches: Qt then ends the process without destroying the window.
     settingsWatch_ = new QObject(this);
@@ -103,7 +108,8 @@ void TForm1::WatchStoredControls() {
     // What a settings file keeps of them: the text and the item list of a combo box, the
     // state of a check box, whoever changes it.
     for (TComboBox* box :
-         {VarName1, VarName2, VarName3, VarNameX, SetterName1, SetterName2, TriggerName}) {
+         {ChannelBox(1), ChannelBox(2), ChannelBox(3), ChannelBox(0), setterPanels_[1]->NameBox(),
+          setterPanels_[2]->NameBox(), triggerPanel_->NameBox()}) {
         connect(box->lineEdit(), &QLineEdit::textChanged, settingsWatch_, changed);
         const QAbstractItemModel* items = box->model();
         connect(items, &QAbstractItemModel::rowsInserted, settingsWatch_, changed);
@@ -113,23 +119,24 @@ void TForm1::WatchStoredControls() {
         connect(items, &QAbstractItemModel::modelReset, settingsWatch_, changed);
         connect(items, &QAbstractItemModel::layoutChanged, settingsWatch_, changed);
     }
-    for (TCheckBox* box : {VarSelected2, VarSelected3, VarSelectedX, NoHisSelected}) {
+    for (TCheckBox* box : {channelPanels_[2]->OnBox(), channelPanels_[3]->OnBox(), xPanel_->OnBox(),
+                           xPanel_->RecentOnlyBox()}) {
         connect(box, &QCheckBox::stateChanged, settingsWatch_, changed);
     }
 }
 
-void TForm1::StoredControlChanged() {
+void ScopeWindow::StoredControlChanged() {
     if (destroyed_ || recentPath_.empty() || settingsTimer_->isActive()) {
         return;
     }
     settingsTimer_->start();
 }
 
-bool TForm1::SettingsSavePending() const {
+bool ScopeWindow::SettingsSavePending() const {
     return settingsTimer_->isActive();
 }
 
-void TForm1::SaveChangedSettings() {
+void ScopeWindow::SaveChangedSettings() {
     settingsTimer_->stop();
     if (destroyed_ || recentPath_.empty()) {
         return;
@@ -147,11 +154,11 @@ void TForm1::SaveChangedSettings() {
     }
 }
 
-void TForm1::OnSessionEnd() {
+void ScopeWindow::OnSessionEnd() {
     SaveChangedSettings();
 }
 
-void TForm1::PrepareSettingsFolder() {
+void ScopeWindow::PrepareSettingsFolder() {
     settingsFolder_ = SettingsFolderOf(foundation::Paths().rootFolder, applName_);
     // An installation root the user may not write (/usr, a read-only medium) would lose every
     // setting without a word; the user's own configuration folder takes them instead.
@@ -167,7 +174,7 @@ void TForm1::PrepareSettingsFolder() {
     recentPath_ = settingsFolder_ + "/recent.dsw";
 }
 
-void TForm1::LoadRecentSettings() {
+void ScopeWindow::LoadRecentSettings() {
     std::string error;
     if (!LoadSettingsFile(recentPath_, error)) {
         // The controls loaded before the fault keep their values; the rest start as designed.
@@ -177,7 +184,7 @@ void TForm1::LoadRecentSettings() {
     }
 }
 
-void TForm1::SaveRecentSettings() {
+void ScopeWindow::SaveRecentSettings() {
     if (recentPath_.empty()) {
         return;
     }
@@ -190,7 +197,7 @@ void TForm1::SaveRecentSettings() {
     }
 }
 
-bool TForm1::SaveSettingsFile(const std::string& path, std::string& error) {
+bool ScopeWindow::SaveSettingsFile(const std::string& path, std::string& error) {
     auto& serializer = persistence::GlobalSerializer();
     // Once on, it stays on for every later save of the run.
     serializer.SetRestrictedMode(true);
@@ -213,7 +220,7 @@ bool TForm1::SaveSettingsFile(const std::string& path, std::string& error) {
     return true;
 }
 
-bool TForm1::LoadSettingsFile(const std::string& path, std::string& error) {
+bool ScopeWindow::LoadSettingsFile(const std::string& path, std::string& error) {
     try {
         persistence::GlobalSerializer().LoadRegistered(path);
     } catch (const std::exception& e) {
@@ -225,12 +232,12 @@ bool TForm1::LoadSettingsFile(const std::string& path, std::string& error) {
 
 // --- the pop-up menu and "Clear His and Exit" ------------------------------------------------
 
-QString TForm1::StampedFileName(const std::string& folder, const char* suffix) const {
+QString ScopeWindow::StampedFileName(const std::string& folder, const char* suffix) const {
     return QString::fromStdString(folder) + "/" + QString::fromStdString(applName_) +
            QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss") + suffix;
 }
 
-void TForm1::SaveSettingsClick() {
+void ScopeWindow::SaveSettingsClick() {
     FileDialogRequest request;
     request.save = true;
     request.title = kDialogTitle;
@@ -254,7 +261,7 @@ void TForm1::SaveSettingsClick() {
     }
 }
 
-void TForm1::LoadSettingsClick() {
+void ScopeWindow::LoadSettingsClick() {
     FileDialogRequest request;
     request.title = kDialogTitle;
     request.filter = kDialogFilter;
@@ -284,7 +291,7 @@ void TForm1::LoadSettingsClick() {
     }
 }
 
-void TForm1::ClearHisClick() {
+void ScopeWindow::ClearHisClick() {
     settingsTimer_->stop();
     if (!recentPath_.empty()) {
         std::error_code error;
@@ -294,7 +301,7 @@ void TForm1::ClearHisClick() {
     QCoreApplication::exit(0);
 }
 
-void TForm1::CopyToClipBoardClick() {
+void ScopeWindow::CopyToClipBoardClick() {
     const QImage image = ScreenImage();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         clipboard->setImage(image);

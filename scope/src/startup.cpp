@@ -1,14 +1,16 @@
 #include "scope/startup.h"
 
-#include "acquisition/startup.h"
 #include "gui/fatal_box.h"
+#include "mcu/startup.h"
 #include "persistence/serializers.h"
 #include "scope/dialogs.h"
 
 namespace scope {
 
 void InitScopeModules(const std::string& executablePath) {
-    acq::InitAcquisitionModules(executablePath);
+    mcu::StartOptions start;
+    start.executablePath = executablePath;
+    mcu::StartModules(start);
     persistence::FreeGlobalSerializer();
 }
 

@@ -19,6 +19,8 @@ void GridWith(QPainter& painter, int divisions, int w, int h);
 // A bit display leaves out the lanes a channel's mask does not hold.
 bool LaneMaskedOut(std::uint8_t mask, int lane);
 bool LaneMaskedOut(const TChannel& c, int lane);
+// The lanes of a channel a sample is drawn in: one, or the bit lanes its mask keeps.
+int LanesDrawn(const TChannel& c);
 // A bit display draws its lanes twice as thick.
 QPen ChannelPen(QRgb colour, bool binary);
 

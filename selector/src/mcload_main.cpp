@@ -1,9 +1,7 @@
 // mcload: EEPROM images, loader identification and Intel HEX transfers from the command line.
-#include "foundation/clock.h"
 #include "foundation/fatal.h"
-#include "foundation/params.h"
 #include "link/link_port.h"
-#include "mcu/access.h"
+#include "mcu/startup.h"
 #include "selector/mcload.h"
 #include "selector/mcsys.h"
 
@@ -29,15 +27,12 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    // Start-up as the selector program's: parameter file, clock, link settings, modules.
-    foundation::InitProgramPaths();
-    foundation::LoadParamFile();
-    if (!options.port.empty()) {
-        foundation::OverrideParam("COM", options.port);
-    }
-    foundation::CaptureClockOrigin();
-    comlink::InitLink();
-    mcu::SetProgramKind(mcu::ProgramKind::Selector);
+    // Start-up as the selector program's, without applid.inc.
+    mcu::StartOptions start;
+    start.kind = mcu::ProgramKind::Selector;
+    start.port = options.port;
+    start.applIds = false;
+    mcu::StartModules(start);
     InitMcSys();
     // The default fatal handler prints the message on standard error and exits with code 1.
     if (!comlink::StartLink() || comlink::LinkDown()) {

@@ -193,7 +193,9 @@ bool Device::IsWriteRequest(std::uint8_t b, std::uint8_t& address) const {
         return false;
     }
     address = static_cast<std::uint8_t>(b - config_.writeBase);
-    return address >= config_.writeLo && address <= config_.writeHi;
+    // COM_VARX belongs to the link itself, so a firmware may keep it outside the window.
+    return (address >= config_.writeLo && address <= config_.writeHi) ||
+           (config_.comVarx && address == *config_.comVarx);
 }
 
 void Device::ServeApplication(std::uint8_t b, TxActions& out) {

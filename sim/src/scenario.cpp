@@ -137,14 +137,6 @@ const VariableConfig* FindVariable(const DeviceConfig& config, const std::string
     return nullptr;
 }
 
-std::string Hex(unsigned value) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string text = "$";
-    text += digits[(value >> 4) & 0xF];
-    text += digits[value & 0xF];
-    return text;
-}
-
 // Settles what the variables imply once the device block is complete.
 void CompleteDevice(DeviceDraft& draft) {
     DeviceConfig& d = draft.config;
@@ -205,10 +197,6 @@ void CompleteDevice(DeviceDraft& draft) {
             }
             d.comVarx = static_cast<std::uint8_t>(v->address);
         }
-    }
-    if (d.comVarx && (*d.comVarx < d.writeLo || *d.comVarx > d.writeHi)) {
-        Fail("device " + d.name + ": COM_VARX at " + Hex(*d.comVarx) +
-             " lies outside the write window " + Hex(d.writeLo) + ".." + Hex(d.writeHi));
     }
 }
 
@@ -522,6 +510,10 @@ void ParseLines(const std::string& text, Scenario& scenario, std::size_t& lineNu
             w.End();
         } else if (key == "latency_us") {
             scenario.latencyUs = static_cast<std::uint32_t>(w.Number("latency", 0, 10000000));
+            if (!w.Done()) {
+                scenario.latencyJitterUs =
+                    static_cast<std::uint32_t>(w.Number("jitter", 0, 10000000));
+            }
             w.End();
         } else if (key == "fault") {
             ParseFault(w, scenario.faults);

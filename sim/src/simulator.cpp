@@ -24,7 +24,9 @@ std::uint64_t CeilUs(std::uint64_t ns) {
 Simulator::Simulator(const Scenario& scenario, std::uint64_t startUs)
     : originNs_(startUs * kNsPerUs), nowNs_(originNs_), pcTxFreeNs_(originNs_),
       wiring_(scenario.wiring), latencyNs_(std::uint64_t{scenario.latencyUs} * kNsPerUs),
-      faults_(scenario.faults), random_(scenario.seed) {
+      jitterNs_(std::uint64_t{scenario.latencyJitterUs} * kNsPerUs),
+      jitterRandom_(scenario.seed ^ 0x6A09E667F3BCC909ull), faults_(scenario.faults),
+      random_(scenario.seed) {
     // The line levels of an opened link: channel 1 selected, no reset.
     rts_ = wiring_ != Wiring::UsbAdapter;
     dtr_ = wiring_ == Wiring::UsbAdapter;
@@ -468,7 +470,7 @@ void Simulator::Schedule(Transmitter& tx, std::uint32_t rate, std::uint64_t tNs,
     if (actions.empty()) {
         return;
     }
-    std::uint64_t cursor = std::max(tNs + latencyNs_, tx.freeNs);
+    std::uint64_t cursor = std::max(tNs + AnswerDelayNs(), tx.freeNs);
     std::uint32_t current = ScheduledRate(tx, rate);
     for (const auto& action : actions) {
         switch (action.kind) {
@@ -485,6 +487,15 @@ void Simulator::Schedule(Transmitter& tx, std::uint32_t rate, std::uint64_t tNs,
         }
     }
     tx.freeNs = std::max(tx.freeNs, cursor);
+}
+
+std::uint64_t Simulator::AnswerDelayNs() {
+    if (jitterNs_ == 0) {
+        return latencyNs_;
+    }
+    const std::uint64_t spread = jitterRandom_() % (jitterNs_ + 1);
+    const std::uint64_t low = latencyNs_ > jitterNs_ / 2 ? latencyNs_ - jitterNs_ / 2 : 0;
+    return low + spread;
 }
 
 void Simulator::Emit(Transmitter& tx, std::uint64_t& cursor, std::uint32_t rate,

@@ -18,7 +18,7 @@ std::string DemoScenario() {
 }
 
 EngineBench::EngineBench(const std::string& scenario, const std::string& files)
-    : sim_(scenario, "[FILE_PATH]\n" + files + "\n"), engine_(704) {
+    : sim_(scenario, "[FILE_PATH]\n" + files + "\n"), engine_(acq::SweepLastMs(704)) {
     foundation::CaptureClockOrigin();
     mcu::ResetMcuModule();
     mcu::SetProgramKind(mcu::ProgramKind::Scope);

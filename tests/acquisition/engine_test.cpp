@@ -109,7 +109,9 @@ TEST_F(EngineTest, FullBufferEndsTheBurstEarly) {
     testing_support::InstantMc fast(bench.Clock(), bench.Sim().Serial(), 0x40, 20);
     const std::uint64_t start = bench.Us();
     const Batch b = bench.Step();
-    EXPECT_EQ(fast.Received(), kChannelSamples);
+    // One request more: the first reply came far sooner than the MC answered when it was
+    // identified, so that try is in doubt until nothing follows it and the timing is learned.
+    EXPECT_EQ(fast.Received(), kChannelSamples + 1);
     EXPECT_LT(bench.Us() - start, 25000u);
     ASSERT_EQ(b.samples.size(), static_cast<std::size_t>(kChannelSamples));
     EXPECT_EQ(b.samples.back().value, 0x40);

@@ -1,5 +1,6 @@
 // The sweep clock on its own: where time-mode sweeps end, when the rate shows, where a single
 // sweep stops, and how x-y redraws count, for samples made by hand.
+#include "acquisition/sampling.h"
 #include "acquisition/sweep.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +90,7 @@ TEST(SweepClockTest, EndsRateAndSingleStops) {
         }
         SweepClock clock{T0, 0};
         std::vector<SweepEnd> ends;
-        EXPECT_EQ(clock.EndSweeps(samples, W, c.single, ends), c.stopped) << c.what;
+        EXPECT_EQ(clock.EndSweeps(samples, SweepLastMs(W), c.single, ends), c.stopped) << c.what;
         EXPECT_EQ(ends, c.ends) << c.what;
         if (!c.stopped) {
             EXPECT_EQ(clock.origin, T0 + c.origin) << c.what;

@@ -10,6 +10,8 @@
 #include "temp_dir.h"
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
 #include <termios.h>
@@ -133,11 +135,16 @@ public:
     std::string LastError() const override { return posix.LastError(); }
     bool WaitReadable(std::uint32_t timeoutMs) override {
         ++waits;
+        if (beforeWait) {
+            beforeWait();
+        }
         return posix.WaitReadable(timeoutMs);
     }
     bool RequestLowLatency() override { return posix.RequestLowLatency(); }
 
     PosixSerialLibrary posix;
+    // Called as a wait begins, so that a test can send a byte into it without sleeping.
+    std::function<void()> beforeWait;
     int reads = 0;
     int looks = 0;
     int waits = 0;
@@ -149,8 +156,18 @@ TEST_F(LinkOverPty, AWaitedByteIsTakenByOneWaitAndOneRead) {
     CountingSerial serial;
     ScopedSerialLibrary use(serial);
     ASSERT_TRUE(StartLink()) << LinkError();
+    // The far side sends once the link has begun to wait: no byte is there before.
+    std::promise<void> waiting;
+    std::future<void> waitBegan = waiting.get_future();
+    bool told = false;
+    serial.beforeWait = [&] {
+        if (!told) {
+            told = true;
+            waiting.set_value();
+        }
+    };
     std::thread farSide([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waitBegan.wait_for(std::chrono::seconds(5)); // bounded, should the link never wait
         pty->Write({0x5A});
     });
     std::uint8_t b = 0;
@@ -163,9 +180,7 @@ TEST_F(LinkOverPty, AWaitedByteIsTakenByOneWaitAndOneRead) {
 
     // A byte already there ends the wait at once.
     pty->Write({0x5B});
-    for (int i = 0; i < 1000 && serial.posix.INBUFFER() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
+    ASSERT_TRUE(serial.posix.WaitReadable(1000)); // not counted: the link's own wait follows
     serial.waits = serial.reads = 0;
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(ReceiveByte(b, 100));

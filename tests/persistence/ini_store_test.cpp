@@ -74,16 +74,16 @@ TEST(IniStoreRead, LongValuesAreReadWhole) {
 }
 
 TEST(IniStoreWrite, ReplaceInPlaceAppendAndNewSectionAtTheEnd) {
-    const std::string original = "; settings\n"
-                                 "[First]\n"
-                                 "a=1\n"
-                                 "  ; keep me\n"
-                                 "b=2\n"
-                                 "\n"
-                                 "[Second]\n"
-                                 "c=3\n";
-    TIniFile f = TIniFile::FromText(original);
-    EXPECT_EQ(f.Text(), original);
+    const std::string written = "; settings\n"
+                                "[First]\n"
+                                "a=1\n"
+                                "  ; keep me\n"
+                                "b=2\n"
+                                "\n"
+                                "[Second]\n"
+                                "c=3\n";
+    TIniFile f = TIniFile::FromText(written);
+    EXPECT_EQ(f.Text(), written);
 
     f.WriteString("FIRST", "A", "one"); // replaced where it stands, its spelling kept
     f.WriteString("first", "z", "new"); // after the last key, before the blank line

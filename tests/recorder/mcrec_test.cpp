@@ -25,6 +25,7 @@ using recorder::McrecOptions;
 using testing_support::ChildProcess;
 using testing_support::Outcome;
 using testing_support::ReadCsvFile;
+using testing_support::WaitForCsvRows;
 namespace fs = std::filesystem;
 
 TEST(McrecArguments, WhatIsTakenAndWhatIsRefused) {
@@ -132,12 +133,8 @@ TEST_F(McrecProgram, CtrlCAndSigtermEndWithACompleteFile) {
         const std::string file = tree.path() + "/stopped" + std::to_string(signal) + ".csv";
         ChildProcess rec(tree.path() + "/bin/mcrec", With({"SINE", "SAW", "BLINK", "-o", file}));
         // Until a few rows are in; then the signal.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        WaitForCsvRows(file, 20, 20);
         std::string text;
-        while (ReadCsvFile(file, &text).size() < 20 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
         const Outcome o = rec.Stop(signal);
         EXPECT_EQ(o.exitCode, 0) << o.err;
         const auto rows = ReadCsvFile(file, &text);

@@ -39,7 +39,7 @@ protected:
     // The user's text arrives as a change of the box.
     void Type(TComboBox* box, const QString& text) {
         box->SetTextQ(text);
-        form.OnChange(box);
+        Q_EMIT box->UserChanged();
     }
 
     Record Channel(int index) const {
@@ -55,7 +55,8 @@ protected:
     }
 
     QTreeWidgetItem* Node(const QString& text) const {
-        auto found = form.TreeView1->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        auto found = Ctl<TTreeView>(form, "TreeView1")
+                         ->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.front();
     }
 
@@ -78,20 +79,20 @@ protected:
     QMimeData* Dragged(const QString& nodeText) {
         QTreeWidgetItem* node = Node(nodeText);
         EXPECT_NE(node, nullptr) << nodeText.toStdString();
-        return form.TreeView1->mimeData({node});
+        return Ctl<TTreeView>(form, "TreeView1")->mimeData({node});
     }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
 };
 
 TEST_F(ChannelTest, BitSuffixSelectsOneBitOfTheByte) {
-    Type(form.VarName2, "gain.3");
-    EXPECT_FALSE(Silver(form.VarName2));
-    EXPECT_EQ(form.VarName2->TextQ(), "GAIN.3");
-    EXPECT_GE(form.VarName2->Items().IndexOf("GAIN.3"), 0);
+    Type(Ctl<TComboBox>(form, "VarName2"), "gain.3");
+    EXPECT_FALSE(Silver(Ctl<TComboBox>(form, "VarName2")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "GAIN.3");
+    EXPECT_GE(Ctl<TComboBox>(form, "VarName2")->Items().IndexOf("GAIN.3"), 0);
     EXPECT_EQ(Channel(2), (Record{1, "GAIN.3", 0x41, 0x08}));
-    EXPECT_TRUE(form.VarSelected2->Checked());
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
 
     // The channel's address reads the byte GAIN from the MC.
     bench.Sim().Sim().DeviceAt(1)->SetMemory(0x41, 0x5A);
@@ -99,125 +100,130 @@ TEST_F(ChannelTest, BitSuffixSelectsOneBitOfTheByte) {
 }
 
 TEST_F(ChannelTest, RefusedTextsLeaveTheBoxSilverAndTheChannelAsItWas) {
-    Type(form.VarName3, "walk");
+    Type(Ctl<TComboBox>(form, "VarName3"), "walk");
     const Record walk{1, "WALK", 0x34, 0};
     ASSERT_EQ(Channel(3), walk);
     for (const char* text :
          {"counter.8", "counter.", "BUF[300]", "buf[3", "NOSUCH", "buf[$1ff]", "70000", "[4]"}) {
-        Type(form.VarName3, text);
-        EXPECT_TRUE(Silver(form.VarName3)) << text;
+        Type(Ctl<TComboBox>(form, "VarName3"), text);
+        EXPECT_TRUE(Silver(Ctl<TComboBox>(form, "VarName3"))) << text;
         EXPECT_EQ(Channel(3), walk) << text;
-        EXPECT_EQ(form.VarName3->TextQ(), text) << text;
+        EXPECT_EQ(Ctl<TComboBox>(form, "VarName3")->TextQ(), text) << text;
     }
-    Type(form.VarName3, "walk");
-    EXPECT_FALSE(Silver(form.VarName3));
+    Type(Ctl<TComboBox>(form, "VarName3"), "walk");
+    EXPECT_FALSE(Silver(Ctl<TComboBox>(form, "VarName3")));
 }
 
 TEST_F(ChannelTest, ArrayIndexAddsToTheAddressAcrossPages) {
     bench.Sim().Sim().DeviceAt(1)->SetMemory(0x50 + 255, 0xC3);
-    Type(form.VarName2, "buf[255]");
+    Type(Ctl<TComboBox>(form, "VarName2"), "buf[255]");
     EXPECT_EQ(Channel(2), (Record{1, "BUF[255]", 0x14F, 0}));
     EXPECT_EQ(ReadAt(2), 0xC3);
 
-    Type(form.VarName2, "BUF[$10]");
+    Type(Ctl<TComboBox>(form, "VarName2"), "BUF[$10]");
     EXPECT_EQ(form.Channel(2).address, 0x60);
     // Both suffixes, in either order.
-    Type(form.VarName2, "sine.2[3]");
+    Type(Ctl<TComboBox>(form, "VarName2"), "sine.2[3]");
     EXPECT_EQ(Channel(2), (Record{1, "SINE.2[3]", 0x33, 0x04}));
-    Type(form.VarName3, "sine[3].2");
+    Type(Ctl<TComboBox>(form, "VarName3"), "sine[3].2");
     EXPECT_EQ(Channel(3), (Record{1, "SINE[3].2", 0x33, 0x04}));
 }
 
 TEST_F(ChannelTest, BareAddressNeedsNoLookupAndKeepsTheTextAsTyped) {
-    const int items = form.VarName2->count();
-    Type(form.VarName2, "32");
+    const int items = Ctl<TComboBox>(form, "VarName2")->count();
+    Type(Ctl<TComboBox>(form, "VarName2"), "32");
     EXPECT_EQ(Channel(2), (Record{1, "32", 32, 0}));
-    EXPECT_EQ(form.VarName2->TextQ(), "32");
-    Type(form.VarName2, "$1f.1");
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "32");
+    Type(Ctl<TComboBox>(form, "VarName2"), "$1f.1");
     EXPECT_EQ(Channel(2), (Record{1, "$1F.1", 0x1F, 0x02}));
-    EXPECT_EQ(form.VarName2->TextQ(), "$1f.1");
-    EXPECT_FALSE(Silver(form.VarName2));
-    EXPECT_EQ(form.VarName2->count(), items);
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "$1f.1");
+    EXPECT_FALSE(Silver(Ctl<TComboBox>(form, "VarName2")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->count(), items);
 }
 
 TEST_F(ChannelTest, TableBitKeepsItsOwnMaskUnderASuffix) {
-    Type(form.VarName3, "run.3");
+    Type(Ctl<TComboBox>(form, "VarName3"), "run.3");
     EXPECT_EQ(Channel(3), (Record{1, "RUN.3", 0x3A, 0x01}));
-    Type(form.VarName3, "alarm");
+    Type(Ctl<TComboBox>(form, "VarName3"), "alarm");
     EXPECT_EQ(Channel(3), (Record{1, "ALARM", 0x3A, 0x02}));
 }
 
 TEST_F(ChannelTest, SelectionRestartsTheChannelAndTheSweepOnceTheEngineTookIt) {
-    Type(form.VarName1, "PORT2");
-    Type(form.VarName2, "sine");
+    Type(Ctl<TComboBox>(form, "VarName1"), "PORT2");
+    Type(Ctl<TComboBox>(form, "VarName2"), "sine");
     bench.RunFor(3100); // a whole sweep, whose statistics are shown, and half of the next
-    ASSERT_FALSE(form.Min2->text().isEmpty());
+    ASSERT_FALSE(Ctl<QLineEdit>(form, "Min2")->text().isEmpty());
     ASSERT_EQ(form.Channel(2).restart, 0);
     const int row = AnalogueRow(0xA5, kTraceHeight);
     ASSERT_EQ(form.TraceBitmap().pixel(300, row), form.Channel(1).colour);
 
     // Stopped, so that no burst follows at once.
-    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
-    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
-    Type(form.VarName2, "saw");
+    Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+        ->ApplicationStateChanged(Qt::ApplicationActive);
+    Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+        ->ApplicationStateChanged(Qt::ApplicationInactive);
+    Type(Ctl<TComboBox>(form, "VarName2"), "saw");
     // Nothing changes on the screen until the engine has the new variable.
-    EXPECT_FALSE(form.Min2->text().isEmpty());
+    EXPECT_FALSE(Ctl<QLineEdit>(form, "Min2")->text().isEmpty());
     bench.Pass();
-    EXPECT_TRUE(form.Min2->text().isEmpty());
-    EXPECT_TRUE(form.Max2->text().isEmpty());
-    EXPECT_TRUE(form.Avg2->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLineEdit>(form, "Min2")->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLineEdit>(form, "Max2")->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLineEdit>(form, "Avg2")->text().isEmpty());
     EXPECT_EQ(form.Channel(2).restart, 1);
     // Running again, the sweep begins afresh at the first sample, on a cleared screen.
-    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
+    Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+        ->ApplicationStateChanged(Qt::ApplicationActive);
     bench.Pass();
     EXPECT_NE(form.TraceBitmap().pixel(300, row), form.Channel(1).colour);
     EXPECT_EQ(form.SweepOrigin(), bench.Engine().Sweep().origin);
 
     // An empty box switches the channel off.
-    Type(form.VarName2, "");
+    Type(Ctl<TComboBox>(form, "VarName2"), "");
     EXPECT_EQ(form.Channel(2).active, 0);
     bench.Pass();
     EXPECT_FALSE(bench.Engine().Channel(2).active);
 }
 
 TEST_F(ChannelTest, TypingIntoTheBoxResolvesAsTheUserGoes) {
-    QLineEdit* edit = form.VarName3->lineEdit();
+    QLineEdit* edit = Ctl<TComboBox>(form, "VarName3")->lineEdit();
     QTest::keyClicks(edit, "lev");
-    EXPECT_TRUE(Silver(form.VarName3));
+    EXPECT_TRUE(Silver(Ctl<TComboBox>(form, "VarName3")));
     // Any text checks the box, but the channel reads nothing until a name resolves.
-    EXPECT_TRUE(form.VarSelected3->Checked());
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected3")->Checked());
     EXPECT_EQ(Channel(3), (Record{0, "", 0, 0}));
     QTest::keyClicks(edit, "el");
-    EXPECT_FALSE(Silver(form.VarName3));
-    EXPECT_EQ(form.VarName3->TextQ(), "LEVEL");
+    EXPECT_FALSE(Silver(Ctl<TComboBox>(form, "VarName3")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName3")->TextQ(), "LEVEL");
     EXPECT_EQ(Channel(3), (Record{1, "LEVEL", 0x39, 0}));
-    EXPECT_TRUE(form.VarSelected3->Checked());
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected3")->Checked());
 
     // Picking an entry of the list is a change too.
-    form.VarName3->Items().Add("SAW");
-    form.VarName3->setCurrentIndex(form.VarName3->findText("SAW"));
-    Q_EMIT form.VarName3->activated(form.VarName3->currentIndex());
+    Ctl<TComboBox>(form, "VarName3")->Items().Add("SAW");
+    Ctl<TComboBox>(form, "VarName3")
+        ->setCurrentIndex(Ctl<TComboBox>(form, "VarName3")->findText("SAW"));
+    Q_EMIT Ctl<TComboBox>(form, "VarName3")
+        ->activated(Ctl<TComboBox>(form, "VarName3")->currentIndex());
     EXPECT_EQ(Channel(3), (Record{1, "SAW", 0x31, 0}));
 }
 
 TEST_F(ChannelTest, ChannelCheckBoxesSwitchAndResolve) {
-    form.VarName2->SetText("temp");
+    Ctl<TComboBox>(form, "VarName2")->SetText("temp");
     EXPECT_EQ(form.Channel(2).active, 0); // the text alone changes nothing
-    form.VarSelected2->SetChecked(true);
+    Ctl<TCheckBox>(form, "VarSelected2")->SetChecked(true);
     EXPECT_EQ(Channel(2), (Record{1, "TEMP", 0x37, 0}));
-    QTest::mouseClick(form.VarSelected2, Qt::LeftButton);
-    EXPECT_FALSE(form.VarSelected2->Checked());
+    QTest::mouseClick(Ctl<TCheckBox>(form, "VarSelected2"), Qt::LeftButton);
+    EXPECT_FALSE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
     EXPECT_EQ(form.Channel(2).active, 0);
 
     // A channel drawn for a while starts its next stroke afresh when its display changes.
-    Type(form.VarName1, "sine");
-    Type(form.VarName3, "saw");
+    Type(Ctl<TComboBox>(form, "VarName1"), "sine");
+    Type(Ctl<TComboBox>(form, "VarName3"), "saw");
     bench.Pass();
     ASSERT_EQ(form.Channel(3).restart, 0);
-    form.DisplayBin3->SetChecked(true);
+    Ctl<TCheckBox>(form, "DisplayBin3")->SetChecked(true);
     EXPECT_EQ(form.Channel(3).binary, 1);
     EXPECT_EQ(form.Channel(3).restart, 1);
-    form.DisplayBin3->SetChecked(false);
+    Ctl<TCheckBox>(form, "DisplayBin3")->SetChecked(false);
     EXPECT_EQ(form.Channel(3).binary, 0);
 }
 
@@ -226,9 +232,9 @@ TEST_F(ChannelTest, XVariableEmptiesTheXYSlotsOfEveryChannel) {
         const auto& times = form.Channel(index).times;
         return std::count_if(times.begin(), times.end(), [](std::uint32_t t) { return t != 0; });
     };
-    Type(form.VarName1, "sine");
-    Type(form.VarNameX, "angle");
-    EXPECT_TRUE(form.VarSelectedX->Checked());
+    Type(Ctl<TComboBox>(form, "VarName1"), "sine");
+    Type(Ctl<TComboBox>(form, "VarNameX"), "angle");
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelectedX")->Checked());
     EXPECT_EQ(Channel(0), (Record{1, "ANGLE", 0x36, 0}));
     bench.Pass();
     ASSERT_GT(filled(1), 0);
@@ -236,7 +242,7 @@ TEST_F(ChannelTest, XVariableEmptiesTheXYSlotsOfEveryChannel) {
     // With x-y mode on, every new channel variable empties the slots again: what is there
     // after the next burst is that burst's alone.
     const auto before = static_cast<std::uint32_t>(foundation::ClockMs());
-    Type(form.VarName2, "saw");
+    Type(Ctl<TComboBox>(form, "VarName2"), "saw");
     bench.Pass();
     for (int i = 1; i <= 2; ++i) {
         for (std::uint32_t t : form.Channel(i).times) {
@@ -244,50 +250,50 @@ TEST_F(ChannelTest, XVariableEmptiesTheXYSlotsOfEveryChannel) {
         }
     }
     // Without it, a new variable leaves them.
-    form.VarSelectedX->SetChecked(false);
+    Ctl<TCheckBox>(form, "VarSelectedX")->SetChecked(false);
     EXPECT_EQ(form.Channel(0).active, 0);
     const auto kept = form.Channel(1).times;
-    Type(form.VarName2, "square");
+    Type(Ctl<TComboBox>(form, "VarName2"), "square");
     bench.Pass();
     EXPECT_EQ(form.Channel(1).times, kept);
 }
 
 TEST_F(ChannelTest, TreeNodesDropOntoTheNameBoxes) {
-    ASSERT_TRUE(Drop(form.VarName2->lineEdit(), Dragged("SQUARE")));
-    EXPECT_EQ(form.VarName2->TextQ(), "SQUARE");
-    EXPECT_TRUE(form.VarSelected2->Checked());
+    ASSERT_TRUE(Drop(Ctl<TComboBox>(form, "VarName2")->lineEdit(), Dragged("SQUARE")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "SQUARE");
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
     EXPECT_EQ(Channel(2), (Record{1, "SQUARE", 0x32, 0}));
 
-    ASSERT_TRUE(Drop(form.VarName1, Dragged("SAW")));
+    ASSERT_TRUE(Drop(Ctl<TComboBox>(form, "VarName1"), Dragged("SAW")));
     EXPECT_EQ(Channel(1), (Record{1, "SAW", 0x31, 0}));
     EXPECT_TRUE(form.RunFlag());
 
-    ASSERT_TRUE(Drop(form.VarNameX->lineEdit(), Dragged("ANGLE")));
-    EXPECT_TRUE(form.VarSelectedX->Checked());
+    ASSERT_TRUE(Drop(Ctl<TComboBox>(form, "VarNameX")->lineEdit(), Dragged("ANGLE")));
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelectedX")->Checked());
     EXPECT_EQ(form.Channel(0).address, 0x36);
 
     // The trigger box only takes the text.
-    ASSERT_TRUE(Drop(form.TriggerName->lineEdit(), Dragged("TICK")));
-    EXPECT_EQ(form.TriggerName->TextQ(), "TICK");
-    EXPECT_FALSE(form.TriggerSelected->Checked());
+    ASSERT_TRUE(Drop(Ctl<TComboBox>(form, "TriggerName")->lineEdit(), Dragged("TICK")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "TriggerName")->TextQ(), "TICK");
+    EXPECT_FALSE(Ctl<TCheckBox>(form, "TriggerSelected")->Checked());
 }
 
 TEST_F(ChannelTest, CategoryNodeTurnsTheBoxSilverAndOtherDragsAreRefused) {
-    Type(form.VarName3, "level");
-    ASSERT_TRUE(Drop(form.VarName3->lineEdit(), Dragged("USER bytes")));
-    EXPECT_TRUE(Silver(form.VarName3));
-    EXPECT_EQ(form.VarName3->TextQ(), "USER bytes");
+    Type(Ctl<TComboBox>(form, "VarName3"), "level");
+    ASSERT_TRUE(Drop(Ctl<TComboBox>(form, "VarName3")->lineEdit(), Dragged("USER bytes")));
+    EXPECT_TRUE(Silver(Ctl<TComboBox>(form, "VarName3")));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName3")->TextQ(), "USER bytes");
     EXPECT_EQ(Channel(3), (Record{1, "LEVEL", 0x39, 0}));
 
     // Text from anywhere else is not a tree node.
     auto* text = new QMimeData;
     text->setText("SINE");
-    EXPECT_FALSE(Drop(form.VarName2->lineEdit(), text));
-    EXPECT_EQ(form.VarName2->TextQ(), "");
+    EXPECT_FALSE(Drop(Ctl<TComboBox>(form, "VarName2")->lineEdit(), text));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "");
     // Only the five name boxes take nodes.
-    EXPECT_FALSE(form.OnDragOver(form.SetterName1, true));
-    EXPECT_TRUE(form.OnDragOver(form.TriggerName, true));
-    EXPECT_FALSE(form.OnDragOver(form.VarName1, false));
+    EXPECT_FALSE(form.OnDragOver(Ctl<TComboBox>(form, "SetterName1"), true));
+    EXPECT_TRUE(form.OnDragOver(Ctl<TComboBox>(form, "TriggerName"), true));
+    EXPECT_FALSE(form.OnDragOver(Ctl<TComboBox>(form, "VarName1"), false));
 }
 
 } // namespace

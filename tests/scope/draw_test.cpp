@@ -35,7 +35,7 @@ protected:
     const TChannel& Channel(int i) const { return form.Channel(i); }
     void Type(TComboBox* box, const char* text) {
         box->SetText(text);
-        form.OnChange(box);
+        Q_EMIT box->UserChanged();
     }
 
     // A time-mode batch of samples on one channel, with the sweep ends the engine's sweep
@@ -50,7 +50,7 @@ protected:
             batch.samples.push_back(sample);
         }
         batch.origin = sweep.origin;
-        if (sweep.EndSweeps(batch.samples, W, single, batch.sweepEnds)) {
+        if (sweep.EndSweeps(batch.samples, acq::SweepLastMs(W), single, batch.sweepEnds)) {
             batch.status.running = false;
         }
         return batch;
@@ -84,7 +84,7 @@ protected:
     QRgb Blue() { return Channel(1).colour; }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
     acq::SweepClock sweep{T0 - 5000, 0};
     bool single = false;
     std::uint16_t rate = 0;
@@ -154,7 +154,7 @@ TEST_F(DrawTest, JumpOf31RowsIsADiagonalAnd32LeavesAGap) {
 }
 
 TEST_F(DrawTest, BitVariableShownAnalogueTogglesWithoutVerticalEdges) {
-    Type(form.VarName1, "SINE.3");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE.3");
     ASSERT_EQ(Channel(1).mask, 0x08);
     std::vector<Sample> samples;
     for (std::uint32_t i = 0; i < 16; ++i) {
@@ -169,7 +169,7 @@ TEST_F(DrawTest, BitVariableShownAnalogueTogglesWithoutVerticalEdges) {
 }
 
 TEST_F(DrawTest, BinaryDisplayDrawsEightLanesTwoPixelsWide) {
-    form.DisplayBin1->SetChecked(true);
+    Ctl<TCheckBox>(form, "DisplayBin1")->SetChecked(true);
     Draw(1, {{0, 0x05}, {200, 0x05}, {400, 0x05}, {600, 0x85}, {800, 0x85}});
     const int x = TimeColumn(T0 + 300, T0, W);
     // At x every lane holds its row, two pixels high.
@@ -188,8 +188,8 @@ TEST_F(DrawTest, BinaryDisplayDrawsEightLanesTwoPixelsWide) {
 }
 
 TEST_F(DrawTest, BitOfAByteInBinaryDisplayDrawsOnlyItsLane) {
-    form.DisplayBin1->SetChecked(true);
-    Type(form.VarName1, "SINE.2");
+    Ctl<TCheckBox>(form, "DisplayBin1")->SetChecked(true);
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE.2");
     Draw(1, {{0, 0}, {200, 255}, {400, 255}, {600, 0}});
     const int x = TimeColumn(T0 + 300, T0, W);
     EXPECT_EQ(Count(x, 0, x, H - 1, Blue()), 2);
@@ -212,13 +212,13 @@ TEST_F(DrawTest, SweepEndsOnlyBeyondTheRightEdgeAndRestartsThereWithAClearScreen
     // The statistics went into the edits: the finished sweep's strokes, and the reads of the
     // burst that ended it, which enter the statistics before anything is drawn, and the stroke
     // of 2001 ms: (3 x 100 + 100 + 200 + 200 + 100) / 7.
-    EXPECT_EQ(form.Min1->text(), "100");
-    EXPECT_EQ(form.Max1->text(), "200");
-    EXPECT_EQ(form.Avg1->text(), "129");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->text(), "100");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Max1")->text(), "200");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Avg1")->text(), "129");
 }
 
 TEST_F(DrawTest, RateShowsOnlyAfterMoreThan16SamplesInASweep) {
-    form.RateLabel->setText("OFFLINE");
+    Ctl<QLabel>(form, "Label16")->setText("OFFLINE");
     rate = 471;
     std::vector<Sample> samples;
     for (std::uint32_t i = 0; i <= 15; ++i) {
@@ -226,14 +226,14 @@ TEST_F(DrawTest, RateShowsOnlyAfterMoreThan16SamplesInASweep) {
     }
     samples.push_back({2100, 1}); // the 16th drawn since the restart ends the sweep
     Draw(1, samples);
-    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "OFFLINE");
     samples.clear();
     for (std::uint32_t i = 1; i <= 16; ++i) {
         samples.push_back({2100 + i * 100, 1});
     }
     samples.push_back({4200, 1}); // the 17th
     Draw(1, samples);
-    EXPECT_EQ(form.RateLabel->text(), "471 var/s");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "471 var/s");
 }
 
 TEST_F(DrawTest, SingleSweepThatStopsLeavesTheRestOfTheBatchUndrawn) {
@@ -264,7 +264,7 @@ TEST_F(DrawTest, SingleSweepThatStopsLeavesTheRestOfTheBatchUndrawn) {
     EXPECT_EQ(Count(0, 0, W - 1, H - 1, kChannel2Colour), 0);
     EXPECT_EQ(Count(0, AnalogueRow(9, H), W - 1, AnalogueRow(9, H), Blue()), 0);
     EXPECT_EQ(Channel(2).count, 0);
-    EXPECT_EQ(form.Min1->text(), "7");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->text(), "7");
 }
 
 // --- x-y drawing ------------------------------------------------------------------------------
@@ -272,8 +272,8 @@ TEST_F(DrawTest, SingleSweepThatStopsLeavesTheRestOfTheBatchUndrawn) {
 class XYDrawTest : public DrawTest {
 protected:
     XYDrawTest() {
-        Type(form.VarName1, "SINE");
-        Type(form.VarNameX, "SAW");
+        Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
+        Type(Ctl<TComboBox>(form, "VarNameX"), "SAW");
         now = static_cast<std::uint32_t>(foundation::ClockMs());
     }
     // An x-y batch: value and stamp per slot of a channel, then the redraws of the channels
@@ -302,7 +302,7 @@ protected:
 };
 
 TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
-    Type(form.VarName1, "SINE.0");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE.0");
     ASSERT_EQ(Channel(1).mask, 0x01);
     Draw(1, {{0, 255}, {500, 255}}); // a time-mode trace the redraw must clear
     const int oldRow = AnalogueRow(255, H);
@@ -314,7 +314,7 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     acq::Batch batch = XYBatch(1, slots, now);
     Redraw(batch, {1}, 256);
     form.ShowBatch(batch);
-    EXPECT_EQ(form.EdgeCountLabel->text(), "2");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label21")->text(), "2");
     EXPECT_FALSE(Is(XYColumn(50, W), oldRow, Blue()));
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
     EXPECT_TRUE(Is(XYColumn(50, W), 441, Blue()));
@@ -322,10 +322,10 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     // x-y mode has no jump rule: the level changes are vertical edges.
     EXPECT_GT(Count(XYColumn(100, W), 3, XYColumn(100, W), H - 3, Blue()), 400);
     EXPECT_EQ(Count(XYColumn(150, W), 3, XYColumn(150, W), H - 3, Blue()), 0);
-    EXPECT_EQ(form.Min1->text(), "0");
-    EXPECT_EQ(form.Max1->text(), "255");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->text(), "0");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Max1")->text(), "255");
     // The block also holds the two strokes of the time-mode trace since its sweep began.
-    EXPECT_EQ(form.Avg1->text(), QString::number(N(255.0 * 102 / 258)));
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Avg1")->text(), QString::number(N(255.0 * 102 / 258)));
 
     // Channel 2 is drawn over channel 1's redraw without clearing; its edge count is the way
     // up to 128 and back down across the x range.
@@ -335,7 +335,7 @@ TEST_F(XYDrawTest, RedrawClearsOnChannelOneAndShowsTheEdgeCount) {
     EXPECT_TRUE(Is(XYColumn(150, W), 1, Blue()));
     EXPECT_TRUE(
         Is((XYColumn(10, W) + XYColumn(11, W)) / 2, AnalogueRow(128, H), Channel(2).colour));
-    EXPECT_EQ(form.EdgeCountLabel->text(), "1");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label21")->text(), "1");
 }
 
 TEST_F(XYDrawTest, EmptySlotsAreSkippedAndRecentOnlyDropsOldPoints) {
@@ -374,30 +374,30 @@ TEST_F(XYDrawTest, AngleInTheXNameGivesTwelveDivisions) {
         }
         return n;
     };
-    form.VarNameX->SetText("ANGLE");
+    Ctl<TComboBox>(form, "VarNameX")->SetText("ANGLE");
     form.DrawGrid();
     EXPECT_EQ(columns(), 11);
     EXPECT_GE(Count(59, 0, 59, 50, kGridColour), 25);
 
     form.ClearScreen();
-    form.VarNameX->SetText("angle");
+    Ctl<TComboBox>(form, "VarNameX")->SetText("angle");
     form.DrawGrid();
     EXPECT_EQ(columns(), 7);
 
     form.ClearScreen();
-    form.VarNameX->SetText("ANGLE");
-    form.VarSelectedX->SetChecked(false); // not in x-y mode
+    Ctl<TComboBox>(form, "VarNameX")->SetText("ANGLE");
+    Ctl<TCheckBox>(form, "VarSelectedX")->SetChecked(false); // not in x-y mode
     form.DrawGrid();
     EXPECT_EQ(columns(), 7);
 }
 
 TEST_F(DrawTest, LegendNamesTheActiveChannelsInTheirColours) {
-    form.VarName1->SetText("SINE");
-    form.OnChange(form.VarName1);
-    form.VarName3->SetText("RUN");
-    form.OnChange(form.VarName3);
-    form.VarNameX->SetText("ANGLE");
-    form.OnChange(form.VarNameX);
+    Ctl<TComboBox>(form, "VarName1")->SetText("SINE");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
+    Ctl<TComboBox>(form, "VarName3")->SetText("RUN");
+    Q_EMIT Ctl<TComboBox>(form, "VarName3")->UserChanged();
+    Ctl<TComboBox>(form, "VarNameX")->SetText("ANGLE");
+    Q_EMIT Ctl<TComboBox>(form, "VarNameX")->UserChanged();
     form.DrawLegend();
     // Channel 1 at the top left, channel 3 on the next line, the x-variable at the bottom right.
     EXPECT_GT(Count(0, 0, 60, 12, Blue()), 10);

@@ -32,7 +32,7 @@ protected:
 
     void Type(TComboBox* box, const char* text) {
         box->SetText(text);
-        form.OnChange(box);
+        Q_EMIT box->UserChanged();
     }
     void Key(QWidget* widget, Qt::Key key) { QTest::keyClick(widget, key); }
     int Count(const QImage& image, int x0, int y0, int x1, int y1, QRgb colour) const {
@@ -45,37 +45,38 @@ protected:
         return n;
     }
     void Send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QMouseEvent event(type, at, form.PaintBox1->mapToGlobal(at), button, buttons,
-                          Qt::NoModifier);
-        QApplication::sendEvent(form.PaintBox1, &event);
+        QMouseEvent event(type, at, Ctl<TPaintBox>(form, "PaintBox1")->mapToGlobal(at), button,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(Ctl<TPaintBox>(form, "PaintBox1"), &event);
     }
     void Wheel(QPoint at, int delta) {
-        QWheelEvent event(at, form.PaintBox1->mapToGlobal(at), {}, {0, delta}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(form.PaintBox1, &event);
+        QWheelEvent event(at, Ctl<TPaintBox>(form, "PaintBox1")->mapToGlobal(at), {}, {0, delta},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Ctl<TPaintBox>(form, "PaintBox1"), &event);
     }
     const THeldView& Held() const { return form.HeldView(); }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
 };
 
 TEST_F(InspectTest, HeldViewDrawsTheHistoryAndCursorsAndStaysStillWhileAcquiring) {
-    Type(form.VarName1, "SINE");
-    Type(form.VarName2, "SAW");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
+    Type(Ctl<TComboBox>(form, "VarName2"), "SAW");
     bench.RunFor(5000);
-    QTest::mouseClick(form.PaintBox1, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(form.focusWidget(), form.PaintBox1);
+    QTest::mouseClick(Ctl<TPaintBox>(form, "PaintBox1"), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(form.focusWidget(), Ctl<TPaintBox>(form, "PaintBox1"));
     EXPECT_FALSE(form.Held()); // a click while live only takes the focus
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     ASSERT_TRUE(form.Held());
     ASSERT_TRUE(Held().timeMode);
     EXPECT_EQ(Held().view, Held().home);
     EXPECT_EQ(Held().view.spanUs, 2'000'000);
-    EXPECT_TRUE(form.Hold->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(form, "Hold")->isChecked());
 
-    QTest::mouseClick(form.PaintBox1, Qt::LeftButton, {}, QPoint(100, 200));
-    QTest::mouseClick(form.PaintBox1, Qt::RightButton, Qt::ShiftModifier, QPoint(400, 200));
+    QTest::mouseClick(Ctl<TPaintBox>(form, "PaintBox1"), Qt::LeftButton, {}, QPoint(100, 200));
+    QTest::mouseClick(Ctl<TPaintBox>(form, "PaintBox1"), Qt::RightButton, Qt::ShiftModifier,
+                      QPoint(400, 200));
     ASSERT_TRUE(Held().cursorA && Held().cursorB);
     EXPECT_EQ(*Held().cursorA, TimeOfColumn(100, Held().view, W));
     EXPECT_NEAR(*Held().cursorB - *Held().cursorA, 300 * 2'000'000 / W, 1);
@@ -105,47 +106,48 @@ TEST_F(InspectTest, HeldViewDrawsTheHistoryAndCursorsAndStaysStillWhileAcquiring
     EXPECT_NE(form.TraceBitmap(), live);
     EXPECT_EQ(Held().image, shown);
     // The menu's Hold resumes the live sweep.
-    form.Hold->trigger();
+    Ctl<QAction>(form, "Hold")->trigger();
     EXPECT_FALSE(form.Held());
-    EXPECT_FALSE(form.Hold->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(form, "Hold")->isChecked());
 }
 
 TEST_F(InspectTest, SpaceActsOnlyWhereTheFocusedControlHasNoUseForIt) {
-    Type(form.VarName1, "SINE");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
     bench.RunFor(500);
-    QWidget* controls[] = {form.VarName1->lineEdit(), form.DisplayBin1, form.TriggerTrackBar,
-                           form.SetterTrackBar1};
+    QWidget* controls[] = {
+        Ctl<TComboBox>(form, "VarName1")->lineEdit(), Ctl<TCheckBox>(form, "DisplayBin1"),
+        Ctl<QSlider>(form, "TriggerTrackBar"), Ctl<QSlider>(form, "SetterTrackBar1")};
     for (QWidget* control : controls) {
         control->setFocus();
         Key(control, Qt::Key_Space);
         EXPECT_FALSE(form.Held()) << control->objectName().toStdString();
     }
     // Space on the check box did what it does there.
-    EXPECT_TRUE(form.DisplayBin1->Checked());
-    form.DisplayBin1->SetChecked(false);
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "DisplayBin1")->Checked());
+    Ctl<TCheckBox>(form, "DisplayBin1")->SetChecked(false);
 
-    QTest::mouseClick(form.PaintBox1, Qt::LeftButton, {}, QPoint(10, 10));
-    Key(form.PaintBox1, Qt::Key_Space);
+    QTest::mouseClick(Ctl<TPaintBox>(form, "PaintBox1"), Qt::LeftButton, {}, QPoint(10, 10));
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     ASSERT_TRUE(form.Held());
     Wheel({352, 200}, 120);
     const TimeWindow zoomed = Held().view;
-    form.TriggerTrackBar->setFocus();
-    Key(form.TriggerTrackBar, Qt::Key_Home); // the bar's own Home
+    Ctl<QSlider>(form, "TriggerTrackBar")->setFocus();
+    Key(Ctl<QSlider>(form, "TriggerTrackBar"), Qt::Key_Home); // the bar's own Home
     EXPECT_EQ(Held().view, zoomed);
-    form.PaintBox1->setFocus();
-    Key(form.PaintBox1, Qt::Key_Home);
+    Ctl<TPaintBox>(form, "PaintBox1")->setFocus();
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Home);
     EXPECT_EQ(Held().view, Held().home);
     Key(&form, Qt::Key_Space);
     EXPECT_FALSE(form.Held());
 }
 
 TEST_F(InspectTest, WheelZoomsAroundThePointerDragPansAndOnlyWhileHeld) {
-    Type(form.VarName1, "SAW");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SAW");
     bench.RunFor(8000);
     Wheel({352, 200}, 120); // live: nothing
     EXPECT_FALSE(form.Held());
 
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     const TimeWindow home = Held().view;
     const std::int64_t pointed = TimeOfColumn(200, home, W);
     Wheel({200, 200}, 120);
@@ -168,7 +170,7 @@ TEST_F(InspectTest, WheelZoomsAroundThePointerDragPansAndOnlyWhileHeld) {
     });
     EXPECT_GE(inView, 15);
     EXPECT_LE(inView, 25);
-    Key(form.PaintBox1, Qt::Key_Home);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Home);
 
     // A drag to the right by 300 columns: back in time by as much, and no cursor.
     Send(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
@@ -180,19 +182,19 @@ TEST_F(InspectTest, WheelZoomsAroundThePointerDragPansAndOnlyWhileHeld) {
 
     // Shift + right click is a cursor, the plain right click the menu.
     QContextMenuEvent shifted(QContextMenuEvent::Mouse, {300, 100}, {}, Qt::ShiftModifier);
-    QApplication::sendEvent(form.PaintBox1, &shifted);
-    EXPECT_FALSE(form.PopupMenu1->isVisible());
+    QApplication::sendEvent(Ctl<TPaintBox>(form, "PaintBox1"), &shifted);
+    EXPECT_FALSE(Ctl<QMenu>(form, "PopupMenu1")->isVisible());
     QContextMenuEvent plain(QContextMenuEvent::Mouse, {300, 100}, {}, Qt::NoModifier);
-    QApplication::sendEvent(form.PaintBox1, &plain);
-    EXPECT_TRUE(form.PopupMenu1->isVisible());
-    form.PopupMenu1->hide();
+    QApplication::sendEvent(Ctl<TPaintBox>(form, "PaintBox1"), &plain);
+    EXPECT_TRUE(Ctl<QMenu>(form, "PopupMenu1")->isVisible());
+    Ctl<QMenu>(form, "PopupMenu1")->hide();
 }
 
 TEST_F(InspectTest, XYHoldFreezesThePictureAndAnEndedSingleSweepIsInspected) {
-    Type(form.VarName1, "SINE");
-    Type(form.VarNameX, "ANGLE");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
+    Type(Ctl<TComboBox>(form, "VarNameX"), "ANGLE");
     bench.RunFor(1000);
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     ASSERT_TRUE(form.Held());
     EXPECT_FALSE(Held().timeMode);
     const QImage frozen = form.TraceBitmap().copy();
@@ -202,47 +204,47 @@ TEST_F(InspectTest, XYHoldFreezesThePictureAndAnEndedSingleSweepIsInspected) {
     // The picture as it was, with the mark.
     EXPECT_EQ(Held().image.copy(0, 30, W, H - 30), frozen.copy(0, 30, W, H - 30));
     EXPECT_GT(Count(Held().image, W - 60, 0, W - 1, 20, kRed), 10);
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
 
-    form.VarSelectedX->SetChecked(false);
-    form.SpeedButtonSingleClick();
+    Ctl<TCheckBox>(form, "VarSelectedX")->SetChecked(false);
+    Ctl<QToolButton>(form, "SpeedButtonSingle")->click();
     bench.RunFor(5000);
     ASSERT_FALSE(form.RunFlag());
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     EXPECT_TRUE(Held().timeMode);
     EXPECT_TRUE(Held().channels[1].shown);
 }
 
 TEST_F(InspectTest, StatisticsTooltipsAndReadoutUseTheConversionFile) {
-    Type(form.VarName1, "SINE"); // SINE 0.1 -12.8 V
-    Type(form.VarName2, "SAW");  // no conversion
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE"); // SINE 0.1 -12.8 V
+    Type(Ctl<TComboBox>(form, "VarName2"), "SAW");  // no conversion
     bench.RunFor(2500);
-    ASSERT_FALSE(form.Min1->text().isEmpty());
-    EXPECT_EQ(form.Min1->toolTip().toStdString(),
-              NumberText(form.Min1->text().toDouble() * 0.1 - 12.8) + " V");
-    EXPECT_EQ(form.Max1->toolTip().toStdString(),
-              NumberText(form.Max1->text().toDouble() * 0.1 - 12.8) + " V");
-    EXPECT_TRUE(form.Max2->toolTip().isEmpty());
+    ASSERT_FALSE(Ctl<QLineEdit>(form, "Min1")->text().isEmpty());
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->toolTip().toStdString(),
+              NumberText(Ctl<QLineEdit>(form, "Min1")->text().toDouble() * 0.1 - 12.8) + " V");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Max1")->toolTip().toStdString(),
+              NumberText(Ctl<QLineEdit>(form, "Max1")->text().toDouble() * 0.1 - 12.8) + " V");
+    EXPECT_TRUE(Ctl<QLineEdit>(form, "Max2")->toolTip().isEmpty());
     // Another variable clears the boxes and their tooltips.
-    Type(form.VarName1, "COUNTER");
+    Type(Ctl<TComboBox>(form, "VarName1"), "COUNTER");
     bench.Pass();
-    EXPECT_TRUE(form.Min1->toolTip().isEmpty());
-    Type(form.VarName1, "SINE");
+    EXPECT_TRUE(Ctl<QLineEdit>(form, "Min1")->toolTip().isEmpty());
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
     bench.RunFor(2500);
 
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     EXPECT_TRUE(Held().channels[1].conversion.physical);
     EXPECT_EQ(Held().channels[1].conversion.unit, "V");
     EXPECT_FALSE(Held().channels[2].conversion.physical);
 }
 
 TEST_F(InspectTest, SaveImageWritesWhatTheClipboardGetsAsPng) {
-    Type(form.VarName1, "SINE");
+    Type(Ctl<TComboBox>(form, "VarName1"), "SINE");
     bench.RunFor(1000);
     FileDialogScript dialog;
     const QString path = QString::fromStdString(bench.Root()) + "/shot";
     dialog.Answer(path);
-    form.SaveImage->trigger();
+    Ctl<QAction>(form, "SaveImage")->trigger();
     ASSERT_EQ(dialog.requests().size(), 1);
     const FileDialogRequest& request = dialog.requests().front();
     EXPECT_TRUE(request.save);
@@ -250,19 +252,19 @@ TEST_F(InspectTest, SaveImageWritesWhatTheClipboardGetsAsPng) {
     EXPECT_TRUE(request.folder.endsWith(".png"));
     const QImage saved(path + ".png");
     ASSERT_FALSE(saved.isNull());
-    form.CopyToClipBoard->trigger();
+    Ctl<QAction>(form, "CopyToClipBoard")->trigger();
     const QImage copied = QGuiApplication::clipboard()->image();
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
               copied.convertToFormat(QImage::Format_RGB32));
 
     // Held, both take the held view.
-    Key(form.PaintBox1, Qt::Key_Space);
+    Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
     dialog.Answer(path + "-held.png");
-    form.SaveImage->trigger();
+    Ctl<QAction>(form, "SaveImage")->trigger();
     EXPECT_EQ(QImage(path + "-held.png").convertToFormat(QImage::Format_RGB32), Held().image);
 
     dialog.Answer(path + "/missing/folder.png");
-    form.SaveImage->trigger();
+    Ctl<QAction>(form, "SaveImage")->trigger();
     ASSERT_EQ(bench.Boxes().size(), 1);
     EXPECT_TRUE(bench.Boxes().front().startsWith("The image could not be saved to"));
 }

@@ -82,7 +82,7 @@ protected:
 };
 
 TEST_F(LayoutTest, WindowAndControlsSitWhereTheDesignPutsThem) {
-    TForm1& form = bench.Form();
+    ScopeWindow& form = bench.Form();
     EXPECT_EQ(form.windowTitle(), "OMBRIX");
     EXPECT_EQ(form.size(), QSize(904, 625));
     EXPECT_EQ(form.font().pixelSize(), 10);
@@ -114,14 +114,17 @@ TEST_F(LayoutTest, WindowAndControlsSitWhereTheDesignPutsThem) {
 }
 
 TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
-    TForm1& form = bench.Form();
+    ScopeWindow& form = bench.Form();
     EXPECT_EQ(Find<QAbstractButton>("ClearHis")->text(), "Clear His and Exit");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonSingle")->text(), "Single");
     EXPECT_EQ(Find<QToolButton>("SpeedButtonCont")->text(), "Contineous");
-    EXPECT_EQ(LabelTexts(form.ChannelPanel1), (QStringList{"av", "bin", "max", "min"}));
-    EXPECT_EQ(LabelTexts(form.ChannelPanel2), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.ChannelPanel3), (QStringList{"av", "bin", "max", "min", "on"}));
-    EXPECT_EQ(LabelTexts(form.XPanel), (QStringList{"RecentOnly", "xVar", "xVarName"}));
+    EXPECT_EQ(LabelTexts(Ctl<QFrame>(form, "Panel1")), (QStringList{"av", "bin", "max", "min"}));
+    EXPECT_EQ(LabelTexts(Ctl<QFrame>(form, "Panel2")),
+              (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(Ctl<QFrame>(form, "Panel3")),
+              (QStringList{"av", "bin", "max", "min", "on"}));
+    EXPECT_EQ(LabelTexts(Ctl<QFrame>(form, "Panel6")),
+              (QStringList{"RecentOnly", "xVar", "xVarName"}));
 
     QMenu* menu = Find<QMenu>("PopupMenu1");
     ASSERT_NE(menu, nullptr);
@@ -143,20 +146,24 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     for (const char* name : {"Min1", "Max2", "Avg3", "SetterVal1", "SetterVal2", "TriggerVal"}) {
         EXPECT_TRUE(Find<QLineEdit>(name)->isReadOnly()) << name;
     }
-    for (TComboBox* box : {form.VarName1, form.VarName2, form.VarName3, form.VarNameX}) {
+    for (TComboBox* box : {Ctl<TComboBox>(form, "VarName1"), Ctl<TComboBox>(form, "VarName2"),
+                           Ctl<TComboBox>(form, "VarName3"), Ctl<TComboBox>(form, "VarNameX")}) {
         EXPECT_EQ(box->completer(), nullptr) << box->Name();
         EXPECT_TRUE(box->isEditable());
     }
     // The channel panels write in the channel colours.
-    EXPECT_EQ(form.VarName1->palette().color(QPalette::Text).rgba(), kChannel1Colour);
-    EXPECT_EQ(form.Min2->palette().color(QPalette::Text).rgba(), kChannel2Colour);
-    EXPECT_EQ(form.VarName3->palette().color(QPalette::Text).rgba(), kChannel3Colour);
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName1")->palette().color(QPalette::Text).rgba(),
+              kChannel1Colour);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min2")->palette().color(QPalette::Text).rgba(),
+              kChannel2Colour);
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName3")->palette().color(QPalette::Text).rgba(),
+              kChannel3Colour);
 
     // The speed buttons form one group: exactly one of them is down.
-    EXPECT_TRUE(form.SpeedButtonCont->isChecked());
-    QTest::mouseClick(form.SpeedButtonSingle, Qt::LeftButton);
-    EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
-    EXPECT_FALSE(form.SpeedButtonCont->isChecked());
+    EXPECT_TRUE(Ctl<QToolButton>(form, "SpeedButtonCont")->isChecked());
+    QTest::mouseClick(Ctl<QToolButton>(form, "SpeedButtonSingle"), Qt::LeftButton);
+    EXPECT_TRUE(Ctl<QToolButton>(form, "SpeedButtonSingle")->isChecked());
+    EXPECT_FALSE(Ctl<QToolButton>(form, "SpeedButtonCont")->isChecked());
     EXPECT_TRUE(form.SingleShot());
 }
 

@@ -24,26 +24,26 @@ using testing_support::ReadCsvFile;
 class WindowRecordingTest : public ::testing::Test {
 protected:
     WindowRecordingTest() : bench(scope_testing::DemoScenario(), DEMO_DIR), form(bench.Start()) {
-        Select(form.VarName1, "SINE");
-        Select(form.VarName2, "BUF[4]");
+        Select(Ctl<TComboBox>(form, "VarName1"), "SINE");
+        Select(Ctl<TComboBox>(form, "VarName2"), "BUF[4]");
         bench.RunFor(100);
     }
     void Select(TComboBox* box, const char* text) {
         box->SetText(text);
-        form.OnChange(box);
+        Q_EMIT box->UserChanged();
     }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
     FileDialogScript dialog;
 };
 
 TEST_F(WindowRecordingTest, RecordsTheChannelsAsShownHoldsTheRunFlagAndEndsOnStop) {
-    EXPECT_TRUE(form.RecordToCsv->isVisible());
-    EXPECT_FALSE(form.StopRecording->isVisible());
+    EXPECT_TRUE(Ctl<QAction>(form, "RecordToCsv")->isVisible());
+    EXPECT_FALSE(Ctl<QAction>(form, "StopRecording")->isVisible());
     const std::string path = bench.Root() + "/mine";
     dialog.Answer(QString::fromStdString(path));
-    form.RecordToCsvClick();
+    Ctl<QAction>(form, "RecordToCsv")->trigger();
     ASSERT_EQ(dialog.requests().size(), 1);
     const FileDialogRequest& asked = dialog.requests().front();
     EXPECT_TRUE(asked.save);
@@ -52,35 +52,36 @@ TEST_F(WindowRecordingTest, RecordsTheChannelsAsShownHoldsTheRunFlagAndEndsOnSto
     EXPECT_EQ(asked.folder.size(), folder.size() + 19); // YYYYMMDD-HHMMSS.csv
     EXPECT_TRUE(std::filesystem::is_directory(form.SettingsFolder() + "/rec"));
     ASSERT_TRUE(form.Recording());
-    EXPECT_FALSE(form.RecordToCsv->isVisible());
-    EXPECT_TRUE(form.StopRecording->isVisible());
-    EXPECT_FALSE(form.RecLabel->isHidden());
-    EXPECT_TRUE(form.RecLabel->text().startsWith("REC 0:00\n0 rows"));
+    EXPECT_FALSE(Ctl<QAction>(form, "RecordToCsv")->isVisible());
+    EXPECT_TRUE(Ctl<QAction>(form, "StopRecording")->isVisible());
+    EXPECT_FALSE(Ctl<QLabel>(form, "RecLabel")->isHidden());
+    EXPECT_TRUE(Ctl<QLabel>(form, "RecLabel")->text().startsWith("REC 0:00\n0 rows"));
     // No other control covers the mark.
-    for (const QPoint corner : {form.RecLabel->geometry().topLeft() + QPoint(1, 1),
-                                form.RecLabel->geometry().bottomRight() - QPoint(1, 1)}) {
-        EXPECT_EQ(form.childAt(corner), form.RecLabel);
+    for (const QPoint corner :
+         {Ctl<QLabel>(form, "RecLabel")->geometry().topLeft() + QPoint(1, 1),
+          Ctl<QLabel>(form, "RecLabel")->geometry().bottomRight() - QPoint(1, 1)}) {
+        EXPECT_EQ(form.childAt(corner), Ctl<QLabel>(form, "RecLabel"));
     }
     // The columns keep their meaning: no channel changes while recording.
-    EXPECT_FALSE(form.VarName1->isEnabled());
-    EXPECT_FALSE(form.VarSelected2->isEnabled());
-    EXPECT_FALSE(form.LoadSettings->isEnabled());
+    EXPECT_FALSE(Ctl<TComboBox>(form, "VarName1")->isEnabled());
+    EXPECT_FALSE(Ctl<TCheckBox>(form, "VarSelected2")->isEnabled());
+    EXPECT_FALSE(Ctl<QAction>(form, "LoadSettings")->isEnabled());
 
     // Leaving the window does not stop the acquisition while it records.
-    form.OnDeactivate();
+    Q_EMIT Ctl<TApplicationEvents>(form, "ApplicationEvents1")->Deactivate();
     EXPECT_TRUE(form.RunFlag());
     bench.RunFor(1000);
     EXPECT_TRUE(form.RunFlag());
     QMetaObject::invokeMethod(form.findChild<QTimer*>("RecordingTimer"), "timeout");
 
     // The stop waits for the writer, so the count holds every scan of that second.
-    form.StopRecordingClick();
+    Ctl<QAction>(form, "StopRecording")->trigger();
     const std::uint64_t rows = form.RecordedRows();
     EXPECT_GT(rows, 100u);
     EXPECT_FALSE(form.Recording());
-    EXPECT_TRUE(form.RecLabel->isHidden());
-    EXPECT_TRUE(form.VarName1->isEnabled());
-    EXPECT_TRUE(form.RecordToCsv->isVisible());
+    EXPECT_TRUE(Ctl<QLabel>(form, "RecLabel")->isHidden());
+    EXPECT_TRUE(Ctl<TComboBox>(form, "VarName1")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(form, "RecordToCsv")->isVisible());
     // The window was left meanwhile: the run flag follows that now.
     bench.Settle();
     EXPECT_FALSE(form.RunFlag());
@@ -97,7 +98,7 @@ TEST_F(WindowRecordingTest, RecordsTheChannelsAsShownHoldsTheRunFlagAndEndsOnSto
 
 TEST_F(WindowRecordingTest, AFailedWriteStopsWithABoxAndTheEndOfTheProgramClosesTheFile) {
     dialog.Answer("/dev/full");
-    form.RecordToCsvClick();
+    Ctl<QAction>(form, "RecordToCsv")->trigger();
     EXPECT_FALSE(form.Recording());
     ASSERT_EQ(bench.Boxes().size(), 1);
     EXPECT_EQ(bench.Boxes()[0].toStdString(),
@@ -108,11 +109,11 @@ TEST_F(WindowRecordingTest, AFailedWriteStopsWithABoxAndTheEndOfTheProgramCloses
     dialog.Answer(QString::fromStdString(path));
     auto limit = std::make_unique<testing_support::FileSizeLimit>(300);
     ASSERT_TRUE(limit->Set());
-    form.RecordToCsvClick();
-    ASSERT_TRUE(form.StopRecording->isVisible());
+    Ctl<QAction>(form, "RecordToCsv")->trigger();
+    ASSERT_TRUE(Ctl<QAction>(form, "StopRecording")->isVisible());
     bench.RunFor(500);
     // Whether the writer's report or the stop finds the failure first, one box tells it.
-    form.StopRecordingClick();
+    Ctl<QAction>(form, "StopRecording")->trigger();
     QCoreApplication::processEvents();
     limit.reset();
     ASSERT_EQ(bench.Boxes().size(), 2);
@@ -123,13 +124,13 @@ TEST_F(WindowRecordingTest, AFailedWriteStopsWithABoxAndTheEndOfTheProgramCloses
                   std::to_string(lines.size() - 1) + " rows written before.");
     EXPECT_GT(lines.size(), 3u);
     EXPECT_EQ(text.back(), '\n');
-    EXPECT_TRUE(form.RecordToCsv->isVisible());
-    EXPECT_TRUE(form.VarName1->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(form, "RecordToCsv")->isVisible());
+    EXPECT_TRUE(Ctl<TComboBox>(form, "VarName1")->isEnabled());
 
     // Escape, a signal or the window's end while recording: every row is in the file.
     const std::string last = bench.Root() + "/last.csv";
     dialog.Answer(QString::fromStdString(last));
-    form.RecordToCsvClick();
+    Ctl<QAction>(form, "RecordToCsv")->trigger();
     bench.RunFor(300);
     const std::uint64_t before = form.RecordedRows();
     bench.Close();

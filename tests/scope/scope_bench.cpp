@@ -39,12 +39,12 @@ ScopeBench::~ScopeBench() {
     mcu::ApplIdTable().fill("");
 }
 
-scope::TForm1& ScopeBench::Start() {
+scope::ScopeWindow& ScopeBench::Start() {
     persistence::FreeGlobalSerializer();
     scope::InitScopeModules(root_.path() + "/bin/ombrix");
-    auto driver = std::make_unique<acq::StepDriver>(scope::kTraceWidth);
+    auto driver = std::make_unique<acq::StepDriver>(scope::TraceSweepLastMs());
     driver_ = driver.get();
-    form_ = std::make_unique<scope::TForm1>(std::move(driver));
+    form_ = std::make_unique<scope::ScopeWindow>(std::move(driver));
     return *form_;
 }
 

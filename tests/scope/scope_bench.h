@@ -1,5 +1,5 @@
 // The scope window started as the program starts it (module start-up from a parameter file
-// beside the program, then TForm1), against the simulated MC over the in-memory link under a
+// beside the program, then ScopeWindow), against the simulated MC over the in-memory link under a
 // fake clock. The engine runs on the test's thread and steps only when the test says so.
 // Message boxes and fatal errors are recorded instead of shown.
 #pragma once
@@ -10,11 +10,20 @@
 #include "sim_link.h"
 #include "temp_dir.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace scope_testing {
+
+// A control of the window by its object name, as the settings files find it.
+template <class T> T* Ctl(const QObject& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
 
 std::string ReadFile(const std::string& path);
 std::string DemoScenario();
@@ -30,8 +39,8 @@ public:
     ScopeBench& operator=(const ScopeBench&) = delete;
 
     // Runs the module start-up and creates the window.
-    scope::TForm1& Start();
-    scope::TForm1& Form() { return *form_; }
+    scope::ScopeWindow& Start();
+    scope::ScopeWindow& Form() { return *form_; }
     acq::Engine& Engine() { return driver_->GetEngine(); }
 
     // One step of the engine, and the window's look at its batch; the wait the step asked for.
@@ -58,7 +67,9 @@ private:
     scope::InformationRecorder boxes_;
     testing_support::SimBench sim_;
     acq::StepDriver* driver_ = nullptr;
-    std::unique_ptr<scope::TForm1> form_;
+    std::unique_ptr<scope::ScopeWindow> form_;
 };
 
 } // namespace scope_testing
+
+using scope_testing::Ctl;

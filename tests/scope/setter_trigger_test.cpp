@@ -31,7 +31,7 @@ public:
         bench = std::make_unique<ScopeBench>(Scenario(scenarioVars), files.path());
         bench->Start();
     }
-    TForm1& Form() { return bench->Form(); }
+    ScopeWindow& Form() { return bench->Form(); }
 
     testing_support::TempDir files;
     std::unique_ptr<ScopeBench> bench;
@@ -42,11 +42,11 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         // Two bytes between the markers, one of them COM_VARX: only one setter.
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $42\nCOM_VARX $41\nA $40\nZ $50\n", "");
         ASSERT_FALSE(b.Form().TerminationRequested());
-        EXPECT_FALSE(b.Form().SetterPanel1->isHidden());
-        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
-        EXPECT_FALSE(b.Form().XPanel->isHidden());
-        EXPECT_EQ(b.Form().SetterName1->TextQ(), "A");
-        EXPECT_EQ(b.Form().SetterName1->count(), 1);
+        EXPECT_FALSE(Ctl<QFrame>(b.Form(), "Panel4")->isHidden());
+        EXPECT_TRUE(Ctl<QFrame>(b.Form(), "Panel5")->isHidden());
+        EXPECT_FALSE(Ctl<QFrame>(b.Form(), "Panel6")->isHidden());
+        EXPECT_EQ(Ctl<TComboBox>(b.Form(), "SetterName1")->TextQ(), "A");
+        EXPECT_EQ(Ctl<TComboBox>(b.Form(), "SetterName1")->count(), 1);
     }
     {
         // Three bytes: room for both; bits, bytes outside the window, the markers and USERRAM
@@ -54,18 +54,18 @@ TEST(SetterPanelsTest, ShownByTheMarkersAndTheRoomBetweenThem) {
         SetterBench b("COMSET_VAR_BEG $40\nCOMSET_VAR_END $43\nCOM_VARX $42\nUSERRAM $40\n"
                       "A $41\nB $40\nBIT $41 3\nOUT $43\n",
                       "");
-        EXPECT_FALSE(b.Form().SetterPanel2->isHidden());
-        EXPECT_EQ(b.Form().SetterName1->count(), 2);
-        EXPECT_EQ(b.Form().SetterName2->TextQ(), "B");
+        EXPECT_FALSE(Ctl<QFrame>(b.Form(), "Panel5")->isHidden());
+        EXPECT_EQ(Ctl<TComboBox>(b.Form(), "SetterName1")->count(), 2);
+        EXPECT_EQ(Ctl<TComboBox>(b.Form(), "SetterName2")->TextQ(), "B");
     }
     {
         // One marker missing: both setters stay hidden; no COM_VARX: no x-variable.
         SetterBench b("COMSET_VAR_BEG $40\nA $40\n", "");
-        EXPECT_TRUE(b.Form().SetterPanel1->isHidden());
-        EXPECT_TRUE(b.Form().SetterPanel2->isHidden());
-        EXPECT_TRUE(b.Form().XPanel->isHidden());
+        EXPECT_TRUE(Ctl<QFrame>(b.Form(), "Panel4")->isHidden());
+        EXPECT_TRUE(Ctl<QFrame>(b.Form(), "Panel5")->isHidden());
+        EXPECT_TRUE(Ctl<QFrame>(b.Form(), "Panel6")->isHidden());
         EXPECT_FALSE(b.Form().XCapable());
-        EXPECT_EQ(b.Form().SetterName1->count(), 0);
+        EXPECT_EQ(Ctl<TComboBox>(b.Form(), "SetterName1")->count(), 0);
     }
 }
 
@@ -78,37 +78,37 @@ protected:
     }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
 };
 
 TEST_F(SetterTest, SelectedSetterReadsWritesBackOnceAndWritesEveryMove) {
-    form.SetterName1->SetText("SETPOINT");
+    Ctl<TComboBox>(form, "SetterName1")->SetText("SETPOINT");
     bench.Sim().ClearWire();
-    form.SetterSelected1->SetChecked(true);
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(true);
     // The bar writes nothing until the engine has read the variable.
-    form.SetterTrackBar1->setValue(3);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(3);
     bench.Settle();
     EXPECT_EQ(form.Setter(1).selected, 1);
     EXPECT_EQ(form.Setter(1).value, 100);
-    EXPECT_EQ(form.SetterTrackBar1->value(), 100);
-    EXPECT_EQ(form.SetterVal1->text(), "100");
+    EXPECT_EQ(Ctl<QSlider>(form, "SetterTrackBar1")->value(), 100);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "SetterVal1")->text(), "100");
     // The read of $40, then the value read written back once: attention, the write request
     // (base $A0 + $40) and the value.
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x40, 0x07, 0xE0, 100}));
 
     bench.Sim().ClearWire();
-    form.SetterTrackBar1->setValue(150);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(150);
     bench.Settle();
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE0, 150}));
     EXPECT_EQ(Memory(0x40), 150);
     EXPECT_EQ(form.Setter(1).value, 150);
-    EXPECT_EQ(form.SetterVal1->text(), "150");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "SetterVal1")->text(), "150");
 
     // Switched off, the bar writes nothing.
-    form.SetterSelected1->SetChecked(false);
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(false);
     EXPECT_EQ(form.Setter(1).selected, 0);
     bench.Sim().ClearWire();
-    form.SetterTrackBar1->setValue(20);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(20);
     bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
     EXPECT_EQ(Memory(0x40), 150);
@@ -117,78 +117,79 @@ TEST_F(SetterTest, SelectedSetterReadsWritesBackOnceAndWritesEveryMove) {
 TEST_F(SetterTest, FailedWriteSnapsTheBarBackToTheLastGoodValue) {
     // PORT2 ($11, $A5) can be read but lies outside the MC's write window: its write request
     // $B1 is answered as a read, never with the address echo.
-    form.SetterName2->SetText("PORT2");
-    form.SetterSelected2->SetChecked(true);
+    Ctl<TComboBox>(form, "SetterName2")->SetText("PORT2");
+    Ctl<TCheckBox>(form, "SetterSelected2")->SetChecked(true);
     bench.Settle();
     ASSERT_EQ(form.Setter(2).selected, 1);
-    EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
+    EXPECT_EQ(Ctl<QSlider>(form, "SetterTrackBar2")->value(), 0xA5);
 
     bench.Sim().ClearWire();
-    form.SetterTrackBar2->setValue(10);
-    EXPECT_EQ(form.SetterTrackBar2->value(), 10); // where the user put it, until the answer
+    Ctl<QSlider>(form, "SetterTrackBar2")->setValue(10);
+    EXPECT_EQ(Ctl<QSlider>(form, "SetterTrackBar2")->value(),
+              10); // where the user put it, until the answer
     bench.Settle();
     // Three tries, then the attention that ends the exchange; the way back sends nothing.
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xB1, 0x07, 0xB1, 0x07, 0xB1, 0x07}));
-    EXPECT_EQ(form.SetterTrackBar2->value(), 0xA5);
-    EXPECT_EQ(form.SetterVal2->text(), "165");
+    EXPECT_EQ(Ctl<QSlider>(form, "SetterTrackBar2")->value(), 0xA5);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "SetterVal2")->text(), "165");
     EXPECT_EQ(form.Setter(2).value, 0xA5);
     EXPECT_EQ(Memory(0x11), 0xA5);
 }
 
 TEST_F(SetterTest, SetterWhoseReadFailsIsDeselected) {
-    form.SetterName1->SetText("GAIN");
+    Ctl<TComboBox>(form, "SetterName1")->SetText("GAIN");
     bench.Sim().Sim().SetVanished(true, bench.Sim().Clock().NowUs());
-    form.SetterSelected1->SetChecked(true);
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(true);
     bench.Settle();
-    EXPECT_TRUE(form.SetterSelected1->Checked()); // the box stays checked
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "SetterSelected1")->Checked()); // the box stays checked
     EXPECT_EQ(form.Setter(1).selected, 0);
     bench.Sim().Sim().SetVanished(false, bench.Sim().Clock().NowUs());
     bench.Sim().ClearWire();
-    form.SetterTrackBar1->setValue(77);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(77);
     bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
 
     // A name the application does not define cannot be read either.
-    form.SetterName2->SetText("NOSUCH");
-    form.SetterSelected2->SetChecked(true);
+    Ctl<TComboBox>(form, "SetterName2")->SetText("NOSUCH");
+    Ctl<TCheckBox>(form, "SetterSelected2")->SetChecked(true);
     EXPECT_EQ(form.Setter(2).selected, 0);
 }
 
 TEST_F(SetterTest, EmptyNameUnchecksAndANewNameWaitsForTheNextClick) {
-    form.SetterName1->SetText("");
-    form.SetterSelected1->SetChecked(true);
-    EXPECT_FALSE(form.SetterSelected1->Checked());
+    Ctl<TComboBox>(form, "SetterName1")->SetText("");
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(true);
+    EXPECT_FALSE(Ctl<TCheckBox>(form, "SetterSelected1")->Checked());
     EXPECT_EQ(form.Setter(1).selected, 0);
 
-    form.SetterName1->SetText("GAIN");
-    QTest::mouseClick(form.SetterSelected1, Qt::LeftButton);
+    Ctl<TComboBox>(form, "SetterName1")->SetText("GAIN");
+    QTest::mouseClick(Ctl<TCheckBox>(form, "SetterSelected1"), Qt::LeftButton);
     bench.Settle();
     ASSERT_EQ(form.Setter(1).selected, 1);
-    EXPECT_EQ(form.SetterTrackBar1->value(), 8);
+    EXPECT_EQ(Ctl<QSlider>(form, "SetterTrackBar1")->value(), 8);
 
     // Typing another name changes nothing until the box is clicked again.
     bench.Sim().ClearWire();
-    QTest::keyClicks(form.SetterName1->lineEdit(), "X");
+    QTest::keyClicks(Ctl<TComboBox>(form, "SetterName1")->lineEdit(), "X");
     bench.Settle();
     EXPECT_TRUE(bench.Sim().Sent().empty());
     EXPECT_EQ(form.Setter(1).selected, 1);
 }
 
 TEST_F(SetterTest, BarWritesOnlyTheVariableOfTheLastClick) {
-    form.SetterName1->SetText("GAIN");
-    form.SetterSelected1->SetChecked(true);
+    Ctl<TComboBox>(form, "SetterName1")->SetText("GAIN");
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(true);
     bench.Settle();
     bench.Sim().ClearWire();
     // Another name typed into the box, then one put there by a settings file.
-    form.SetterName1->lineEdit()->clear();
-    QTest::keyClicks(form.SetterName1->lineEdit(), "LIMIT");
-    form.SetterTrackBar1->setValue(61);
+    Ctl<TComboBox>(form, "SetterName1")->lineEdit()->clear();
+    QTest::keyClicks(Ctl<TComboBox>(form, "SetterName1")->lineEdit(), "LIMIT");
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(61);
     bench.Settle();
     const std::string file = bench.Root() + "/setter.dsw";
     std::ofstream(file) << "[TComboBox8]\nText=DUTY\n";
     std::string error;
     ASSERT_TRUE(form.LoadSettingsFile(file, error)) << error;
-    form.SetterTrackBar1->setValue(62);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(62);
     bench.Settle();
     // GAIN ($41) took both through $A0 + $41; LIMIT and DUTY keep their values.
     EXPECT_EQ(bench.Sim().Sent(), (Bytes{0x07, 0xE1, 61, 0x07, 0xE1, 62}));
@@ -196,24 +197,24 @@ TEST_F(SetterTest, BarWritesOnlyTheVariableOfTheLastClick) {
     EXPECT_EQ(Memory(0x42), 200);
     EXPECT_EQ(Memory(0x44), 50);
     // The next click takes the name the box shows.
-    form.SetterSelected1->SetChecked(false);
-    form.SetterSelected1->SetChecked(true);
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(false);
+    Ctl<TCheckBox>(form, "SetterSelected1")->SetChecked(true);
     bench.Settle();
-    form.SetterTrackBar1->setValue(7);
+    Ctl<QSlider>(form, "SetterTrackBar1")->setValue(7);
     bench.Settle();
     EXPECT_EQ(Memory(0x44), 7);
 }
 
 TEST_F(SetterTest, UncheckingDisarmsTheTriggerAlsoAfterItsNameWasCleared) {
-    form.VarName1->SetText("SAW");
-    form.OnChange(form.VarName1);
-    form.TriggerName->SetText("SINE");
-    form.TriggerTrackBar->setValue(255);
-    form.TriggerSelected->SetChecked(true);
+    Ctl<TComboBox>(form, "VarName1")->SetText("SAW");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
+    Ctl<TComboBox>(form, "TriggerName")->SetText("SINE");
+    Ctl<QSlider>(form, "TriggerTrackBar")->setValue(255);
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(true);
     bench.Pass();
     ASSERT_TRUE(bench.Engine().TriggerArmed());
-    form.TriggerName->SetText("");
-    form.TriggerSelected->SetChecked(false);
+    Ctl<TComboBox>(form, "TriggerName")->SetText("");
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(false);
     // The acquisition no longer waits: SAW ($31) is read, not the trigger's SINE.
     bench.Sim().ClearWire();
     bench.Pass();
@@ -224,20 +225,20 @@ TEST_F(SetterTest, UncheckingDisarmsTheTriggerAlsoAfterItsNameWasCleared) {
 }
 
 TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
-    form.TriggerSelected->SetChecked(true);
-    EXPECT_FALSE(form.TriggerSelected->Checked()); // no trigger name
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(true);
+    EXPECT_FALSE(Ctl<TCheckBox>(form, "TriggerSelected")->Checked()); // no trigger name
     bench.Pass();
     EXPECT_FALSE(bench.Engine().TriggerArmed());
 
-    form.VarName1->SetText("SAW");
-    form.OnChange(form.VarName1);
+    Ctl<TComboBox>(form, "VarName1")->SetText("SAW");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
     ASSERT_TRUE(form.RunFlag());
-    form.TriggerName->SetText("SINE");
-    form.TriggerTrackBar->setValue(255);
-    form.TriggerSelected->SetChecked(true);
+    Ctl<TComboBox>(form, "TriggerName")->SetText("SINE");
+    Ctl<QSlider>(form, "TriggerTrackBar")->setValue(255);
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(true);
     EXPECT_TRUE(form.SingleShot());
-    EXPECT_TRUE(form.SpeedButtonSingle->isChecked());
-    EXPECT_FALSE(form.SpeedButtonCont->isChecked());
+    EXPECT_TRUE(Ctl<QToolButton>(form, "SpeedButtonSingle")->isChecked());
+    EXPECT_FALSE(Ctl<QToolButton>(form, "SpeedButtonCont")->isChecked());
     EXPECT_TRUE(form.RunFlag()); // running continuously: the sweep in progress goes on
     bench.Pass();
     EXPECT_TRUE(bench.Engine().TriggerArmed());
@@ -246,13 +247,15 @@ TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
 
     // Unchecked: disarmed and every channel restarts (nothing is read meanwhile, so no stroke
     // clears the flags again).
-    form.TriggerName->SetText("SAW");
-    form.TriggerTrackBar->setValue(0);
+    Ctl<TComboBox>(form, "TriggerName")->SetText("SAW");
+    Ctl<QSlider>(form, "TriggerTrackBar")->setValue(0);
     bench.Pass(); // fires: channel 1 draws
     ASSERT_EQ(form.Channel(1).restart, 0);
-    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
-    form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
-    form.TriggerSelected->SetChecked(false);
+    Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+        ->ApplicationStateChanged(Qt::ApplicationActive);
+    Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+        ->ApplicationStateChanged(Qt::ApplicationInactive);
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(false);
     bench.Pass();
     EXPECT_FALSE(bench.Engine().TriggerArmed());
     for (int i = 1; i <= 3; ++i) {
@@ -261,8 +264,8 @@ TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
 
     // While stopped in single-shot mode, arming the trigger starts the acquisition again (on a
     // name that never fires).
-    form.TriggerName->SetText("NOSUCH");
-    form.TriggerSelected->SetChecked(true);
+    Ctl<TComboBox>(form, "TriggerName")->SetText("NOSUCH");
+    Ctl<TCheckBox>(form, "TriggerSelected")->SetChecked(true);
     EXPECT_TRUE(form.RunFlag());
     bench.Pass();
     EXPECT_TRUE(bench.Engine().Running());
@@ -270,32 +273,34 @@ TEST_F(SetterTest, TriggerSwitchesToSingleShotAndArms) {
 }
 
 TEST_F(SetterTest, TriggerLevelFollowsItsTrackBar) {
-    EXPECT_EQ(form.TriggerVal->text(), "0");
-    form.TriggerTrackBar->setValue(200);
-    EXPECT_EQ(form.TriggerVal->text(), "200");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "0");
+    Ctl<QSlider>(form, "TriggerTrackBar")->setValue(200);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "200");
     bench.Sim().ClearWire();
-    form.TriggerTrackBar->setValue(3);
-    EXPECT_EQ(form.TriggerVal->text(), "3");
+    Ctl<QSlider>(form, "TriggerTrackBar")->setValue(3);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "3");
     bench.Pass();
     EXPECT_TRUE(bench.Sim().Sent().empty());
 }
 
 TEST_F(SetterTest, SpeedButtonsSwitchModesAndRestartAfterASingleSweep) {
     auto stop = [this] {
-        form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationActive);
-        form.ApplicationEvents1->ApplicationStateChanged(Qt::ApplicationInactive);
+        Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+            ->ApplicationStateChanged(Qt::ApplicationActive);
+        Ctl<TApplicationEvents>(form, "ApplicationEvents1")
+            ->ApplicationStateChanged(Qt::ApplicationInactive);
     };
-    form.SpeedButtonSingle->click();
+    Ctl<QToolButton>(form, "SpeedButtonSingle")->click();
     EXPECT_TRUE(form.SingleShot());
     EXPECT_FALSE(form.RunFlag()); // it was not running: a mode change does not start it
-    form.SpeedButtonSingle->click();
+    Ctl<QToolButton>(form, "SpeedButtonSingle")->click();
     EXPECT_TRUE(form.RunFlag()); // one more sweep
     stop();
-    form.SpeedButtonCont->click();
+    Ctl<QToolButton>(form, "SpeedButtonCont")->click();
     EXPECT_TRUE(form.RunFlag());
     EXPECT_FALSE(form.SingleShot());
     stop();
-    form.SpeedButtonCont->click(); // already continuous: nothing changes
+    Ctl<QToolButton>(form, "SpeedButtonCont")->click(); // already continuous: nothing changes
     EXPECT_FALSE(form.RunFlag());
     // The engine came to the same conclusions.
     bench.Pass();

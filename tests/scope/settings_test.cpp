@@ -34,9 +34,9 @@ void WriteText(const std::string& path, const std::string& text) {
     out << text;
 }
 
-void Select(TForm1& form, TComboBox* box, const char* text) {
+void Select(TComboBox* box, const char* text) {
     box->SetText(text);
-    form.OnChange(box);
+    Q_EMIT box->UserChanged();
 }
 
 // Sets an environment variable for one test and puts the old value back.
@@ -88,20 +88,20 @@ const char* const kExitFile =
 
 TEST(SettingsTest, ExitSaveWritesTheElevenControlsInTheirLayout) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    Select(form, form.VarName1, "sine");
-    Select(form, form.VarName2, "SAW");
-    Select(form, form.VarNameX, "ANGLE");
-    form.NoHisSelected->SetChecked(true);
-    form.TriggerName->SetText("SQUARE");
-    form.DisplayBin1->SetChecked(true); // not kept
+    Select(Ctl<TComboBox>(form, "VarName1"), "sine");
+    Select(Ctl<TComboBox>(form, "VarName2"), "SAW");
+    Select(Ctl<TComboBox>(form, "VarNameX"), "ANGLE");
+    Ctl<TCheckBox>(form, "NoHisSelected")->SetChecked(true);
+    Ctl<TComboBox>(form, "TriggerName")->SetText("SQUARE");
+    Ctl<TCheckBox>(form, "DisplayBin1")->SetChecked(true); // not kept
     bench.Close();
     EXPECT_EQ(ReadFile(bench.SettingsFile("DEMO")), kExitFile);
 
     // The next start comes back to it.
-    TForm1& again = bench.Start();
-    EXPECT_EQ(again.VarName1->TextQ(), "SINE");
+    ScopeWindow& again = bench.Start();
+    EXPECT_EQ(Ctl<TComboBox>(again, "VarName1")->TextQ(), "SINE");
     EXPECT_EQ(again.Channel(1).address, 0x30);
     EXPECT_TRUE(again.RunFlag());
     EXPECT_EQ(again.Channel(2).active, 1);
@@ -109,31 +109,31 @@ TEST(SettingsTest, ExitSaveWritesTheElevenControlsInTheirLayout) {
     EXPECT_EQ(again.Channel(3).active, 0);
     EXPECT_EQ(again.Channel(0).active, 1);
     EXPECT_EQ(again.Channel(0).address, 0x36);
-    EXPECT_TRUE(again.NoHisSelected->Checked());
-    EXPECT_EQ(again.TriggerName->TextQ(), "SQUARE");
-    EXPECT_FALSE(again.DisplayBin1->Checked());
+    EXPECT_TRUE(Ctl<TCheckBox>(again, "NoHisSelected")->Checked());
+    EXPECT_EQ(Ctl<TComboBox>(again, "TriggerName")->TextQ(), "SQUARE");
+    EXPECT_FALSE(Ctl<TCheckBox>(again, "DisplayBin1")->Checked());
 }
 
 TEST(SettingsTest, ClearHisLeavesNoRecentFileAndTheNextStartIsEmpty) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
     WriteText(bench.SettingsFile("DEMO"), "[TComboBox0]\nText=SINE\n");
-    TForm1& form = bench.Start();
-    ASSERT_EQ(form.VarName1->TextQ(), "SINE");
-    Select(form, form.VarName2, "SAW");
-    form.ClearHisClick();
+    ScopeWindow& form = bench.Start();
+    ASSERT_EQ(Ctl<TComboBox>(form, "VarName1")->TextQ(), "SINE");
+    Select(Ctl<TComboBox>(form, "VarName2"), "SAW");
+    Ctl<QPushButton>(form, "ClearHis")->click();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
     EXPECT_TRUE(form.RecentPath().empty());
     EXPECT_FALSE(form.SettingsSavePending());
-    Select(form, form.VarName2, "SINE");
+    Select(Ctl<TComboBox>(form, "VarName2"), "SINE");
     EXPECT_FALSE(form.SettingsSavePending());
     bench.Close();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
 
-    TForm1& again = bench.Start();
-    EXPECT_EQ(again.VarName1->TextQ(), "");
+    ScopeWindow& again = bench.Start();
+    EXPECT_EQ(Ctl<TComboBox>(again, "VarName1")->TextQ(), "");
     EXPECT_FALSE(again.RunFlag());
     // A recent file that is already gone is no obstacle.
-    again.ClearHisClick();
+    Ctl<QPushButton>(again, "ClearHis")->click();
     EXPECT_FALSE(fs::exists(bench.SettingsFile("DEMO")));
 }
 
@@ -145,13 +145,13 @@ TEST(SettingsTest, RecentFileFollowsTheControlsAsTheExitSaveWritesIt) {
     WriteText(recent, seeded);
     const std::string other = bench.Root() + "/other.dsw";
     WriteText(other, "[TComboBox10]\nText=TICK\n");
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     EXPECT_FALSE(form.SettingsSavePending());
     EXPECT_EQ(ReadFile(recent), seeded);
 
     // A burst of changes by typing, a click and a loaded file is written once, later.
-    QTest::keyClicks(form.VarName2->lineEdit(), "saw");
-    form.NoHisSelected->SetChecked(true);
+    QTest::keyClicks(Ctl<TComboBox>(form, "VarName2")->lineEdit(), "saw");
+    Ctl<TCheckBox>(form, "NoHisSelected")->SetChecked(true);
     std::string error;
     ASSERT_TRUE(form.LoadSettingsFile(other, error)) << error;
     EXPECT_TRUE(form.SettingsSavePending());
@@ -169,7 +169,7 @@ TEST(SettingsTest, RecentFileFollowsTheControlsAsTheExitSaveWritesIt) {
     EXPECT_EQ(saved.find("GONE"), std::string::npos) << saved;
 
     // The end of the desktop session writes at once.
-    Select(form, form.VarName3, "WALK");
+    Select(Ctl<TComboBox>(form, "VarName3"), "WALK");
     form.OnSessionEnd();
     EXPECT_FALSE(form.SettingsSavePending());
     saved = ReadFile(recent);
@@ -191,12 +191,12 @@ TEST(SettingsTest, EachApplicationHasItsOwnFolder) {
     ScopeBench bench(scenario, DEMO_DIR);
     WriteText(bench.SettingsFile("DEMO"), "[TComboBox0]\nText=SINE\n");
 
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.ApplLabel->text(), "PUMP");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label1")->text(), "PUMP");
     EXPECT_EQ(form.SettingsFolder(), bench.Root() + "/user/dsf/ombrix/PUMP");
-    EXPECT_EQ(form.VarName1->TextQ(), "");
-    Select(form, form.VarName1, "FLOW");
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName1")->TextQ(), "");
+    Select(Ctl<TComboBox>(form, "VarName1"), "FLOW");
     bench.Close();
     EXPECT_NE(ReadFile(bench.SettingsFile("PUMP")).find("[TComboBox0]\nText=FLOW\n"),
               std::string::npos);
@@ -210,19 +210,19 @@ TEST(SettingsTest, UnwritableRootSendsTheSettingsToTheUsersConfigFolder) {
         // A file where the folder would have to be: it can never be made.
         WriteText(bench.Root() + "/user", "not a folder");
         EnvGuard xdg("XDG_CONFIG_HOME", config.path() + "/xdg");
-        TForm1& form = bench.Start();
+        ScopeWindow& form = bench.Start();
         ASSERT_FALSE(form.TerminationRequested());
         EXPECT_EQ(form.SettingsFolder(), config.path() + "/xdg/ombrix/DEMO");
         EXPECT_EQ(form.RecentPath(), config.path() + "/xdg/ombrix/DEMO/recent.dsw");
         EXPECT_TRUE(fs::is_directory(form.SettingsFolder()));
-        Select(form, form.VarName1, "SAW");
+        Select(Ctl<TComboBox>(form, "VarName1"), "SAW");
         bench.Close();
         EXPECT_NE(ReadFile(config.path() + "/xdg/ombrix/DEMO/recent.dsw").find("Text=SAW"),
                   std::string::npos);
         EXPECT_TRUE(bench.Boxes().isEmpty());
 
         // Found there at the next start.
-        EXPECT_EQ(bench.Start().VarName1->TextQ(), "SAW");
+        EXPECT_EQ(Ctl<TComboBox>(bench.Start(), "VarName1")->TextQ(), "SAW");
     }
     {
         // Without XDG_CONFIG_HOME (or with a relative one) it is ~/.config.
@@ -237,8 +237,8 @@ TEST(SettingsTest, UnwritableRootSendsTheSettingsToTheUsersConfigFolder) {
 
 TEST(SettingsTest, FailedExitSaveIsReportedAndLeavesWhatIsThere) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
-    TForm1& form = bench.Start();
-    Select(form, form.VarName1, "SAW");
+    ScopeWindow& form = bench.Start();
+    Select(Ctl<TComboBox>(form, "VarName1"), "SAW");
     // The settings folder is replaced by a file after the start.
     fs::remove_all(form.SettingsFolder());
     WriteText(form.SettingsFolder(), "in the way");
@@ -252,18 +252,18 @@ TEST(SettingsTest, FailedExitSaveIsReportedAndLeavesWhatIsThere) {
 class MenuTest : public ::testing::Test {
 protected:
     MenuTest() : bench(scope_testing::DemoScenario(), DEMO_DIR), form(bench.Start()) {
-        Select(form, form.VarName1, "SINE");
-        Select(form, form.VarName2, "SAW");
+        Select(Ctl<TComboBox>(form, "VarName1"), "SINE");
+        Select(Ctl<TComboBox>(form, "VarName2"), "SAW");
     }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
     FileDialogScript dialog;
 };
 
 TEST_F(MenuTest, SaveAsksForAFileWithTheDataSafeFilterAndAddsTheExtension) {
     dialog.Answer("");
-    form.SaveSettingsClick();
+    Ctl<QAction>(form, "SaveSettings")->trigger();
     ASSERT_EQ(dialog.requests().size(), 1);
     const FileDialogRequest& asked = dialog.requests()[0];
     EXPECT_TRUE(asked.save);
@@ -276,7 +276,7 @@ TEST_F(MenuTest, SaveAsksForAFileWithTheDataSafeFilterAndAddsTheExtension) {
 
     const std::string mine = form.SettingsFolder() + "/mine";
     dialog.Answer(QString::fromStdString(mine));
-    form.SaveSettingsClick();
+    Ctl<QAction>(form, "SaveSettings")->trigger();
     const std::string saved = ReadFile(mine + ".dsw");
     EXPECT_NE(saved.find("[TComboBox0]\nText=SINE\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("[TCheckBox2]\nChecked=True\nState=cbChecked\n"), std::string::npos);
@@ -285,14 +285,14 @@ TEST_F(MenuTest, SaveAsksForAFileWithTheDataSafeFilterAndAddsTheExtension) {
     EXPECT_TRUE(bench.Boxes().isEmpty());
 
     // Back through Load Settings, named without its extension as the dialog allows.
-    Select(form, form.VarName1, "WALK");
-    form.VarName1->Items().Clear();
+    Select(Ctl<TComboBox>(form, "VarName1"), "WALK");
+    Ctl<TComboBox>(form, "VarName1")->Items().Clear();
     dialog.Answer(QString::fromStdString(mine));
-    form.LoadSettingsClick();
+    Ctl<QAction>(form, "LoadSettings")->trigger();
     EXPECT_FALSE(dialog.requests().back().save);
     EXPECT_EQ(dialog.requests().back().title, "Select OMBRIX settings data safe file");
-    EXPECT_EQ(form.VarName1->TextQ(), "SINE");
-    EXPECT_EQ(form.VarName1->Items().IndexOf("SINE"), 0);
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName1")->TextQ(), "SINE");
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName1")->Items().IndexOf("SINE"), 0);
     // VarName1 is not resolved again by a load.
     EXPECT_EQ(form.Channel(1).address, 0x34);
 }
@@ -302,12 +302,12 @@ TEST_F(MenuTest, LoadKeepsAChannelWhoseCheckBoxStaysCheckedOnItsVariable) {
     WriteText(other, "[TComboBox1]\nText=SINE\n[TCheckBox2]\nChecked=True\nState=cbChecked\n"
                      "[TComboBox3]\nText=COUNTER\n[TCheckBox4]\nChecked=True\n"
                      "State=cbChecked\n");
-    ASSERT_TRUE(form.VarSelected2->Checked());
+    ASSERT_TRUE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
     dialog.Answer(QString::fromStdString(other));
-    form.LoadSettingsClick();
+    Ctl<QAction>(form, "LoadSettings")->trigger();
     // Channel 2's box shows the file's name, but its check box did not change: it goes on
     // sampling SAW.
-    EXPECT_EQ(form.VarName2->TextQ(), "SINE");
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "SINE");
     EXPECT_EQ(form.Channel(2).address, 0x31);
     EXPECT_EQ(form.Channel(2).name, "SAW");
     // Channel 3's check box went on and resolved the name loaded before it.
@@ -320,14 +320,14 @@ TEST_F(MenuTest, SettingsFileProblemsAreReportedAndLoseNothing) {
     const std::string blocked = form.SettingsFolder() + "/blocked.dsw";
     fs::create_directories(blocked + "/inside");
     dialog.Answer(QString::fromStdString(blocked));
-    form.SaveSettingsClick();
+    Ctl<QAction>(form, "SaveSettings")->trigger();
     ASSERT_EQ(bench.Boxes().size(), 1);
     EXPECT_TRUE(bench.Boxes()[0].contains("Unable to write to")) << bench.Boxes()[0].toStdString();
     EXPECT_TRUE(fs::is_directory(blocked + "/inside"));
 
     // A file that is not there.
     dialog.Answer(QString::fromStdString(form.SettingsFolder() + "/none.dsw"));
-    form.LoadSettingsClick();
+    Ctl<QAction>(form, "LoadSettings")->trigger();
     ASSERT_EQ(bench.Boxes().size(), 2);
     EXPECT_TRUE(bench.Boxes()[1].endsWith("none.dsw not found")) << bench.Boxes()[1].toStdString();
 
@@ -335,17 +335,17 @@ TEST_F(MenuTest, SettingsFileProblemsAreReportedAndLoseNothing) {
     const std::string broken = form.SettingsFolder() + "/broken.dsw";
     WriteText(broken, "[TComboBox0]\nText=WALK\n[TCheckBox2]\nState=cbMaybe\n");
     dialog.Answer(QString::fromStdString(broken));
-    form.LoadSettingsClick();
+    Ctl<QAction>(form, "LoadSettings")->trigger();
     ASSERT_EQ(bench.Boxes().size(), 3);
     EXPECT_TRUE(bench.Boxes()[2].contains("Invalid property element: cbMaybe"));
-    EXPECT_EQ(form.VarName1->TextQ(), "WALK");
-    EXPECT_TRUE(form.VarSelected2->Checked());
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName1")->TextQ(), "WALK");
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
 }
 
 TEST_F(MenuTest, ClipboardGetsTheTraceImageWithTheLegendAndNoText) {
-    Select(form, form.VarNameX, "ANGLE");
+    Select(Ctl<TComboBox>(form, "VarNameX"), "ANGLE");
     QGuiApplication::clipboard()->setText("old text");
-    form.CopyToClipBoardClick();
+    Ctl<QAction>(form, "CopyToClipBoard")->trigger();
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_TRUE(data->hasImage());

@@ -41,16 +41,16 @@ QStringList Children(const QTreeWidgetItem* node) {
 }
 
 // Category -> its variables, in tree order.
-std::vector<std::pair<QString, QStringList>> Tree(const TForm1& form) {
+std::vector<std::pair<QString, QStringList>> Tree(const ScopeWindow& form) {
     std::vector<std::pair<QString, QStringList>> tree;
-    for (int i = 0; i < form.TreeView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* node = form.TreeView1->topLevelItem(i);
+    for (int i = 0; i < Ctl<TTreeView>(form, "TreeView1")->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* node = Ctl<TTreeView>(form, "TreeView1")->topLevelItem(i);
         tree.emplace_back(node->text(0), Children(node));
     }
     return tree;
 }
 
-int Count(const TForm1& form, int x0, int y0, int x1, int y1, QRgb colour) {
+int Count(const ScopeWindow& form, int x0, int y0, int x1, int y1, QRgb colour) {
     int n = 0;
     for (int x = x0; x <= x1; ++x) {
         for (int y = y0; y <= y1; ++y) {
@@ -70,11 +70,11 @@ QStringList Items(TComboBox* box) {
 
 TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
     EXPECT_TRUE(bench.Boxes().isEmpty());
-    EXPECT_EQ(form.ApplLabel->text(), "DEMO");
-    EXPECT_EQ(form.PortLabel->text(), "COM1");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label1")->text(), "DEMO");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label17")->text(), "COM1");
 
     // USERRAM is $30: page-0 addresses below it are special-function registers, and so is
     // TABLE at $100, whose low byte is below it too. Link keywords are left out.
@@ -88,21 +88,22 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
           "SPARE",   "SPEED", "SQUARE",  "STATUS", "TEMP", "TRIM",   "WALK"}},
     };
     EXPECT_EQ(Tree(form), expected);
-    EXPECT_TRUE(form.TreeView1->topLevelItem(3)->isExpanded());
+    EXPECT_TRUE(Ctl<TTreeView>(form, "TreeView1")->topLevelItem(3)->isExpanded());
     for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(form.TreeView1->topLevelItem(i)->isExpanded()) << i;
+        EXPECT_FALSE(Ctl<TTreeView>(form, "TreeView1")->topLevelItem(i)->isExpanded()) << i;
     }
 
     // The settable bytes lie between COMSET_VAR_BEG and COMSET_VAR_END; COM_VARX among
     // them takes one, and eight bytes leave room for the second setter.
-    EXPECT_FALSE(form.SetterPanel1->isHidden());
-    EXPECT_FALSE(form.SetterPanel2->isHidden());
-    EXPECT_FALSE(form.XPanel->isHidden());
+    EXPECT_FALSE(Ctl<QFrame>(form, "Panel4")->isHidden());
+    EXPECT_FALSE(Ctl<QFrame>(form, "Panel5")->isHidden());
+    EXPECT_FALSE(Ctl<QFrame>(form, "Panel6")->isHidden());
     EXPECT_TRUE(form.XCapable());
     const QStringList settable = {"DUTY", "GAIN", "LIMIT", "MODE", "SETPOINT", "SPARE", "TRIM"};
-    EXPECT_EQ(Items(form.SetterName1), settable);
-    EXPECT_EQ(Items(form.SetterName2), settable);
-    EXPECT_EQ(form.SetterName1->TextQ(), "SPARE"); // the last of them in table order
+    EXPECT_EQ(Items(Ctl<TComboBox>(form, "SetterName1")), settable);
+    EXPECT_EQ(Items(Ctl<TComboBox>(form, "SetterName2")), settable);
+    EXPECT_EQ(Ctl<TComboBox>(form, "SetterName1")->TextQ(),
+              "SPARE"); // the last of them in table order
 
     // Channels, colours, modes and the screen as creation leaves them.
     EXPECT_FALSE(form.RunFlag());
@@ -113,8 +114,8 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
         EXPECT_EQ(form.Channel(i).restart, 1) << i;
         EXPECT_EQ(form.Channel(i).statistics.blockLength, 1000) << i;
     }
-    EXPECT_TRUE(form.SpeedButtonCont->isChecked());
-    EXPECT_FALSE(form.SpeedButtonSingle->isChecked());
+    EXPECT_TRUE(Ctl<QToolButton>(form, "SpeedButtonCont")->isChecked());
+    EXPECT_FALSE(Ctl<QToolButton>(form, "SpeedButtonSingle")->isChecked());
     EXPECT_FALSE(form.SingleShot());
     EXPECT_EQ(form.TraceBitmap().size(), QSize(704, 442));
     EXPECT_EQ(form.TraceBitmap().pixel(100, 100), qRgb(255, 255, 255));
@@ -124,9 +125,9 @@ TEST(StartupTest, AddressFileApplicationFillsTreeLabelsAndSetters) {
         static_cast<std::uint32_t>(foundation::ClockMs()) - bench.Engine().Sweep().origin;
     EXPECT_GE(sinceOrigin, 2000u);
     EXPECT_LT(sinceOrigin, 2500u);
-    EXPECT_TRUE(form.VarName1->Sorted());
-    EXPECT_TRUE(form.TriggerName->Sorted());
-    EXPECT_FALSE(form.VarNameX->Sorted());
+    EXPECT_TRUE(Ctl<TComboBox>(form, "VarName1")->Sorted());
+    EXPECT_TRUE(Ctl<TComboBox>(form, "TriggerName")->Sorted());
+    EXPECT_FALSE(Ctl<TComboBox>(form, "VarNameX")->Sorted());
 
     // The settings folder is made with its parents.
     EXPECT_TRUE(fs::is_directory(bench.Root() + "/user/dsf/ombrix/DEMO"));
@@ -146,10 +147,10 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
                                                               {0, 4, 0x03, "FLAG3"},
                                                               {0, 4, 0x81, "UBIT"}}}));
     ScopeBench bench("device M\n appl_id 0x12\nend\nchannel 2 M\n", files.path());
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
     EXPECT_FALSE(bench.Engine().Appl().adrMode);
-    EXPECT_EQ(form.ApplLabel->text(), "MOTOR");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label1")->text(), "MOTOR");
     const std::vector<std::pair<QString, QStringList>> expected = {
         {"SFR bits", {"FLAG3"}},
         {"SFR bytes", {"R_LOW"}},
@@ -160,27 +161,27 @@ TEST(StartupTest, ObjectFileApplicationSortsNamesWithoutRegardToCase) {
     EXPECT_EQ(Tree(form), expected);
     // Without COMSET_VAR_BEG / COMSET_VAR_END both setters stay hidden, and without COM_VARX
     // the x-variable is not offered.
-    EXPECT_TRUE(form.SetterPanel1->isHidden());
-    EXPECT_TRUE(form.SetterPanel2->isHidden());
-    EXPECT_TRUE(form.XPanel->isHidden());
+    EXPECT_TRUE(Ctl<QFrame>(form, "Panel4")->isHidden());
+    EXPECT_TRUE(Ctl<QFrame>(form, "Panel5")->isHidden());
+    EXPECT_TRUE(Ctl<QFrame>(form, "Panel6")->isHidden());
     EXPECT_FALSE(form.XCapable());
 }
 
 TEST(StartupTest, ApplicationThatCannotBeOpenedEndsTheProgramAndWritesNothing) {
     ScopeBench bench("device U\n appl_id 0x3C\nend\nchannel 3 U\n", DEMO_DIR);
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     EXPECT_TRUE(form.TerminationRequested());
     ASSERT_EQ(bench.Boxes().size(), 1);
     EXPECT_EQ(bench.Boxes()[0], "MC application could not be opened, terminating ..\n"
                                 "MC-Application  not connected to COM, MC returns $3C");
     EXPECT_FALSE(form.HotKeyRegistered());
     EXPECT_TRUE(form.RecentPath().empty());
-    EXPECT_EQ(form.TreeView1->topLevelItemCount(), 0);
+    EXPECT_EQ(Ctl<TTreeView>(form, "TreeView1")->topLevelItemCount(), 0);
     // The design's captions stay.
-    EXPECT_EQ(form.ApplLabel->text(), "Label1");
-    EXPECT_EQ(form.PortLabel->text(), "Label1");
-    EXPECT_EQ(form.RateLabel->text(), "Label16");
-    EXPECT_TRUE(form.EdgeCountLabel->text().isEmpty());
+    EXPECT_EQ(Ctl<QLabel>(form, "Label1")->text(), "Label1");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label17")->text(), "Label1");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "Label16");
+    EXPECT_TRUE(Ctl<QLabel>(form, "Label21")->text().isEmpty());
     EXPECT_TRUE(persistence::GlobalSerializer().RegisteredComponents().empty());
 
     bench.Close();
@@ -199,7 +200,7 @@ TEST(StartupTest, LinkThatDoesNotOpenIsNamedInTheBox) {
                "[COM]\n/nonexistent/ttyOMBRIX\n[FILE_PATH]\n" + std::string(DEMO_DIR) + "\n");
     InitScopeModules(root.path() + "/bin/ombrix");
     {
-        TForm1 form;
+        ScopeWindow form;
         EXPECT_TRUE(form.TerminationRequested());
         ASSERT_EQ(boxes.texts().size(), 1);
         const QStringList lines = boxes.texts()[0].split('\n');
@@ -222,9 +223,9 @@ TEST(StartupTest, MissingApplicationIdTableIsFatal) {
 
 TEST(StartupTest, PortNumberShownAsComText) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR, "3");
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    EXPECT_EQ(form.PortLabel->text(), "COM3");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label17")->text(), "COM3");
 }
 
 // recent.dsw as the scope writes it: VarName1 and channel 2 chosen, channel 3 with names the
@@ -246,7 +247,7 @@ TEST(StartupTest, RecentSettingsAreRestoredAndResolvedAndWrittenAtExit) {
         std::ofstream out(bench.SettingsFile("DEMO"));
         out << kRecent;
     }
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
 
     // Registered in the fixed order; each section name is the class name and the position.
@@ -266,17 +267,17 @@ TEST(StartupTest, RecentSettingsAreRestoredAndResolvedAndWrittenAtExit) {
     EXPECT_EQ(form.Channel(1).address, 0x31);
     EXPECT_TRUE(form.RunFlag());
     // Channel 2 was resolved while loading, when its check box went on after its name.
-    EXPECT_TRUE(form.VarSelected2->Checked());
+    EXPECT_TRUE(Ctl<TCheckBox>(form, "VarSelected2")->Checked());
     EXPECT_EQ(form.Channel(2).active, 1);
     EXPECT_EQ(form.Channel(2).address, 0x30);
-    EXPECT_EQ(form.VarName2->TextQ(), "SINE");
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName2")->TextQ(), "SINE");
     // Undefined names go, including one right after another removed one.
-    EXPECT_EQ(form.VarName3->TextQ(), "");
-    EXPECT_EQ(Items(form.VarName3), (QStringList{"COUNTER", "LEVEL.2"}));
+    EXPECT_EQ(Ctl<TComboBox>(form, "VarName3")->TextQ(), "");
+    EXPECT_EQ(Items(Ctl<TComboBox>(form, "VarName3")), (QStringList{"COUNTER", "LEVEL.2"}));
     EXPECT_EQ(form.Channel(3).active, 0);
 
     // The exit save writes the controls as they are, in restricted mode.
-    form.VarName3->SetText("WALK");
+    Ctl<TComboBox>(form, "VarName3")->SetText("WALK");
     bench.Close();
     const std::string saved = ReadFile(bench.SettingsFile("DEMO"));
     EXPECT_NE(saved.find("[TComboBox3]\nText=WALK\n"), std::string::npos) << saved;
@@ -299,9 +300,9 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
         out << "[TComboBox0]\nText=$3C\n[TComboBox1]\nText=SAW\n[TCheckBox2]\nChecked=True\n"
                "[TComboBox3]\nText=GONE\n[TCheckBox4]\nChecked=True\n";
     }
-    TForm1& form = bench.Start();
-    ASSERT_EQ(form.VarName1->TextQ(), "");
-    ASSERT_EQ(form.VarName3->TextQ(), "");
+    ScopeWindow& form = bench.Start();
+    ASSERT_EQ(Ctl<TComboBox>(form, "VarName1")->TextQ(), "");
+    ASSERT_EQ(Ctl<TComboBox>(form, "VarName3")->TextQ(), "");
     ASSERT_TRUE(form.RunFlag()); // the run flag stays as resolving channel 1 left it
     auto pass = [&] {
         bench.Sim().ClearWire();
@@ -314,8 +315,8 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
 
     // An x-variable that does not resolve leaves x-y mode off: no COM_VARX write, SAW alone.
-    form.VarNameX->SetText("NOSUCH");
-    form.VarSelectedX->SetChecked(true);
+    Ctl<TComboBox>(form, "VarNameX")->SetText("NOSUCH");
+    Ctl<TCheckBox>(form, "VarSelectedX")->SetChecked(true);
     EXPECT_EQ(form.Channel(0).active, 0);
     sent = pass();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), std::ssize(sent));
@@ -323,15 +324,15 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
     // In x-y mode the screen is cleared for every redraw although channel 1 draws nothing:
     // the time-mode grid's columns are gone, ANGLE's twelve divisions drawn.
     ASSERT_GT(Count(form, 88, 0, 88, 50, kGridColour), 20);
-    form.VarNameX->SetText("ANGLE");
-    form.OnChange(form.VarNameX);
+    Ctl<TComboBox>(form, "VarNameX")->SetText("ANGLE");
+    Q_EMIT Ctl<TComboBox>(form, "VarNameX")->UserChanged();
     ASSERT_FALSE(pass().empty());
     EXPECT_EQ(Count(form, 88, 0, 88, 50, kGridColour), 0);
     EXPECT_GT(Count(form, 59, 0, 59, 50, kGridColour), 20);
 
     // Running with no channel to read: nothing on the wire, and the steps slow down.
-    form.VarName2->SetText("");
-    form.OnChange(form.VarName2);
+    Ctl<TComboBox>(form, "VarName2")->SetText("");
+    Q_EMIT Ctl<TComboBox>(form, "VarName2")->UserChanged();
     ASSERT_TRUE(form.RunFlag());
     EXPECT_TRUE(pass().empty());
     EXPECT_EQ(bench.Pass(), acq::kIdleBackoffMs);
@@ -345,28 +346,28 @@ TEST(StartupTest, BrokenRecentSettingsAreReportedAndTheStartGoesOn) {
         std::ofstream out(bench.SettingsFile("DEMO"));
         out << "[TComboBox0]\nText=SAW\n[TCheckBox2]\nState=cbMaybe\n";
     }
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
     ASSERT_EQ(bench.Boxes().size(), 1);
     EXPECT_TRUE(bench.Boxes()[0].contains("Invalid property element: cbMaybe"))
         << bench.Boxes()[0].toStdString();
     // What loaded before the fault stays, and the remaining steps ran.
     EXPECT_EQ(form.Channel(1).address, 0x31);
-    EXPECT_TRUE(form.SpeedButtonCont->isChecked());
+    EXPECT_TRUE(Ctl<QToolButton>(form, "SpeedButtonCont")->isChecked());
 }
 
 TEST(StartupTest, DeactivationStopsAndActivationRestartsOnlyWithAChannelOneName) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_FALSE(form.TerminationRequested());
-    TApplicationEvents& events = *form.ApplicationEvents1;
+    TApplicationEvents& events = *Ctl<TApplicationEvents>(form, "ApplicationEvents1");
 
     EXPECT_FALSE(form.RunFlag());
     events.ApplicationStateChanged(Qt::ApplicationActive);
     EXPECT_FALSE(form.RunFlag()); // VarName1 is empty
 
-    form.VarName1->SetText("SAW");
-    form.OnChange(form.VarName1);
+    Ctl<TComboBox>(form, "VarName1")->SetText("SAW");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
     EXPECT_TRUE(form.RunFlag());
     events.ApplicationStateChanged(Qt::ApplicationInactive);
     EXPECT_FALSE(form.RunFlag());
@@ -376,25 +377,26 @@ TEST(StartupTest, DeactivationStopsAndActivationRestartsOnlyWithAChannelOneName)
     EXPECT_TRUE(form.RunFlag());
 
     // A name that never resolved still restarts channel 1 at its stored address.
-    form.VarName1->SetText("NOSUCH");
-    form.OnChange(form.VarName1);
+    Ctl<TComboBox>(form, "VarName1")->SetText("NOSUCH");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
     events.ApplicationStateChanged(Qt::ApplicationInactive);
     events.ApplicationStateChanged(Qt::ApplicationActive);
     EXPECT_TRUE(form.RunFlag());
     EXPECT_EQ(form.Channel(1).address, 0x31);
 
-    form.VarName1->SetText("");
-    form.OnChange(form.VarName1);
+    Ctl<TComboBox>(form, "VarName1")->SetText("");
+    Q_EMIT Ctl<TComboBox>(form, "VarName1")->UserChanged();
     EXPECT_FALSE(form.RunFlag());
 }
 
 TEST(StartupTest, EscapeEndsTheMessageLoop) {
     ScopeBench bench(scope_testing::DemoScenario(), DEMO_DIR);
-    TForm1& form = bench.Start();
+    ScopeWindow& form = bench.Start();
     ASSERT_TRUE(form.HotKeyRegistered());
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    QTimer::singleShot(0, &form, [&form] { QTest::keyClick(form.TreeView1, Qt::Key_Escape); });
+    QTimer::singleShot(
+        0, &form, [&form] { QTest::keyClick(Ctl<TTreeView>(form, "TreeView1"), Qt::Key_Escape); });
     // Only if Escape failed would this end the loop, with its own code.
     QTimer::singleShot(10000, &form, [] { QCoreApplication::exit(3); });
     EXPECT_EQ(QApplication::exec(), 0);

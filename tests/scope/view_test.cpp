@@ -24,7 +24,7 @@ protected:
 
     void Select(TComboBox* box, const char* text) {
         box->SetText(text);
-        form.OnChange(box);
+        Q_EMIT box->UserChanged();
     }
     int Count(int x0, int y0, int x1, int y1, QRgb colour) const {
         int n = 0;
@@ -37,11 +37,11 @@ protected:
     }
 
     ScopeBench bench;
-    TForm1& form;
+    ScopeWindow& form;
 };
 
 TEST_F(ViewTest, ConstantByteDrawsALineAtItsRowAndTheSweepRestartsAfter2000Ms) {
-    Select(form.VarName1, "PORT2"); // const $A5
+    Select(Ctl<TComboBox>(form, "VarName1"), "PORT2"); // const $A5
     // The window sends; only the engine's step reads.
     bench.Sim().ClearWire();
     QCoreApplication::processEvents();
@@ -64,19 +64,20 @@ TEST_F(ViewTest, ConstantByteDrawsALineAtItsRowAndTheSweepRestartsAfter2000Ms) {
     EXPECT_GT(Count(0, row, 100, row, blue), 95);
     EXPECT_EQ(Count(250, row, W - 1, row, blue), 0);
     // The finished sweep's statistics and the rate of the reads.
-    EXPECT_EQ(form.Min1->text(), "165");
-    EXPECT_EQ(form.Max1->text(), "165");
-    EXPECT_EQ(form.Avg1->text(), "165");
-    ASSERT_TRUE(form.RateLabel->text().endsWith(" var/s")) << form.RateLabel->text().toStdString();
-    const double rate = form.RateLabel->text().split(' ')[0].toInt();
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->text(), "165");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Max1")->text(), "165");
+    EXPECT_EQ(Ctl<QLineEdit>(form, "Avg1")->text(), "165");
+    ASSERT_TRUE(Ctl<QLabel>(form, "Label16")->text().endsWith(" var/s"))
+        << Ctl<QLabel>(form, "Label16")->text().toStdString();
+    const double rate = Ctl<QLabel>(form, "Label16")->text().split(' ')[0].toInt();
     const double reads = static_cast<double>(bench.Sim().Sent().size()) * 1e6 /
                          static_cast<double>(bench.Sim().Clock().NowUs() - start);
     EXPECT_NEAR(rate, reads, reads * 0.03);
 }
 
 TEST_F(ViewTest, XYBurstIsDrawnOverTheSlotsOfTheXValues) {
-    Select(form.VarName1, "SINE");
-    Select(form.VarNameX, "SAW");
+    Select(Ctl<TComboBox>(form, "VarName1"), "SINE");
+    Select(Ctl<TComboBox>(form, "VarNameX"), "SAW");
     bench.Pass();
     const TChannel& c = form.Channel(1);
     int drawn = 0;
@@ -90,31 +91,31 @@ TEST_F(ViewTest, XYBurstIsDrawnOverTheSlotsOfTheXValues) {
         }
     }
     EXPECT_GT(drawn, 40);
-    EXPECT_TRUE(form.RateLabel->text().endsWith(" var/s"));
+    EXPECT_TRUE(Ctl<QLabel>(form, "Label16")->text().endsWith(" var/s"));
 }
 
 TEST_F(ViewTest, OfflineSaysWhyInItsTooltipUntilTheRateIsWrittenAgain) {
-    Select(form.VarName1, "SINE");
+    Select(Ctl<TComboBox>(form, "VarName1"), "SINE");
     bench.Pass();
     testing_support::PluggableLink link(bench.Sim().Serial());
     link.Mute(true);
     bench.Pass();
-    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
-    EXPECT_EQ(form.RateLabel->toolTip(), "MC silent: no answer on COM1");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "OFFLINE");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->toolTip(), "MC silent: no answer on COM1");
     link.Mute(false);
     bench.RunFor(500);
-    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
-    EXPECT_TRUE(form.RateLabel->toolTip().isEmpty());
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "OFFLINE");
+    EXPECT_TRUE(Ctl<QLabel>(form, "Label16")->toolTip().isEmpty());
     bench.RunFor(2500); // a whole sweep of samples
-    EXPECT_TRUE(form.RateLabel->text().endsWith(" var/s"));
+    EXPECT_TRUE(Ctl<QLabel>(form, "Label16")->text().endsWith(" var/s"));
 
     link.Unplug();
     bench.Pass();
-    EXPECT_EQ(form.RateLabel->text(), "OFFLINE");
-    EXPECT_EQ(form.RateLabel->toolTip(), "Device gone: device gone");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->text(), "OFFLINE");
+    EXPECT_EQ(Ctl<QLabel>(form, "Label16")->toolTip(), "Device gone: device gone");
     link.Replug();
     bench.RunFor(3000);
-    EXPECT_TRUE(form.RateLabel->text().endsWith(" var/s"));
+    EXPECT_TRUE(Ctl<QLabel>(form, "Label16")->text().endsWith(" var/s"));
 }
 
 } // namespace

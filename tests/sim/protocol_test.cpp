@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using sim_test::Bytes;
 using sim_test::TestPc;
 
@@ -97,6 +99,34 @@ TEST(Reads, LatencyAndRateSetTheTiming) {
     unpaced.sim->SetPacing(false);
     unpaced.sim->Write(0x00, unpaced.now);
     EXPECT_EQ(unpaced.sim->ReadAll(unpaced.now), Bytes{0x11});
+}
+
+// A jitter spreads each answer's time evenly around the latency; the seed repeats it.
+TEST(Reads, LatencyJitterSpreadsTheAnswersRepeatably) {
+    auto delays = [](const char* seed) {
+        TestPc pc(std::string("latency_us 1500 1000\nseed ") + seed + "\n" + kThreeMcs);
+        std::vector<std::uint64_t> all;
+        for (int i = 0; i < 300; ++i) {
+            pc.sim->Write(0x00, pc.now);
+            std::uint64_t at = pc.now;
+            while (pc.sim->Available(at) == 0) {
+                at = pc.sim->NextEventUs().value_or(at + 100000);
+            }
+            all.push_back(at - pc.now);
+            pc.now = at;
+            EXPECT_EQ(pc.sim->ReadAll(pc.now), Bytes{0x11});
+        }
+        return all;
+    };
+    const std::vector<std::uint64_t> first = delays("5");
+    // Two frames at 9600 (2083 us) and 1000 .. 2000 us of the MC's own.
+    const auto [lo, hi] = std::minmax_element(first.begin(), first.end());
+    EXPECT_GE(*lo, 3083u);
+    EXPECT_LT(*lo, 3200u);
+    EXPECT_GT(*hi, 3950u);
+    EXPECT_LE(*hi, 4084u);
+    EXPECT_EQ(delays("5"), first);
+    EXPECT_NE(delays("6"), first);
 }
 
 TEST(Writes, AttentionWriteRequestAndValueWithEchoes) {

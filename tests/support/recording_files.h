@@ -14,6 +14,10 @@ using CsvRow = std::vector<std::string>;
 // The lines of a file split at every ","; the whole text in text when given.
 std::vector<CsvRow> ReadCsvFile(const std::string& path, std::string* text = nullptr);
 
+// Until the file another process writes holds at least rows lines, for up to limitS seconds;
+// woken by the file's changes (inotify), never by a timer. False when the time ran out.
+bool WaitForCsvRows(const std::string& path, std::size_t rows, int limitS);
+
 // While it lives, a file this process writes cannot grow beyond bytes: the write that would
 // fails with EFBIG (SIGXFSZ is ignored meanwhile).
 class FileSizeLimit {

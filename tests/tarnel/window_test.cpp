@@ -48,7 +48,7 @@ struct ScriptedDesktop : tarnel::Desktop {
         const QString escape = "<Escape>";
         if (answer && answer->startsWith(escape)) {
             for (QWidget* w : QApplication::allWidgets()) {
-                if (auto* form = qobject_cast<tarnel::TForm1*>(w)) {
+                if (auto* form = qobject_cast<tarnel::SelectorWindow*>(w)) {
                     form->HotKey();
                 }
             }
@@ -100,13 +100,13 @@ protected:
         bench = std::make_unique<testing_support::SimBench>(scenario);
     }
     void Create(const QStringList& arguments = {}) {
-        form = std::make_unique<tarnel::TForm1>(arguments, desktop);
+        form = std::make_unique<tarnel::SelectorWindow>(arguments, desktop);
     }
 
     testing_support::FatalRecorder fatal;
     ScriptedDesktop desktop;
     std::unique_ptr<testing_support::SimBench> bench;
-    std::unique_ptr<tarnel::TForm1> form;
+    std::unique_ptr<tarnel::SelectorWindow> form;
 };
 
 const char* kBus = R"(
@@ -305,7 +305,7 @@ TEST_F(SelectorTest, EscapeEndsTheProgramFromTheRealApplIdBox) {
         {"hot key",
          [](QDialog*) {
              for (QWidget* w : QApplication::allWidgets()) {
-                 if (auto* f = qobject_cast<tarnel::TForm1*>(w)) {
+                 if (auto* f = qobject_cast<tarnel::SelectorWindow*>(w)) {
                      f->HotKey();
                  }
              }
@@ -315,7 +315,7 @@ TEST_F(SelectorTest, EscapeEndsTheProgramFromTheRealApplIdBox) {
         StartBench(ApplIdScenario("0x22"));
         QtDesktop qt;
         WhenTheBoxIsUp(act);
-        auto created = std::make_unique<tarnel::TForm1>(QStringList{"true"}, qt);
+        auto created = std::make_unique<tarnel::SelectorWindow>(QStringList{"true"}, qt);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << way;
         EXPECT_TRUE(qt.QuitRequested()) << way;
         EXPECT_TRUE(created->FollowUpCommand().isEmpty()) << way;

@@ -72,6 +72,11 @@ struct EngineStatus {
     bool operator==(const EngineStatus&) const = default;
 };
 
+// The bit of a channel in Batch::selected and Batch::restarted.
+inline std::uint8_t ChannelBit(int channel) {
+    return static_cast<std::uint8_t>(1u << channel);
+}
+
 struct Batch {
     std::uint64_t sequence = 0;    // 1, 2, ... for the whole run
     std::uint64_t appliedUpTo = 0; // the number of the last command taken before the burst
@@ -98,10 +103,18 @@ struct Batch {
     EngineStatus status;
 
     std::vector<SetterAnswer> setters;
+
+    // Where the sweep that a SweepEnd at sample s begins has its origin: at the sample's own
+    // stamp. The sweep clock follows this rule and a front end reads it, so both agree.
+    static std::uint32_t OriginAfter(const Sample& s) { return s.stamp; }
+    std::uint32_t OriginAfter(const SweepEnd& end) const {
+        return OriginAfter(samples[end.sample]);
+    }
 };
 
-// Batches from the engine's thread to a front end's. A full queue drops the batch and counts
-// it: the engine never waits for a front end.
+// Batches from the engine's thread to a front end's. A full queue drops the batch's samples
+// and counts it (the rest joins the newest queued batch): the engine never waits for a front
+// end.
 class BatchQueue {
 public:
     explicit BatchQueue(std::size_t capacity = 64) : capacity_(capacity) {}

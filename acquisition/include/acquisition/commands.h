@@ -39,10 +39,20 @@ struct SwitchChannel {
 struct ClearSlots {};
 // The trace channels start their next strokes afresh (the trigger was switched off).
 struct RestartChannels {};
-// A click of the Single or the Contineous button.
+// Single sweeps (each run stops after one sweep) or continuous ones.
 struct SweepMode {
     bool single = false;
 };
+
+// The run flag and the sweep mode, and the rule a SweepMode command follows: a stopped single
+// sweep runs one more when single sweeps are asked for again or left. The engine's copy is the
+// one that counts; a front end applies the same rule to what it asked for, so a click shows
+// its outcome before the next batch confirms it.
+struct RunMode {
+    bool running = false;
+    bool singleShot = false;
+};
+RunMode AfterSweepMode(RunMode now, const SweepMode& mode);
 struct ArmTrigger {
     bool armed = false;
 };

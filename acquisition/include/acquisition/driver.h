@@ -32,7 +32,7 @@ public:
 
 class ThreadDriver final : public Driver {
 public:
-    explicit ThreadDriver(int sweepWidth) : engine_(sweepWidth) {}
+    explicit ThreadDriver(std::uint32_t sweepLastMs) : engine_(sweepLastMs) {}
     ~ThreadDriver() override { Shutdown(); }
     ThreadDriver(const ThreadDriver&) = delete;
     ThreadDriver& operator=(const ThreadDriver&) = delete;
@@ -54,7 +54,7 @@ private:
 
 class StepDriver final : public Driver {
 public:
-    explicit StepDriver(int sweepWidth) : engine_(sweepWidth) {}
+    explicit StepDriver(std::uint32_t sweepLastMs) : engine_(sweepLastMs) {}
     ~StepDriver() override { Shutdown(); }
 
     void SetSink(BatchSink sink) override { sink_ = std::move(sink); }

@@ -72,8 +72,9 @@ struct StepResult {
 
 class Engine {
 public:
-    // sweepWidth: the columns a time-mode sweep spans; a sample beyond them ends the sweep.
-    explicit Engine(int sweepWidth);
+    // sweepLastMs: the longest time after a sweep's origin at which a time-mode sample still
+    // belongs to the sweep; a later one ends it (SweepLastMs gives it for a screen's width).
+    explicit Engine(std::uint32_t sweepLastMs);
 
     // Opens the link (StartLink) and the MC application, on the calling thread, which must
     // be the one that runs Step() afterwards.
@@ -103,10 +104,11 @@ public:
     // The last minute of samples; a front end copies from it on its own thread.
     History& SampleHistory() { return history_; }
 
-    // The trigger test, the speed buttons and the bursts on their own.
+    // The trigger test, the sweep modes and the bursts on their own.
     bool CheckTrigger();
-    void SpeedButtonSingleClick();
-    void SpeedButtonContClick();
+    // Single or continuous sweeps; either way a stopped single sweep runs one more
+    // (AfterSweepMode).
+    void SetSweepMode(const SweepMode& mode);
     void PollTimeBurst();
     void PollXBurst();
     void PollXSynchronous();
@@ -126,7 +128,7 @@ private:
     std::uint32_t Reopen();
     void Publish(StepResult& result);
 
-    int sweepWidth_;
+    std::uint32_t sweepLastMs_;
     CommandQueue commands_;
     mcu::MCAppl appl_;
     std::array<ChannelSetup, 4> channels_{};

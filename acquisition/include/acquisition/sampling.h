@@ -22,6 +22,11 @@ std::int64_t SteadyUs();
 // right edge.
 std::int32_t TimeColumn(std::uint32_t t, std::uint32_t origin, int w);
 
+// The longest time after a sweep's origin at which a sample still lands on a screen w columns
+// wide: what the engine needs to end sweeps where a screen of that width ends them, without
+// knowing of columns.
+std::uint32_t SweepLastMs(int w);
+
 // A bit variable's sample is 0 or 255; a whole byte (mask 0) is taken as it is.
 std::uint8_t MaskSample(std::uint8_t byte, std::uint8_t mask);
 

@@ -21,10 +21,10 @@ struct SweepClock {
     std::int32_t drawn = 0;
 
     // Goes through the samples of a time-mode burst as they are drawn (channel 1's, then 2's,
-    // then 3's, each in the order read) and notes where sweeps end, for a screen width
-    // columns wide. Returns true when a single sweep stopped at the last end noted: nothing
-    // after that sample is drawn.
-    bool EndSweeps(const std::vector<Sample>& samples, int width, bool singleShot,
+    // then 3's, each in the order read) and notes where sweeps end: a sample more than lastMs
+    // after the origin. Returns true when a single sweep stopped at the last end noted:
+    // nothing after that sample is drawn.
+    bool EndSweeps(const std::vector<Sample>& samples, std::uint32_t lastMs, bool singleShot,
                    std::vector<SweepEnd>& ends);
     // An x-y redraw of points points: whether it shows the rate, and stops a single sweep.
     Redraw CountRedraw(int channel, int points, bool singleShot);

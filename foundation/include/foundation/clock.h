@@ -82,6 +82,9 @@ void CaptureClockOrigin();
 std::int32_t ClockMs();
 // The conversion ClockMs applies, exposed so its rounding can be checked directly.
 std::int32_t ClockMsFromCounts(std::int64_t elapsedCounts, std::int64_t frequency);
+// The source's high-resolution counter in microseconds (arbitrary origin): what the protocol's
+// reply waits and the arrival times of samples are measured in.
+std::int64_t CounterUs();
 
 // A fixed pause of the calling thread; ms <= 0 returns at once.
 void DelayMs(int ms);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ inline constexpr std::size_t kMaxParamDescription = 63;
 // and folder lists; a cut value is a mangled path, so only what no path can be is cut.
 inline constexpr std::size_t kMaxParamValue = 4096;
 inline constexpr const char* kSystemParamFile = "/etc/param.ini";
+// What a number in COM names: 1..255 are serial ports, from here on the FTDI adapters (COM
+// 256 is the first adapter). Here rather than in the link so that the windows, which name the
+// port in their captions, need not reach into the link.
+inline constexpr std::uint16_t kFirstUsbPort = 256;
 
 // The four places searched, in order, for the current program paths. The last one is the
 // system-wide file; tests point it elsewhere so that the machine's own file never matters.

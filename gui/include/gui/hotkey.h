@@ -5,9 +5,12 @@
 #pragma once
 
 #include <QAbstractNativeEventFilter>
+#include <QShortcut>
+#include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace gui {
 
@@ -29,6 +32,18 @@ private:
     void* connection_ = nullptr; // xcb_connection_t
     std::uint32_t root_ = 0;
     std::uint8_t keycode_ = 0; // 0: nothing grabbed
+};
+
+// Escape as both windows take it: wherever the focus is inside the program, through an
+// application-wide shortcut of window, and elsewhere on the display through the grab where
+// the window system allows one. Either calls pressed.
+class EscapeKey {
+public:
+    EscapeKey(QWidget* window, const std::function<void()>& pressed);
+
+private:
+    QShortcut shortcut_;
+    TGlobalHotKey global_;
 };
 
 } // namespace gui

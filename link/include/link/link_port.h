@@ -4,13 +4,15 @@
 // only through these operations.
 #pragma once
 
+#include "foundation/params.h"
+
 #include <cstdint>
 #include <string>
 
 namespace comlink {
 
 // Port numbers 1..255 are COM ports; from here on it is the FTDI adapter.
-inline constexpr std::uint16_t kFirstUsbPort = 256;
+using foundation::kFirstUsbPort;
 // Line state that matches no real pattern, so the next selection always drives the lines.
 inline constexpr std::uint8_t kUnknownLineState = 99;
 

@@ -17,7 +17,6 @@ inline constexpr std::uint16_t ReplyTimeout = 25;
 // kind once at start-up.
 enum class ProgramKind { Scope, Selector };
 void SetProgramKind(ProgramKind kind);
-ProgramKind CurrentProgramKind();
 
 bool ReadVariable(MCAppl& appl, std::uint16_t address, std::uint8_t offset, std::uint8_t& value);
 bool SetVariable(MCAppl& appl, const std::string& name, std::uint8_t offset, std::uint8_t value);

@@ -130,7 +130,6 @@ public:
     // Held in lower case. Changing it refreshes the wrapper.
     TStringList& Excluded() { return *excluded_; }
     const TStringList& Excluded() const { return *excluded_; }
-    const std::vector<const TPropInfo*>& AllDescriptors() const { return all_; }
     const std::vector<const TPropInfo*>& FilteredDescriptors() const { return filtered_; }
 
 private:

@@ -127,7 +127,6 @@ public:
     TClass& operator=(const TClass&) = delete;
 
     const std::string& ClassName() const { return name_; }
-    const TClass* ClassParent() const { return parent_; }
     bool InheritsFrom(const TClass& ancestor) const;
 
     // Adds a descriptor of this class. Throws std::invalid_argument for an empty or overlong

@@ -80,7 +80,8 @@ private:
 };
 
 // A check box published as "TCheckBox". Every change of its state, by the user, by the
-// program or by a settings load, emits Clicked, as a click of the original control would.
+// program or by a settings load, emits Clicked: the window acts on what the box shows, whoever
+// set it, so a loaded settings file switches channels on as a click would.
 class TCheckBox : public QCheckBox, public persistence::TComponent {
     Q_OBJECT
 public:

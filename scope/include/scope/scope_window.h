@@ -1,16 +1,17 @@
-// The scope program's main window TForm1: a view of the acquisition engine. It holds the
-// controls (each with its component name as object name) and what is drawn: the trace bitmap,
-// the display records of the three trace channels and the x-variable, and the setters as the
-// user sees them. Every exchange with the MC happens in the engine, on the engine's thread:
-// the window sends commands and paints the batches that come back, so it never waits for the
-// link. Creation opens the application through the engine and runs the start-up (OnCreate);
+// The scope program's main window: a view of the acquisition engine, made of panels (the three
+// channel panels, the two setter panels, the trigger and x-variable panels, the trace area),
+// each holding its own controls under their object names. The window keeps the display
+// records of the three trace channels and the x-variable, and the setters as the user sees
+// them. Every exchange with the MC happens in the engine, on the engine's thread: the window
+// sends commands and shows the batches that come back, so it never waits for the link.
+// Creation opens the application through the engine and runs the start-up (OnCreate);
 // destruction ends the engine, which closes the link, and writes recent.dsw (OnDestroy).
 #pragma once
 
 #include "acquisition/driver.h"
-#include "acquisition/recording.h"
 #include "acquisition/variable_table.h"
 #include "foundation/statistics.h"
+#include "recorder/csv_recorder.h"
 #include "scope/controls.h"
 #include "scope/held_view.h"
 #include "scope/trace_maths.h"
@@ -34,11 +35,10 @@
 
 class QKeyEvent;
 class QPainter;
-class QShortcut;
 class QTimer;
 
 namespace gui {
-class TGlobalHotKey;
+class EscapeKey;
 } // namespace gui
 
 namespace scope {
@@ -49,10 +49,12 @@ inline constexpr int kClientWidth = 904;
 inline constexpr int kClientHeight = 625;
 inline constexpr int kTraceWidth = 704;
 inline constexpr int kTraceHeight = 442;
+// What the engine needs of the trace's width: where a sweep ends.
+inline std::uint32_t TraceSweepLastMs() {
+    return acq::SweepLastMs(kTraceWidth);
+}
 inline constexpr int kChannelSamples = acq::kChannelSamples;
 inline constexpr int kStatBlockLength = 1000;
-// Identifier of the Escape hot key.
-inline constexpr int kEscapeHotKey = 255;
 // recent.dsw follows a change of a stored control this much later, so that a burst of changes
 // (typing a name, loading a settings file) is written once.
 inline constexpr int kSettingsSaveDelayMs = 500;
@@ -166,79 +168,26 @@ private:
     bool active_ = false;
 };
 
-class TForm1 : public QWidget {
+class ChannelPanel;
+class SetterPanel;
+class TracePanel;
+class TriggerPanel;
+class XVarPanel;
+
+class ScopeWindow : public QWidget {
     Q_OBJECT
 public:
-    // Builds the controls and runs OnCreate, with the engine on a thread of its own, or on the
+    // Builds the panels and runs OnCreate, with the engine on a thread of its own, or on the
     // driver given (tests step it themselves). When the MC application cannot be opened the
     // window asks for termination (TerminationRequested) and stays without content.
-    explicit TForm1(std::unique_ptr<acq::Driver> driver = nullptr, QWidget* parent = nullptr);
+    explicit ScopeWindow(std::unique_ptr<acq::Driver> driver = nullptr, QWidget* parent = nullptr);
     // Runs OnDestroy.
-    ~TForm1() override;
-    TForm1(const TForm1&) = delete;
-    TForm1& operator=(const TForm1&) = delete;
+    ~ScopeWindow() override;
+    ScopeWindow(const ScopeWindow&) = delete;
+    ScopeWindow& operator=(const ScopeWindow&) = delete;
 
-    // --- controls, with their components' object names ---
-    TPaintBox* PaintBox1;
-    QLabel* ApplLabel;      // "Label1": the MC application's name
-    QLabel* RateLabel;      // "Label16": the transfer rate, or "OFFLINE"
-    QLabel* PortLabel;      // "Label17": the link port
-    QLabel* EdgeCountLabel; // "Label21": edge count of the last x-y redraw
-    TTreeView* TreeView1;
-    QFrame* ChannelPanel1; // "Panel1" .. "Panel3"
-    QFrame* ChannelPanel2;
-    QFrame* ChannelPanel3;
-    QFrame* SetterPanel1; // "Panel4"
-    QFrame* SetterPanel2; // "Panel5"
-    QFrame* XPanel;       // "Panel6"
-    QFrame* TriggerPanel; // "Panel7"
-    TComboBox* VarName1;
-    TComboBox* VarName2;
-    TComboBox* VarName3;
-    TComboBox* VarNameX;
-    TComboBox* TriggerName;
-    TComboBox* SetterName1;
-    TComboBox* SetterName2;
-    TCheckBox* DisplayBin1;
-    TCheckBox* DisplayBin2;
-    TCheckBox* DisplayBin3;
-    TCheckBox* VarSelected2;
-    TCheckBox* VarSelected3;
-    TCheckBox* VarSelectedX;
-    TCheckBox* NoHisSelected;
-    TCheckBox* TriggerSelected;
-    TCheckBox* SetterSelected1;
-    TCheckBox* SetterSelected2;
-    QLineEdit* Min1;
-    QLineEdit* Min2;
-    QLineEdit* Min3;
-    QLineEdit* Max1;
-    QLineEdit* Max2;
-    QLineEdit* Max3;
-    QLineEdit* Avg1;
-    QLineEdit* Avg2;
-    QLineEdit* Avg3;
-    QLineEdit* TriggerVal;
-    QLineEdit* SetterVal1;
-    QLineEdit* SetterVal2;
-    QSlider* TriggerTrackBar;
-    QSlider* SetterTrackBar1;
-    QSlider* SetterTrackBar2;
-    TWrapButton* ClearHis;
-    QToolButton* SpeedButtonSingle;
-    QToolButton* SpeedButtonCont;
-    TApplicationEvents* ApplicationEvents1;
-    QMenu* PopupMenu1;
-    QAction* CopyToClipBoard;
-    QAction* SaveSettings;
-    QAction* LoadSettings;
-    // Recording: the two entries after the first three (one of them shows at a time), and the
-    // red mark beside the rate label while a recording runs.
-    QAction* RecordToCsv;
-    QAction* StopRecording;
-    QLabel* RecLabel;
-    QAction* Hold;
-    QAction* SaveImage;
+    // The controls are found by their object names ("VarName1", "Label16", ...), as the
+    // settings files find them.
 
     // --- what the window shows and knows ---
     bool RunFlag() const { return channels_[1].active != 0; }
@@ -246,9 +195,9 @@ public:
     bool XCapable() const { return xCapable_; }
     const TChannel& Channel(int index) const { return channels_[static_cast<std::size_t>(index)]; }
     const TSetter& Setter(int index) const { return setters_[static_cast<std::size_t>(index)]; }
-    // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in PaintBox1; null until
-    // the creation has opened the application.
-    const QImage& TraceBitmap() const { return traceBitmap_; }
+    // The off-screen trace bitmap (kTraceWidth x kTraceHeight), shown in the paint box; null
+    // until the creation has opened the application.
+    const QImage& TraceBitmap() const;
     std::uint32_t SweepOrigin() const { return sweepOrigin_; }
     const std::string& RecentPath() const { return recentPath_; }
     // The settings folder of the opened application; empty until the creation has made it.
@@ -258,29 +207,16 @@ public:
     // Termination was requested before the message loop could end it (a failed creation, or
     // Escape or a signal while a box of the creation was up): the program ends without it.
     bool TerminationRequested() const { return terminationRequested_; }
-    bool HotKeyRegistered() const { return escapeShortcut_ != nullptr; }
-    bool GlobalHotKeyGrabbed() const;
+    bool HotKeyRegistered() const { return escape_ != nullptr; }
+    // True when the dragged object may be dropped on target: a node of the variable tree.
+    bool OnDragOver(QObject* target, bool fromTree) const;
 
-    // --- start-up, shutdown, activation ---
-    void OnActivate();
-    void OnDeactivate();
-    void OnHotKey(int id);
+    // --- the end of the program from outside ---
     // SIGTERM, SIGINT or SIGHUP, seen in the event loop: the program ends as on Escape.
     void OnQuitSignal(int signal);
     // The desktop session is ending: recent.dsw is written now, the end may come without a
     // chance for the exit save.
     void OnSessionEnd();
-
-    // --- channel, setter and trigger controls ---
-    void OnChange(QObject* sender);
-    void OnClick(QObject* sender);
-    // True when the dragged object may be dropped on target: a node of the variable tree.
-    bool OnDragOver(QObject* target, bool fromTree) const;
-    void OnDragDrop(QObject* target, const QString& nodeText);
-    void OnSetterSelected(QObject* sender);
-    void OnSetterChange(QObject* sender);
-    void SpeedButtonSingleClick();
-    void SpeedButtonContClick();
 
     // --- the engine's batches ---
     // Takes every batch the engine has handed over and shows it; posted into the event loop
@@ -288,29 +224,17 @@ public:
     void TakeBatches();
     void ShowBatch(const acq::Batch& batch);
 
-    // --- trace display: paints what a batch says, decides nothing ---
+    // --- the trace area ---
     void ClearScreen();
-    void CopyToScreen();
     void DrawGrid();
-    // The channel's samples of a time-mode batch; false when a single sweep stopped in them
-    // (nothing more of the batch is drawn, nothing is copied to the screen).
-    bool DrawTimeSamples(int index, const acq::Batch& batch);
-    // Redraws one channel over its x-y slots as the batch's redraw says.
-    void DrawXYChannel(const acq::Redraw& redraw, const acq::Batch& batch);
     void DrawLegend();
 
     // --- recording to CSV ---
-    void RecordToCsvClick();
-    void StopRecordingClick();
     bool Recording() const { return recorder_->Recording(); }
     std::uint64_t RecordedRows() const { return recorder_->Rows(); }
     const acq::CsvRecorder& Recorder() const { return *recorder_; }
 
-    // --- settings files and clipboard ---
-    void ClearHisClick();
-    void CopyToClipBoardClick();
-    void SaveSettingsClick();
-    void LoadSettingsClick();
+    // --- settings files ---
     // All stored controls into one settings file, in restricted mode, written in one piece:
     // a failure leaves the previous file as it was. False with the reason in error.
     bool SaveSettingsFile(const std::string& path, std::string& error);
@@ -318,16 +242,10 @@ public:
     // read before the fault keep what they got).
     bool LoadSettingsFile(const std::string& path, std::string& error);
     bool SettingsSavePending() const;
-    // What the delayed save runs: recent.dsw as the exit save writes it. A failure goes to
-    // standard error (once per reason); the exit save reports it in a box.
-    void SaveChangedSettings();
 
     // --- holding the display ---
     bool Held() const { return held_.on; }
     const THeldView& HeldView() const { return held_; }
-    // Holds the paint box, or resumes live drawing from the current sweep.
-    void HoldClick();
-    void SaveImageClick();
     // What "Copy To ClipBoard" copies and "Save Image..." saves: the trace bitmap with its
     // legend, or the held view as it shows.
     QImage ScreenImage();
@@ -340,7 +258,7 @@ protected:
 
 private:
     // --- start-up and shutdown ---
-    // The controls at their places (the layout file).
+    // The panels and controls at their places (the layout file).
     void BuildControls();
     void CreateTimers();
     void BindEvents();
@@ -348,10 +266,21 @@ private:
     void OnDestroy();
     void RequestTermination();
     void RegisterHotKey();
+    void OnActivate();
+    void OnDeactivate();
     void RestartChannel(int index);
     std::uint64_t Post(acq::Command command);
 
     // --- channel, setter and trigger controls ---
+    void OnChange(QObject* sender);
+    void OnClick(QObject* sender);
+    void OnDragDrop(QObject* target, const QString& nodeText);
+    void OnSetterSelected(QObject* sender);
+    // The user moved a setter's bar: its variable is written.
+    void OnSetterChange(int setter, std::uint8_t position);
+    // The Single and Contineous buttons: the sweep mode the engine is asked for, shown at
+    // once by the rule the engine follows.
+    void SweepModeClick(bool single);
     void FillVariableTree();
     void ConfigureSetters();
     void SelectChannelVariable(TComboBox* box, int index);
@@ -367,22 +296,25 @@ private:
     void ClearXYTimes();
     TComboBox* ChannelBox(int index) const;
     int ChannelIndexOf(const QObject* box) const;
-    QSlider* SetterBar(int setter) const;
-    QLineEdit* SetterEdit(int setter) const;
     void WatchEngineInputs();
     void ShowSetterAnswer(const acq::SetterAnswer& answer);
-    void MoveSetterBar(int setter, std::uint8_t value);
 
     // --- showing batches ---
     void ShowTimeBurst(const acq::Batch& batch);
+    // The channel's samples of a time-mode batch; false when a single sweep stopped in them
+    // (nothing more of the batch is drawn, nothing is copied to the screen).
+    bool ShowTimeSamples(int index, const acq::Batch& batch);
     void ShowXBurst(const acq::Batch& batch);
+    void ShowRedraw(const acq::Redraw& redraw, const acq::Batch& batch);
     void ShowLinkState(const acq::Batch& batch);
     void ShowStatistics();
     void WriteRateText(std::uint16_t rate);
-    void SetChannelPen(QPainter& painter, const TChannel& c) const;
+    int GridDivisionsNow() const;
 
     // --- holding the display ---
     void BindInspection();
+    void HoldClick();
+    void SaveImageClick();
     bool PaintBoxInput(QEvent* event);
     // Space and Home, where the focused control has no use for them; false otherwise.
     bool InspectionKey(QKeyEvent* event);
@@ -392,7 +324,14 @@ private:
     // The min, max and av boxes' tooltips in the variable's unit.
     void ShowPhysicalStatistics(int index);
 
-    // --- settings files ---
+    // --- settings files and clipboard ---
+    void ClearHisClick();
+    void CopyToClipBoardClick();
+    void SaveSettingsClick();
+    void LoadSettingsClick();
+    // What the delayed save runs: recent.dsw as the exit save writes it. A failure goes to
+    // standard error (once per reason); the exit save reports it in a box.
+    void SaveChangedSettings();
     void RegisterStoredControls();
     void PrepareSettingsFolder();
     void LoadRecentSettings();
@@ -404,6 +343,32 @@ private:
     // The name a save dialog proposes: the application and the time, in folder.
     QString StampedFileName(const std::string& folder, const char* suffix) const;
 
+    // --- the panels, and the window's own controls ---
+    std::array<ChannelPanel*, 4> channelPanels_{}; // 1..3
+    std::array<SetterPanel*, 3> setterPanels_{};   // 1 and 2
+    TriggerPanel* triggerPanel_ = nullptr;
+    XVarPanel* xPanel_ = nullptr;
+    TracePanel* trace_ = nullptr;
+    QLabel* applLabel_ = nullptr;      // "Label1": the MC application's name
+    QLabel* rateLabel_ = nullptr;      // "Label16": the transfer rate, or "OFFLINE"
+    QLabel* portLabel_ = nullptr;      // "Label17": the link port
+    QLabel* edgeCountLabel_ = nullptr; // "Label21": edge count of the last x-y redraw
+    QLabel* recLabel_ = nullptr;       // the red mark while a recording runs
+    TTreeView* tree_ = nullptr;
+    TWrapButton* clearHis_ = nullptr;
+    QToolButton* singleButton_ = nullptr;
+    QToolButton* contButton_ = nullptr;
+    TApplicationEvents* applicationEvents_ = nullptr;
+    QMenu* popupMenu_ = nullptr;
+    QAction* copyToClipBoard_ = nullptr;
+    QAction* saveSettings_ = nullptr;
+    QAction* loadSettings_ = nullptr;
+    // One of the two shows at a time.
+    QAction* recordToCsv_ = nullptr;
+    QAction* stopRecording_ = nullptr;
+    QAction* hold_ = nullptr;
+    QAction* saveImage_ = nullptr;
+
     // --- the window's model ---
     std::array<TChannel, 4> channels_;
     std::array<TSetter, 3> setters_; // 1 and 2
@@ -411,15 +376,9 @@ private:
     bool singleShot_ = false;
     bool xCapable_ = false;
     std::string recentPath_;
-    std::array<QLineEdit*, 4> minEdits_{}; // 1..3
-    std::array<QLineEdit*, 4> maxEdits_{};
-    std::array<QLineEdit*, 4> avgEdits_{};
-    QImage traceBitmap_;
     THeldView held_;
     // When the sweep on the screen began, on the arrival clock.
     std::optional<std::int64_t> sweepStartUs_;
-    // The part of the trace bitmap drawn since it was last copied to the screen.
-    QRect dirty_;
     std::string applName_;
     // The application's variables, looked up without touching the engine's table.
     acq::VariableTable variables_;
@@ -434,11 +393,8 @@ private:
     bool terminationRequested_ = false;
     bool opened_ = false;
     bool destroyed_ = false;
-    // Set while a setter's track bar is moved back after a write; that move writes nothing.
-    bool snappingBack_ = false;
     std::string settingsFolder_;
-    std::unique_ptr<QShortcut> escapeShortcut_;
-    std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
+    std::unique_ptr<gui::EscapeKey> escape_;
     std::unique_ptr<TQuitSignals> quitSignals_;
     // Context of the connections that watch the stored controls; gone once the window is
     // being destroyed, so the controls' own destruction schedules nothing.
@@ -455,6 +411,8 @@ private:
     // Unlocks what a recording locks and lets the run flag follow the activation again.
     void EndRecording();
     void RecordingFailed(const QString& reason);
+    void RecordToCsvClick();
+    void StopRecordingClick();
     void ShowRecordingMark();
     // Fed on the engine's thread with every batch, before the window sees it.
     std::unique_ptr<acq::CsvRecorder> recorder_ = std::make_unique<acq::CsvRecorder>();

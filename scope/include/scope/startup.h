@@ -1,7 +1,5 @@
-// The scope program's start-up before its window exists, in the order the modules depend on
-// each other: program paths and param.ini, the clock origin, the FTDI port state, the link
-// settings, the application id table (applid.inc; missing is fatal) and an empty global
-// serializer.
+// The scope program's start-up before its window exists: the start-up all programs share
+// (mcu/startup.h; applid.inc missing is fatal), then an empty global serializer.
 #pragma once
 
 #include <string>

@@ -122,6 +122,9 @@ struct Scenario {
     int ptyChannel = 1;
     std::uint64_t seed = 1;
     std::uint32_t latencyUs = 0;
+    // Each answer's time is drawn evenly from latencyUs - jitter/2 .. latencyUs + jitter/2
+    // (never below 0), from the scenario's seed.
+    std::uint32_t latencyJitterUs = 0;
     FaultConfig faults;
 
     const DeviceConfig* FindDevice(const std::string& name) const;

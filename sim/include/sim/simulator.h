@@ -86,7 +86,10 @@ public:
     // --- set-up --------------------------------------------------------------------------
     // Without pacing bytes take no time and rates are not compared (throughput tests).
     void SetPacing(bool on) { pacing_ = on; }
-    void SetLatencyUs(std::uint64_t us) { latencyNs_ = us * 1000; }
+    void SetLatencyUs(std::uint64_t us, std::uint64_t jitterUs = 0) {
+        latencyNs_ = us * 1000;
+        jitterNs_ = jitterUs * 1000;
+    }
     void SetFaults(const FaultConfig& faults);
     const FaultConfig& Faults() const { return faults_; }
     // Takes every MC off the line (or brings them back) from nowUs on.
@@ -141,6 +144,7 @@ private:
     void Dispatch(int channelIndex, std::uint8_t b, std::uint64_t tNs);
     void ServeBus(Channel& channel, std::uint8_t request, std::uint64_t tNs);
     void Schedule(Transmitter& tx, std::uint32_t rate, std::uint64_t tNs, const TxActions& actions);
+    std::uint64_t AnswerDelayNs();
     void Emit(Transmitter& tx, std::uint64_t& cursor, std::uint32_t rate, const TxAction& a);
     bool Hit(const FaultRate& rate, std::uint64_t& count);
     bool VanishedAt(std::uint64_t tNs) const;
@@ -164,6 +168,9 @@ private:
     Wiring wiring_;
     bool pacing_ = true;
     std::uint64_t latencyNs_ = 0;
+    std::uint64_t jitterNs_ = 0;
+    // Apart from the faults' generator, so a jitter leaves the faults where they were.
+    std::mt19937_64 jitterRandom_;
 
     FaultConfig faults_;
     FaultCounters counters_;

@@ -17,10 +17,9 @@
 class QButtonGroup;
 class QDialog;
 class QGroupBox;
-class QShortcut;
 
 namespace gui {
-class TGlobalHotKey;
+class EscapeKey;
 } // namespace gui
 
 namespace tarnel {
@@ -70,17 +69,16 @@ bool ConvertApplIdText(const QString& text, int& value);
 // words and quotes, without ever running a shell.
 bool SplitCommandLine(const QString& commandLine, QString& program, QStringList& arguments);
 
-class TForm1 : public QWidget {
+class SelectorWindow : public QWidget {
     Q_OBJECT
 
 public:
     // Runs OnCreate; arguments are the program's arguments without the program itself.
-    TForm1(const QStringList& arguments, Desktop& desktop, QWidget* parent = nullptr);
-    ~TForm1() override;
+    SelectorWindow(const QStringList& arguments, Desktop& desktop, QWidget* parent = nullptr);
+    ~SelectorWindow() override;
 
     bool Busy() const { return busy_; }
     const QString& FollowUpCommand() const { return followUpCommand_; }
-    QGroupBox* DeviceRadioGroup() const { return group_; }
     // The position of the checked item, -1 when none.
     int ItemIndex() const;
     int ItemCount() const;
@@ -113,12 +111,7 @@ private:
     QString followUpCommand_;
     QGroupBox* group_ = nullptr;
     QButtonGroup* buttons_ = nullptr;
-    std::unique_ptr<QShortcut> escapeShortcut_;
-    std::unique_ptr<gui::TGlobalHotKey> globalEscape_;
+    std::unique_ptr<gui::EscapeKey> escape_;
 };
-
-// Program start-up before the window: paths and parameters, the FTDI port state, the link
-// settings, applid.inc and the identification module.
-void StartModules();
 
 } // namespace tarnel

@@ -1,4 +1,4 @@
-#include "acquisition/recording.h"
+#include "recorder/csv_recorder.h"
 
 #include <algorithm>
 #include <cerrno>

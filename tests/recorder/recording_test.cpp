@@ -6,8 +6,8 @@
 #include "wire_stubs.h"
 
 #include "acquisition/channel_name.h"
-#include "acquisition/recording.h"
 #include "acquisition/sampling.h"
+#include "recorder/csv_recorder.h"
 
 #include <gtest/gtest.h>
 

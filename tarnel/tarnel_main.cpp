@@ -1,6 +1,8 @@
 // TARNEL: the device bus selector.
 #include "gui/fatal_box.h"
 #include "main_window.h"
+#include "mcu/startup.h"
+#include "selector/mcsys.h"
 
 #include <QApplication>
 
@@ -8,12 +10,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("TARNEL");
     gui::InstallFatalMessageBox("TARNEL");
-    tarnel::StartModules();
+    mcu::StartOptions start;
+    start.kind = mcu::ProgramKind::Selector;
+    mcu::StartModules(start);
+    selector::InitMcSys();
 
     tarnel::Desktop desktop;
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    auto form = std::make_unique<tarnel::TForm1>(arguments, desktop);
+    auto form = std::make_unique<tarnel::SelectorWindow>(arguments, desktop);
     if (!form->RanApplIdDialogue()) {
         form->show();
     }

@@ -19,7 +19,6 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QScreen>
-#include <QShortcut>
 
 #include <cstdio>
 
@@ -185,7 +184,7 @@ bool SplitCommandLine(const QString& commandLine, QString& program, QStringList&
     return true;
 }
 
-TForm1::TForm1(const QStringList& arguments, Desktop& desktop, QWidget* parent)
+SelectorWindow::SelectorWindow(const QStringList& arguments, Desktop& desktop, QWidget* parent)
     : QWidget(parent), desktop_(desktop), arguments_(arguments) {
     setObjectName("Form1");
     setWindowTitle("TARNEL");
@@ -206,25 +205,21 @@ TForm1::TForm1(const QStringList& arguments, Desktop& desktop, QWidget* parent)
     OnCreate();
 }
 
-TForm1::~TForm1() {
+SelectorWindow::~SelectorWindow() {
     OnDestroy();
 }
 
-int TForm1::ItemIndex() const {
+int SelectorWindow::ItemIndex() const {
     return buttons_->checkedId();
 }
 
-int TForm1::ItemCount() const {
+int SelectorWindow::ItemCount() const {
     return static_cast<int>(buttons_->buttons().size());
 }
 
-void TForm1::OnCreate() {
-    // Escape ends the program wherever the focus is: inside it through the shortcut, elsewhere
-    // through the display-wide grab where the window system allows one.
-    escapeShortcut_ = std::make_unique<QShortcut>(QKeySequence(Qt::Key_Escape), this);
-    escapeShortcut_->setContext(Qt::ApplicationShortcut);
-    connect(escapeShortcut_.get(), &QShortcut::activated, this, [this] { HotKey(); });
-    globalEscape_ = std::make_unique<gui::TGlobalHotKey>([this] { HotKey(); });
+void SelectorWindow::OnCreate() {
+    // Escape ends the program wherever the focus is.
+    escape_ = std::make_unique<gui::EscapeKey>(this, [this] { HotKey(); });
     qApp->installEventFilter(this);
     busy_ = true;
     followUpCommand_ = arguments_.isEmpty() ? QString() : arguments_.first();
@@ -251,7 +246,7 @@ void TForm1::OnCreate() {
     busy_ = false;
 }
 
-void TForm1::ApplIdDialogue() {
+void SelectorWindow::ApplIdDialogue() {
     ranDialogue_ = true;
     hide();
     int shown = ReadApplId(desktop_);
@@ -275,7 +270,7 @@ void TForm1::ApplIdDialogue() {
     }
 }
 
-void TForm1::FillDeviceItems() {
+void SelectorWindow::FillDeviceItems() {
     const auto& appl = Selector().appl;
     for (int i = 0; i <= appl.lastDeviceIndex; ++i) {
         auto* item = new QRadioButton(
@@ -286,7 +281,7 @@ void TForm1::FillDeviceItems() {
     }
 }
 
-void TForm1::SelectItem(int position) {
+void SelectorWindow::SelectItem(int position) {
     const int count = ItemCount();
     if (position < 0 || count == 0) {
         // An exclusive group cannot uncheck its last checked button directly.
@@ -300,7 +295,7 @@ void TForm1::SelectItem(int position) {
     buttons_->button(std::min(position, count - 1))->setChecked(true);
 }
 
-void TForm1::DeviceOnClick(int position) {
+void SelectorWindow::DeviceOnClick(int position) {
     auto& appl = Selector().appl;
     if (busy_ || position == appl.currentDevice) {
         return;
@@ -312,14 +307,14 @@ void TForm1::DeviceOnClick(int position) {
     }
 }
 
-void TForm1::HotKey() {
+void SelectorWindow::HotKey() {
     escaped_ = true;
     followUpCommand_.clear();
     desktop_.CloseBoxes();
     desktop_.RequestQuit();
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool SelectorWindow::eventFilter(QObject* watched, QEvent* event) {
     // The window's shortcut is dead while the window is hidden or shadowed by a modal box,
     // and a box takes Escape for Cancel; here it ends the program as everywhere else. The key
     // goes on to the box, so that a fatal error box still closes on it.
@@ -333,7 +328,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::OnDestroy() {
+void SelectorWindow::OnDestroy() {
     if (destroyed_) {
         return;
     }
@@ -351,16 +346,6 @@ void TForm1::OnDestroy() {
         std::fprintf(stderr, "tarnel: follow-up command could not be started: %s\n",
                      followUpCommand_.toLocal8Bit().constData());
     }
-}
-
-void StartModules() {
-    foundation::InitProgramPaths();
-    foundation::LoadParamFile();
-    comlink::ResetUsb();
-    comlink::InitLink();
-    mcu::SetProgramKind(mcu::ProgramKind::Selector);
-    mcu::LoadApplIdTable();
-    selector::InitMcSys();
 }
 
 } // namespace tarnel
