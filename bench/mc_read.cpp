@@ -260,10 +260,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--reads" && i + 1 < argc) {
             reads = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr,
-                         "usage: mc_read [--smoke] [--scenario "
-                         "9600|115200|9600-1.5ms|no-pacing|u16-9600] "
-                         "[--reads N]\n");
+            std::fprintf(stderr, "usage: mc_read [--smoke] [--scenario "
+                                 "9600|115200|9600-1.5ms|no-pacing|u16-9600] "
+                                 "[--reads N]\n");
             return 2;
         }
     }
