@@ -142,14 +142,17 @@ void Learn(detail::ReplyTiming& t, std::int64_t delay) {
     t.longest = std::max(delay, t.longest - (t.longest - t.typical) / 16);
 }
 
-// The earliest a reply to a request sent now can come. Before anything is learned it is the
-// wire time of request and reply; then it is the low end of this MC's delays, less a quarter
+// The earliest a reply to a request sent now can come. Until two replies are learned it is the
+// wire time of request and reply: the first, the identification's, may have been stretched by
+// a freshly started MC or a busy PC, and judged by it alone the next ordinary reply would look
+// early and cost a failed try. Then it is the low end of this MC's delays, less a quarter
 // character or the spread, whichever is more, so an MC that varies is not cut off. The margin
 // stays small: a stray byte late by more than it passes for a reply.
 std::int64_t EarliestReplyUs(const detail::ReplyTiming& t) {
     const std::int64_t character = CharacterUs();
-    if (t.count == 0) {
-        return 2 * character - character / 8;
+    const std::int64_t wire = 2 * character - character / 8;
+    if (t.count < 2) {
+        return wire;
     }
     return t.low - std::max(character / 4, t.typical - t.low);
 }
