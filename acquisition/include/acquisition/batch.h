@@ -4,6 +4,8 @@
 // Sweep ends and redraws are decided here, so a front end only paints what it is told.
 #pragma once
 
+#include "mcu/var_type.h"
+
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -14,7 +16,10 @@ namespace acq {
 
 struct Sample {
     std::uint8_t channel = 0; // 1..3
-    std::uint8_t value = 0;   // masked: a bit variable gives 0 or 255
+    std::uint8_t value = 0;   // masked: a bit variable gives 0 or 255; a wider type: its lowest byte
+    // The value in the variable's own terms: a byte 0..255, a bit 0 or 1, a signed, 16/32-bit or
+    // float value as its type reads it whole (a double holds every one of them exactly).
+    double typed = 0;
     // x-y mode: the slot (x value + 1, 1..256) the sample belongs to; 0 in time mode.
     std::uint16_t slot = 0;
     // ClockMs when the reply arrived: what the sweep and the x-y history count in.
@@ -55,7 +60,8 @@ struct SetterAnswer {
     std::uint64_t command = 0; // the number of the command it answers
     bool write = false;        // a write; otherwise the read of a selection
     bool ok = false;
-    std::uint8_t value = 0; // the value read or written
+    std::uint8_t value = 0; // the value read or written (its lowest byte for a wider type)
+    double typed = 0;       // the same in the variable's own type
 };
 
 // The engine's state as a step leaves it.

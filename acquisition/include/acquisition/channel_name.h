@@ -32,6 +32,9 @@ struct ResolvedChannel {
     std::uint16_t address = 0;
     std::uint8_t mask = 0;
     const mcu::MCVar* variable = nullptr;
+    // The type after a ":" (TICKS:i16, $3A:u16), else the table's type of the variable, else
+    // U8; a bit (mask set) is U8.
+    mcu::VarType type = mcu::VarType::U8;
 };
 // False when the text is malformed or names no variable of the table the link can read.
 bool ResolveChannelName(const VariableTable& table, const std::string& text,

@@ -4,6 +4,8 @@
 // them between its exchanges with the MC.
 #pragma once
 
+#include "mcu/var_type.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +26,9 @@ struct UseVariable {
     int channel = 0;
     std::uint16_t address = 0;
     std::uint8_t mask = 0;
+    // A type wider than a byte (or signed, or a float) is read whole from address on; U8 with a
+    // mask is a bit. The x-variable (channel 0) is always read as a byte.
+    mcu::VarType type = mcu::VarType::U8;
 };
 // The channel has no variable any more and reads nothing; channel 1 leaves the run flag alone.
 struct ForgetVariable {
@@ -76,6 +81,7 @@ struct ChannelOneNamed {
 struct SelectSetter {
     int setter = 0;
     std::uint16_t address = 0;
+    mcu::VarType type = mcu::VarType::U8;
 };
 // A setter's bar moved: value is written to the variable name. A newer value for the same
 // setter replaces one that has not been written yet.
@@ -83,6 +89,9 @@ struct SetterValue {
     int setter = 0;
     std::string name;
     std::uint8_t value = 0;
+    // A wider type writes typed, byte by byte, lowest address first, each byte echo-checked.
+    mcu::VarType type = mcu::VarType::U8;
+    double typed = 0;
 };
 
 using Command = std::variant<UseVariable, ForgetVariable, SwitchChannel, ClearSlots,

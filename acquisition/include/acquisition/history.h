@@ -23,6 +23,7 @@ inline constexpr std::size_t kHistorySamples = std::size_t{1} << 20;
 struct ChannelTrace {
     std::vector<std::int64_t> times; // arrival, steady-clock microseconds
     std::vector<std::uint8_t> values;
+    std::vector<double> typed; // Sample::typed, beside values
 
     std::size_t Size() const { return times.size(); }
 };

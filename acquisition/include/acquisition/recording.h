@@ -22,6 +22,8 @@ struct RecordChannel {
     int channel = 1;  // 1..3, the engine's channel
     std::string name; // as its box shows it
     bool bit = false; // a bit of a byte: 0 or 1
+    // Typed values are written as FormatValue gives them (signed, floats with a float's digits).
+    mcu::VarType type = mcu::VarType::U8;
     // From the conversion file: value x factor + offset, in unit.
     bool converted = false;
     double factor = 1.0;
