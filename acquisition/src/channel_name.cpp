@@ -1,5 +1,7 @@
 #include "acquisition/channel_name.h"
 
+#include "mcu/typed.h"
+
 namespace acq {
 
 namespace {
@@ -44,6 +46,14 @@ bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_
 bool SplitChannelName(const std::string& text, ChannelName& name) {
     name = ChannelName{};
     std::string copy = text;
+    const auto colon = copy.rfind(':');
+    if (colon != std::string::npos) {
+        if (!mcu::ParseTypeName(copy.substr(colon + 1), name.type)) {
+            return false;
+        }
+        name.typed = true;
+        copy.erase(colon);
+    }
     const auto dot = copy.find('.');
     if (dot != std::string::npos) {
         if (dot + 1 >= copy.size() || copy[dot + 1] < '0' || copy[dot + 1] > '7') {
@@ -73,31 +83,25 @@ bool SplitChannelName(const std::string& text, ChannelName& name) {
 }
 
 bool ResolveChannelName(const VariableTable& table, const std::string& text,
-                        ResolvedChannel& resolved) {
-    ChannelName parts;
-    if (!SplitChannelName(text, parts)) {
+                        ResolvedChannel& resolved, std::string& error) {
+    mcu::TypedName typed;
+    if (!mcu::ParseTypedName(table.Appl(), text, typed, error)) {
         return false;
     }
     ResolvedChannel r;
-    std::uint32_t bare = 0;
-    if (ParseNameInteger(parts.base, 0xFFFF, bare)) {
-        r.address = static_cast<std::uint16_t>(bare);
-    } else {
-        r.variable = table.Find(parts.base);
-        // A variable in code memory or beyond the link's pages has an address the link would
-        // read another byte at.
-        if (r.variable == nullptr || !r.variable->reachable) {
-            return false;
-        }
-        r.address = r.variable->address;
-        r.mask = r.variable->bitMask;
-    }
-    if (r.mask == 0) {
-        r.mask = parts.suffixMask;
-    }
-    r.address = static_cast<std::uint16_t>(r.address + parts.arrayIndex);
+    r.address = typed.address;
+    r.mask = typed.bitMask;
+    // The engine reads a bit as a masked byte.
+    r.type = typed.type == mcu::VarType::Bit ? mcu::VarType::U8 : typed.type;
+    r.variable = typed.name.empty() ? nullptr : table.Find(typed.name);
     resolved = r;
     return true;
+}
+
+bool ResolveChannelName(const VariableTable& table, const std::string& text,
+                        ResolvedChannel& resolved) {
+    std::string error;
+    return ResolveChannelName(table, text, resolved, error);
 }
 
 } // namespace acq

@@ -232,8 +232,9 @@ TEST(CsvText, FieldsAndNumbersReadBackAsWritten) {
 Batch Scans(std::uint64_t first, std::uint64_t count) {
     Batch b;
     for (std::uint64_t s = first; s < first + count; ++s) {
+        const auto value = static_cast<std::uint8_t>(s);
         b.samples.push_back(
-            {1, static_cast<std::uint8_t>(s), 0, 0, static_cast<std::int64_t>(s * 1000), s});
+            {1, value, static_cast<double>(value), 0, 0, static_cast<std::int64_t>(s * 1000), s});
     }
     return b;
 }
