@@ -135,6 +135,8 @@ TEST(ChannelNameTest, TypedNamesMembersAndElementsOfADebugFile) {
         {"POINTS[1].Y", 0x41, 0, VarType::I8, "POINTS[1].Y"},
         {"ALARM", 0x29, 0x01, VarType::U8, "ALARM"},
         {"ALARM:U8", 0x29, 0, VarType::U8, "ALARM"},
+        {"ALARM.3", 0x29, 0x01, VarType::U8, "ALARM"}, // a bit of the table keeps its mask
+        {"$1000", 0x1000, 0, VarType::U8, nullptr},    // a byte address is any 16-bit one
         {"LEVEL.1:BIT", 0x21, 0x02, VarType::U8, "LEVEL"},
     };
     for (const Case& c : cases) {
@@ -156,6 +158,7 @@ TEST(ChannelNameTest, TypedNamesMembersAndElementsOfADebugFile) {
         {"ZONE", "Var ZONE not defined"},
         {"LEVEL:BIT", "Type bit needs a bit: LEVEL.b"},
         {"$7FF:U16", "$7FF lies beyond the link's memory"},
+        {"SAMPLES[256]", "Bad name SAMPLES[256]"},
     };
     for (const auto& [text, why] : refused) {
         acq::ResolvedChannel r;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 
 using namespace acq;
 using acquisition_testing::KilnBench;
@@ -60,6 +60,15 @@ TEST_P(TypedCounter, SamplesAreNeverTornAcrossByteBoundaries) {
     }
     EXPECT_EQ(bad, 0);
     EXPECT_GT(crossings, 300);
+    // The held view gets the same values: the last minute of them, beside their bytes.
+    const Traces held = bench.Engine().SampleHistory().Snapshot();
+    ASSERT_EQ(held[1].typed.size(), held[1].values.size());
+    ASSERT_GT(held[1].typed.size(), 1000u);
+    for (std::size_t k = 1; k <= std::min(held[1].typed.size(), run.samples.size()); ++k) {
+        const Sample& s = run.samples[run.samples.size() - k];
+        ASSERT_EQ(held[1].typed[held[1].typed.size() - k], s.typed) << k;
+        ASSERT_EQ(held[1].values[held[1].values.size() - k], s.value) << k;
+    }
     // Three reads a sample, and two more for each try where the high byte moved in between
     // (a read takes 3 ms of the 16 between moves).
     const std::size_t sent = bench.Sim().Sent().size();

@@ -1,8 +1,10 @@
 // The texts a channel box accepts: NAME, NAME.b (bit b of the byte), NAME[i] (the element i
 // above NAME), both suffixes in either order, a bare MC address in place of a name, a name the
 // table lists whole (ZONE.TEMP, BUF[3]), and any of them with a type after ":" (SPEED:i16,
-// $3A:u16). The window's boxes and the headless recorder resolve names through here, and the
-// rules are mcu::ParseTypedName's, so a name means the same in both and in the trigger.
+// $3A:u16). The window's boxes and the headless recorder resolve names through here, so a name
+// means the same in both. The forms are those of mcu::ParseTypedName (the trigger's), with the
+// boxes' own limits kept: an index up to 255, a bit of the table keeps its mask under a suffix,
+// a bare byte address may be any 16-bit number.
 #pragma once
 
 #include "acquisition/variable_table.h"
@@ -32,7 +34,7 @@ bool SplitChannelName(const std::string& text, ChannelName& name);
 bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value);
 
 // What a channel reads for an upper-case box text: the address with the index (in elements of
-// the variable's type) added, the bit mask (the suffix's, else the variable's own), the type,
+// the variable's type) added, the bit mask (the variable's own, else the suffix's), the type,
 // and the variable it names (null for a bare address).
 struct ResolvedChannel {
     std::uint16_t address = 0;
