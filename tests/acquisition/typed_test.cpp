@@ -111,6 +111,41 @@ TEST(TypedChannels, EachChannelReadsItsTypeAndAByteChannelOneByteAsBefore) {
     }
 }
 
+// An x-y burst that reads the x-variable itself reads a typed channel whole; an MC that streams
+// pairs one byte with each x value, so a wider channel gives its lowest byte there.
+TEST(TypedChannels, XyBurstsReadWholeUnlessTheMcStreams) {
+    KilnBench kiln;
+    ASSERT_FALSE(kiln.Engine().XCapable());
+    Use(kiln, 0, "LEVEL");
+    Use(kiln, 1, "SPEED");
+    kiln.Step();
+    const Batch whole = kiln.Step();
+    ASSERT_GT(whole.samples.size(), 10u);
+    for (const Sample& s : whole.samples) {
+        EXPECT_EQ(s.slot, 91); // LEVEL 90
+        EXPECT_EQ(s.typed, -5);
+        EXPECT_EQ(s.value, 0xFB);
+    }
+
+    acquisition_testing::EngineBench demo;
+    ASSERT_TRUE(demo.Engine().XCapable());
+    demo.Use(0, "SAW");
+    const ResolvedChannel wide = [&] {
+        ResolvedChannel r;
+        EXPECT_TRUE(ResolveChannelName(demo.Opened().variables, "$40:U16", r));
+        return r;
+    }();
+    demo.Engine().Post(UseVariable{1, wide.address, wide.mask, wide.type});
+    demo.Step();
+    const Batch streamed = demo.Step();
+    ASSERT_GT(streamed.samples.size(), 10u);
+    for (const Sample& s : streamed.samples) {
+        // SETPOINT (100) is the low byte of the u16 at $40; GAIN above it is not read.
+        EXPECT_EQ(s.value, 100);
+        EXPECT_EQ(s.typed, 100);
+    }
+}
+
 // A typed trigger compares its whole value; a byte trigger its byte, as before.
 TEST(TypedChannels, TriggerComparesTheValueInTheNamesType) {
     struct Case {
