@@ -31,12 +31,16 @@ const char* const kHelp = R"(
 Records up to three MC variables (and an x-variable) to a CSV file at the link's full rate,
 over the debug link that the COM parameter of param.ini names. The application is identified
 as the scope identifies it, and the names are those the scope's channel boxes take: NAME,
-NAME.b (bit b), NAME[i] (the byte i above NAME), or an address such as $33.
+NAME.b (bit b), NAME[i] (the element i above NAME), or an address such as $33, each with a
+type after ":" if wanted (SPEED:i16, $3A:u16; u8 i8 u16 i16 u32 i32 f32 bit). Without one a
+name has the type the debug file gives it and an address is a byte; a wider value is read
+whole, in the byte order the BIG_ENDIAN parameter gives the application.
 
 The file: a header line (time_s, x in x-y mode, one column per variable, and "NAME [unit]"
 where the conversion file gives a factor, offset and unit), then one row per scan: seconds
 since the start (arrival of the scan's first reply), the values; a failed read is an empty
-field, a bit is 0 or 1. UTF-8, "." as decimal mark, "\n" line ends.
+field, a bit is 0 or 1, a signed value has its sign and a float the digits that give it
+back. UTF-8, "." as decimal mark, "\n" line ends.
 
 Options:
   --list           print the variable table (name, address, bit, unit, type; and why a
@@ -293,7 +297,14 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
     auto resolve = [&](int channel, const std::string& given) {
         const std::string name = Upper(given);
         acq::ResolvedChannel r;
-        if (!acq::ResolveChannelName(opened.variables, name, r)) {
+        std::string why;
+        if (!acq::ResolveChannelName(opened.variables, name, r, why)) {
+            // A known name with a wrong type or beyond the link's memory: the reason is enough.
+            if (why.rfind("Var ", 0) != 0) {
+                err << "mcrec: " << given << ": " << why << '\n';
+                unknown = true;
+                return;
+            }
             acq::ChannelName parts;
             const std::string base = acq::SplitChannelName(name, parts) ? parts.base : name;
             const mcu::MCVar* known = opened.variables.Find(base);
@@ -311,9 +322,10 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
             unknown = true;
             return;
         }
-        commands.push_back(acq::UseVariable{channel, r.address, r.mask});
+        commands.push_back(acq::UseVariable{channel, r.address, r.mask, r.type});
         if (channel > 0) {
-            layout.channels.push_back(acq::MakeRecordChannel(channel, name, r.mask, r.variable));
+            layout.channels.push_back(
+                acq::MakeRecordChannel(channel, name, r.mask, r.variable, r.type));
         }
     };
     if (layout.xMode) {

@@ -228,12 +228,48 @@ TEST(CsvText, FieldsAndNumbersReadBackAsWritten) {
     EXPECT_FALSE(HasConversion(plain));
 }
 
+// Signed, 32-bit and float variables of an SDCC application through the engine and the writer
+// into the file, in both byte orders: written whole, converted from the whole value.
+TEST(TypedRecording, SignedWideAndFloatValuesAreWrittenWhole) {
+    for (const bool big : {false, true}) {
+        acquisition_testing::KilnBench bench(big);
+        RecordLayout layout;
+        int channel = 0;
+        for (const std::string name : {"SPEED", "GAIN", "TOTAL:I32"}) {
+            ResolvedChannel r;
+            ASSERT_TRUE(ResolveChannelName(bench.Opened().variables, name, r)) << name;
+            bench.Engine().Post(UseVariable{++channel, r.address, r.mask, r.type});
+            layout.channels.push_back(MakeRecordChannel(channel, name, r.mask, r.variable, r.type));
+        }
+        bench.Step();
+        testing_support::TempDir dir;
+        const std::string file = dir.path() + "/typed.csv";
+        CsvRecorder recorder;
+        std::string error;
+        ASSERT_TRUE(recorder.Start(file, layout, SteadyUs(), 0, error)) << error;
+        // A scan takes 13 reads (two, four and two bytes), longer than a burst.
+        for (int i = 0; i < 30; ++i) {
+            recorder.Feed(bench.Step());
+        }
+        ASSERT_TRUE(recorder.Stop()) << recorder.Error();
+        const std::vector<Row> rows = ReadCsvFile(file);
+        ASSERT_GT(rows.size(), 20u);
+        // GAIN's conversion scales its float.
+        EXPECT_EQ(rows[0], (Row{"time_s", "SPEED", "GAIN", "GAIN [V]", "TOTAL:I32"}));
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            EXPECT_EQ(Row(rows[i].begin() + 1, rows[i].end()), (Row{"-5", "1.5", "4", "-100000"}))
+                << i << (big ? " big" : "");
+        }
+    }
+}
+
 // Rows made by hand: scan s of one channel.
 Batch Scans(std::uint64_t first, std::uint64_t count) {
     Batch b;
     for (std::uint64_t s = first; s < first + count; ++s) {
+        const auto value = static_cast<std::uint8_t>(s);
         b.samples.push_back(
-            {1, static_cast<std::uint8_t>(s), 0, 0, static_cast<std::int64_t>(s * 1000), s});
+            {1, value, static_cast<double>(value), 0, 0, static_cast<std::int64_t>(s * 1000), s});
     }
     return b;
 }

@@ -16,7 +16,7 @@ namespace acq {
 
 struct Sample {
     std::uint8_t channel = 0; // 1..3
-    std::uint8_t value = 0;   // masked: a bit variable gives 0 or 255; a wider type: its lowest byte
+    std::uint8_t value = 0; // masked: a bit variable gives 0 or 255; a wider type: its lowest byte
     // The value in the variable's own terms: a byte 0..255, a bit 0 or 1, a signed, 16/32-bit or
     // float value as its type reads it whole (a double holds every one of them exactly).
     double typed = 0;
