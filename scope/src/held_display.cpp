@@ -108,7 +108,10 @@ void ScopeWindow::HoldClick() {
                 continue;
             }
             h = {true, c.name, c.colour, c.mask, c.binary != 0, ChannelConversion(i), {}};
-            if (c.scale.On() && c.binary == 0) {
+            // A history without typed values (an engine that reads bytes only) shows its bytes.
+            const bool typed = trace.typed.size() == trace.Size();
+            h.conversion.typed = h.conversion.typed && typed;
+            if (c.scale.On() && c.binary == 0 && typed) {
                 h.range = c.scale.Range();
             }
             newest = std::max(newest.value_or(trace.times.back()), trace.times.back());
