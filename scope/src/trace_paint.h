@@ -31,11 +31,12 @@ void DrawTypedColumns(QPainter& painter, const std::vector<TypedColumn>& columns
 // The ranges of the typed channels at the right edge in their colours, the top value at the
 // top and the bottom value at the bottom; the n-th typed channel takes the n-th line from
 // either edge (the first and last lines are the HOLD mark's and the x-variable's). Each label
-// is painted on white, so a label that shrank leaves nothing of the old one.
+// is painted on white; returns where they were painted.
 struct EdgeRange {
     RangeLabel label;
     QRgb colour = 0;
 };
-void DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, int w, int h);
+std::vector<QRect> DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, int w,
+                                   int h);
 
 } // namespace scope

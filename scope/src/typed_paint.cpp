@@ -3,8 +3,6 @@
 
 #include <QFontMetrics>
 
-#include <algorithm>
-
 namespace scope {
 
 void DrawTypedColumns(QPainter& painter, const std::vector<TypedColumn>& columns,
@@ -24,7 +22,9 @@ void DrawTypedColumns(QPainter& painter, const std::vector<TypedColumn>& columns
     }
 }
 
-void DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, int w, int h) {
+std::vector<QRect> DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, int w,
+                                   int h) {
+    std::vector<QRect> painted;
     const QFont font = LegendFont();
     painter.save();
     painter.setFont(font);
@@ -32,8 +32,6 @@ void DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, in
     painter.setBackground(Qt::white);
     const QFontMetrics metrics(font);
     const int line = metrics.height() + 1;
-    // Wide enough for the widest label any of the types gives, so a new label covers the old.
-    const int clear = metrics.horizontalAdvance("-2147483648 WWWWW") + 2;
     int n = 1;
     for (const EdgeRange& r : ranges) {
         painter.setPen(QColor::fromRgba(r.colour));
@@ -42,15 +40,14 @@ void DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, in
         for (int i = 0; i < 2; ++i) {
             const QString text = QString::fromStdString(*texts[i]);
             const int width = metrics.horizontalAdvance(text) + 1;
-            painter.fillRect(
-                QRect(w - clear, ys[i], std::max(0, clear - width - 1), metrics.height()),
-                Qt::white);
-            painter.drawText(QRect(w - width - 1, ys[i], width, metrics.height()),
-                             Qt::AlignLeft | Qt::AlignTop, text);
+            const QRect at(w - width - 1, ys[i], width, metrics.height());
+            painter.drawText(at, Qt::AlignLeft | Qt::AlignTop, text);
+            painted.push_back(at);
         }
         ++n;
     }
     painter.restore();
+    return painted;
 }
 
 } // namespace scope

@@ -133,6 +133,7 @@ void TracePanel::CreateBitmap() {
 }
 
 void TracePanel::Clear() {
+    labels_.clear();
     QPainter painter(&bitmap_);
     ClearWith(painter, bitmap_);
     dirty_ = bitmap_.rect();
@@ -220,6 +221,7 @@ void TracePanel::NewSweep(TChannel& c, int lane, std::uint8_t value, double type
     const int w = bitmap_.width();
     c.lastX[static_cast<std::size_t>(lane)] = TimeColumn(stamp, origin, w);
     ClearWith(canvas_->Painter(), bitmap_);
+    labels_.clear();
     dirty_ = bitmap_.rect();
     GridWith(canvas_->Painter(), divisions, w, bitmap_.height());
     const int lanes = c.binary != 0 ? 8 : 1;
@@ -238,6 +240,7 @@ void TracePanel::PaintXY(TChannel& c, bool first, int divisions, bool recentOnly
     const int h = bitmap_.height();
     TCanvas canvas(bitmap_, dirty_);
     if (first) {
+        labels_.clear();
         ClearWith(canvas.Painter(), bitmap_);
         dirty_ = bitmap_.rect();
         GridWith(canvas.Painter(), divisions, w, h);
@@ -280,12 +283,17 @@ void TracePanel::PaintXY(TChannel& c, bool first, int divisions, bool recentOnly
 }
 
 void TracePanel::RangeLabels(const std::vector<EdgeRange>& ranges) {
-    if (ranges.empty()) {
+    if (ranges.empty() && labels_.empty()) {
         return;
     }
     dirty_ = bitmap_.rect();
     QPainter painter(&bitmap_);
-    DrawRangeLabels(painter, ranges, bitmap_.width(), bitmap_.height());
+    // The labels painted since the screen was last cleared go first: a label that shrank
+    // leaves nothing of the old one, and the grid beside the labels stays.
+    for (const QRect& old : labels_) {
+        painter.fillRect(old, Qt::white);
+    }
+    labels_ = DrawRangeLabels(painter, ranges, bitmap_.width(), bitmap_.height());
 }
 
 void TracePanel::Legend(const std::vector<LegendLine>& lines, const QString& xName) {

@@ -78,6 +78,8 @@ private:
     QImage bitmap_;
     // The part of the bitmap painted since it was last copied to the screen.
     QRect dirty_;
+    // The range labels painted since the screen was last cleared.
+    std::vector<QRect> labels_;
     std::unique_ptr<TCanvas> canvas_;
 };
 
