@@ -168,7 +168,11 @@ void ScopeWindow::SetComboText(TComboBox* box, const std::string& text) {
 }
 
 void ScopeWindow::PruneComboItems(TComboBox* box) {
-    if (!variables_.Defined(box->Text())) {
+    // A type after the name ("TICKS:I16") keeps the name defined.
+    const auto defined = [this](const std::string& text) {
+        return variables_.Defined(text.substr(0, text.find(':')));
+    };
+    if (!defined(box->Text())) {
         box->SetText("");
         // A bare address resolved while loading is wiped here too; the channel must not go on
         // reading what the box no longer shows.
@@ -179,7 +183,7 @@ void ScopeWindow::PruneComboItems(TComboBox* box) {
     }
     // From the end, so that an entry right after a removed one is looked at too.
     for (int i = box->Items().Count() - 1; i >= 0; --i) {
-        if (!variables_.Defined(box->Items().Get(i))) {
+        if (!defined(box->Items().Get(i))) {
             box->Items().Delete(i);
         }
     }

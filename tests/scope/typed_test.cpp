@@ -149,16 +149,6 @@ TEST(TypedRange, TypedHistoryReadsAndDecimates) {
     EXPECT_EQ(columns[2].column, 10);
 }
 
-TEST(TypedRange, TreeTips) {
-    mcu::MCVar var;
-    EXPECT_EQ(VariableTip(var), "");
-    var.type = VarType::U16;
-    EXPECT_EQ(VariableTip(var), "u16");
-    var.reachable = false;
-    var.reason = "code memory";
-    EXPECT_EQ(VariableTip(var), "not readable: code memory");
-}
-
 // The OVEN demo with its debug file: TICKS is a u16.
 class OvenTest : public ::testing::Test {
 protected:
