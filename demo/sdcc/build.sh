@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Rebuilds the object file of an SDCC program, as a user builds an application for the scope.
-#   demo/sdcc/build.sh                 oven.omf from oven.c with the debug-link driver of
-#                                      firmware/ (firmware/build.sh; oven.ihx is dropped)
+#   demo/sdcc/build.sh                 oven.omf, oven.cdb and oven.rst from oven.c with the
+#                                      debug-link driver of firmware/ (firmware/build.sh;
+#                                      oven.ihx is dropped): the scope takes the variables
+#                                      from oven.cdb, typed, and the compiler-placed bits'
+#                                      addresses from oven.rst, both of the same run
 #   demo/sdcc/build.sh PATH/NAME.c     NAME.omf beside it, from "sdcc --debug -mmcs51 NAME.c"
 #                                      alone (tests/data/sdcc/regenerate.sh)
 # Installs the Debian package sdcc when it is missing (as root, or with sudo). The committed
@@ -22,8 +25,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 if [ $# -eq 0 ]; then
   "$here/../../firmware/build.sh" "$work" "$here/oven.c"
-  cp "$work/oven.omf" "$here/oven.omf"
-  echo "$here/oven.omf: $(stat -c %s "$here/oven.omf") bytes"
+  for file in oven.omf oven.cdb oven.rst; do
+    cp "$work/$file" "$here/$file"
+    echo "$here/$file: $(stat -c %s "$here/$file") bytes"
+  done
   exit 0
 fi
 for source in "$@"; do

@@ -1,10 +1,11 @@
 /* OVEN: the application of the scope's second and third demos, a small oven controller for an
  * 8051, built with SDCC and the debug-link driver of firmware/:
  *
- *     firmware/build.sh OUT demo/sdcc/oven.c       (demo/sdcc/build.sh does it and keeps oven.omf)
+ *     firmware/build.sh OUT demo/sdcc/oven.c       (demo/sdcc/build.sh does it and keeps
+ *                                                  oven.omf, oven.cdb and oven.rst)
  *
- * makes oven.ihx, the program, and oven.omf, whose debug records give the scope every DATA byte
- * and bit below. "scripts/demo firmware" runs the program in the 8051 simulator s51 and the
+ * makes oven.ihx, the program, oven.omf, and oven.cdb, SDCC's debug file, which gives the scope
+ * every variable below with its type (ticks is a u16), and the registers. "scripts/demo firmware" runs the program in the 8051 simulator s51 and the
  * scope on its UART; "scripts/demo sdcc" runs the simulated MC of oven.scenario instead, which
  * moves these variables as the program would. */
 #include <8051.h>

@@ -16,6 +16,15 @@
 
 namespace scope {
 
+namespace {
+
+// What a channel's statistics count: a typed channel's own values, else the byte.
+double StatValue(const TChannel& c, const acq::Sample& s) {
+    return c.scale.On() ? s.typed : s.value;
+}
+
+} // namespace
+
 QString LinkReasonText(acq::LinkReason reason, const std::string& detail) {
     const QString why = QString::fromStdString(detail);
     switch (reason) {
@@ -97,7 +106,7 @@ void ScopeWindow::ShowTimeBurst(const acq::Batch& batch) {
     for (const acq::Sample& s : batch.samples) {
         TChannel& c = channels_[s.channel];
         ++c.count;
-        foundation::StatAdd(c.statistics, s.value);
+        foundation::StatAdd(c.statistics, StatValue(c, s));
     }
     for (int i = 1; i <= 3; ++i) {
         if (channels_[static_cast<std::size_t>(i)].count > 0 && !ShowTimeSamples(i, batch)) {
@@ -109,6 +118,7 @@ void ScopeWindow::ShowTimeBurst(const acq::Batch& batch) {
 bool ScopeWindow::ShowTimeSamples(int index, const acq::Batch& batch) {
     TChannel& c = channels_[static_cast<std::size_t>(index)];
     auto end = batch.sweepEnds.begin();
+    bool rangeChanged = false;
     trace_->BeginStrokes();
     for (std::size_t k = 0; k < batch.samples.size(); ++k) {
         const acq::Sample& sample = batch.samples[k];
@@ -120,9 +130,15 @@ bool ScopeWindow::ShowTimeSamples(int index, const acq::Batch& batch) {
             ++end;
         }
         const bool endsSweep = end != batch.sweepEnds.end() && end->sample == k;
-        const int lane =
-            trace_->StrokeSample(c, sample.value, sample.stamp, sweepOrigin_, endsSweep);
+        // A sample that ends the sweep belongs to the next one, drawn over the refitted range.
+        if (!endsSweep) {
+            rangeChanged = c.scale.Take(sample.typed) || rangeChanged;
+        }
+        const int lane = trace_->StrokeSample(c, sample.value, sample.typed, sample.stamp,
+                                              sweepOrigin_, endsSweep);
         if (lane != 0) {
+            c.scale.EndSweep();
+            c.scale.Take(sample.typed);
             // The sweep on the screen is complete: its figures are shown.
             ShowStatistics();
             if (end->showRate) {
@@ -142,10 +158,14 @@ bool ScopeWindow::ShowTimeSamples(int index, const acq::Batch& batch) {
             }
             sweepOrigin_ = batch.OriginAfter(*end);
             sweepStartUs_ = sample.arrivalUs;
-            trace_->NewSweep(c, lane, sample.value, sample.stamp, sweepOrigin_, GridDivisionsNow());
+            trace_->NewSweep(c, lane, sample.value, sample.typed, sample.stamp, sweepOrigin_,
+                             GridDivisionsNow());
+            rangeChanged = true;
+        } else if (endsSweep) {
+            c.scale.Take(sample.typed);
         }
         for (int n = LanesDrawn(c); n > 0; --n) {
-            foundation::StatAdd(c.statistics, sample.value);
+            foundation::StatAdd(c.statistics, StatValue(c, sample));
         }
         c.restart = 0;
         if (endsSweep) {
@@ -154,6 +174,9 @@ bool ScopeWindow::ShowTimeSamples(int index, const acq::Batch& batch) {
     }
     c.count = 0;
     trace_->EndStrokes();
+    if (rangeChanged) {
+        ShowTypedRanges();
+    }
     trace_->CopyChanges();
     return true;
 }
@@ -162,6 +185,7 @@ void ScopeWindow::ShowXBurst(const acq::Batch& batch) {
     for (const acq::Sample& s : batch.samples) {
         TChannel& c = channels_[s.channel];
         c.values[s.slot] = s.value;
+        c.typedValues[s.slot] = s.typed;
         c.times[s.slot] = s.stamp;
     }
     if (!batch.redraw) {
@@ -181,16 +205,27 @@ void ScopeWindow::ShowRedraw(const acq::Redraw& redraw, const acq::Batch& batch)
     const int index = redraw.channel;
     TChannel& c = channels_[static_cast<std::size_t>(index)];
     edgeCountLabel_->setText(QString::number(EdgeCount(c.values)));
-    trace_->PaintXY(c, index == 1, GridDivisionsNow(), batch.recentOnly, batch.recentCutoff);
     // The points the engine counted: every filled slot, with RecentOnly the recent ones.
+    const auto counted = [&](std::size_t slot) {
+        return c.times[slot] != 0 && (!batch.recentOnly || c.times[slot] >= batch.recentCutoff);
+    };
+    // Each redraw is a whole picture: a typed channel's range is fitted to its points.
+    for (std::size_t slot = 1; slot <= kChannelSamples; ++slot) {
+        if (counted(slot)) {
+            c.scale.Take(c.typedValues[slot]);
+        }
+    }
+    c.scale.EndSweep();
+    trace_->PaintXY(c, index == 1, GridDivisionsNow(), batch.recentOnly, batch.recentCutoff);
+    ShowTypedRanges();
     const int lanes = LanesDrawn(c);
-    for (int i = 1; i <= kChannelSamples; ++i) {
-        const auto slot = static_cast<std::size_t>(i);
-        if (c.times[slot] == 0 || (batch.recentOnly && c.times[slot] < batch.recentCutoff)) {
+    for (std::size_t slot = 1; slot <= kChannelSamples; ++slot) {
+        if (!counted(slot)) {
             continue;
         }
+        const double v = c.scale.On() ? c.typedValues[slot] : c.values[slot];
         for (int n = lanes; n > 0; --n) {
-            foundation::StatAdd(c.statistics, c.values[slot]);
+            foundation::StatAdd(c.statistics, v);
         }
     }
     // The range as the redraw left it, the average of the completed block.
@@ -198,7 +233,7 @@ void ScopeWindow::ShowRedraw(const acq::Redraw& redraw, const acq::Batch& batch)
     const double maximum = c.statistics.maximum;
     foundation::StatFlush(c.statistics);
     channelPanels_[static_cast<std::size_t>(index)]->ShowStatistics(minimum, maximum,
-                                                                    c.statistics.average);
+                                                                    c.statistics.average, c.scale);
     ShowPhysicalStatistics(index);
     if (redraw.showRate) {
         WriteRateText(batch.rate);
@@ -221,9 +256,20 @@ void ScopeWindow::ShowStatistics() {
         }
         foundation::StatFlush(c.statistics);
         channelPanels_[static_cast<std::size_t>(i)]->ShowStatistics(
-            c.statistics.minimum, c.statistics.maximum, c.statistics.average);
+            c.statistics.minimum, c.statistics.maximum, c.statistics.average, c.scale);
         ShowPhysicalStatistics(i);
     }
+}
+
+void ScopeWindow::ShowTypedRanges() {
+    std::vector<EdgeRange> ranges;
+    for (int i = 1; i <= 3; ++i) {
+        const TChannel& c = channels_[static_cast<std::size_t>(i)];
+        if (Sampled(i) && c.scale.On() && c.binary == 0) {
+            ranges.push_back({RangeLabelText(c.scale.Range(), ChannelConversion(i)), c.colour});
+        }
+    }
+    trace_->RangeLabels(ranges);
 }
 
 void ScopeWindow::WriteRateText(std::uint16_t rate) {

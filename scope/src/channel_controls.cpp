@@ -4,11 +4,13 @@
 #include "acquisition/channel_name.h"
 #include "foundation/clock.h"
 #include "foundation/text.h"
+#include "mcu/vartable.h"
 #include "panels/channel_panel.h"
 #include "panels/setter_panel.h"
 #include "panels/trace_panel.h"
 #include "panels/trigger_panel.h"
 #include "panels/xvar_panel.h"
+#include "scope/dialogs.h"
 #include "scope/scope_window.h"
 
 #include <QApplication>
@@ -41,6 +43,30 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
+// The type a resolved text reads: a type written after ":" as the resolution gives it, else
+// the table's type of a whole variable (a bit is a bit, whatever its byte's type).
+mcu::VarType ChannelType(const acq::ResolvedChannel& resolved, const std::string& text) {
+    if (text.find(':') != std::string::npos || resolved.variable == nullptr || resolved.mask != 0) {
+        return resolved.type;
+    }
+    return resolved.type != mcu::VarType::U8 ? resolved.type : resolved.variable->type;
+}
+
+// The variable a channel text names when the link cannot read it: the name before a type, a
+// bit or an index suffix.
+const mcu::MCVar* UnreadableVariable(const acq::VariableTable& table, const std::string& text) {
+    std::string base = text.substr(0, text.find(':'));
+    const mcu::MCVar* whole = table.Find(base);
+    if (whole == nullptr) {
+        acq::ChannelName parts;
+        if (!acq::SplitChannelName(base, parts)) {
+            return nullptr;
+        }
+        whole = table.Find(parts.base);
+    }
+    return whole != nullptr && !whole->reachable ? whole : nullptr;
+}
+
 } // namespace
 
 TComboBox* ScopeWindow::ChannelBox(int index) const {
@@ -65,22 +91,28 @@ void ScopeWindow::FillVariableTree() {
     const mcu::MCVar* userRamVar = variables_.Find("USERRAM");
     const std::uint8_t userRam =
         userRamVar != nullptr ? static_cast<std::uint8_t>(userRamVar->address & 0xFF) : 0;
-    std::array<std::vector<std::string>, 4> names;
+    std::array<std::vector<const mcu::MCVar*>, 4> vars;
     for (const mcu::MCVar& var : variables_.Vars()) {
         if (var.linkKeyword) {
             continue;
         }
-        const std::uint16_t a = var.address;
-        const bool special = (a < 0x200 && (a & 0xFF) < userRam) || a > 0xF00;
-        const int category = (special ? 0 : 2) + (var.bitMask != 0 ? 0 : 1);
-        names[static_cast<std::size_t>(category)].push_back(var.name);
+        const bool bit = var.bitMask != 0 || var.space == mcu::MemSpace::Bit ||
+                         var.space == mcu::MemSpace::SfrBit;
+        const int category = (mcu::FiledAsSfr(var, userRam) ? 0 : 2) + (bit ? 0 : 1);
+        vars[static_cast<std::size_t>(category)].push_back(&var);
     }
     for (int category = 0; category < 4; ++category) {
         auto* node = new QTreeWidgetItem(tree_, QStringList{kCategories[category]});
-        auto& list = names[static_cast<std::size_t>(category)];
-        std::stable_sort(list.begin(), list.end(), LessIgnoringCase);
-        for (const std::string& name : list) {
-            new QTreeWidgetItem(node, QStringList{QString::fromStdString(name)});
+        auto& list = vars[static_cast<std::size_t>(category)];
+        std::stable_sort(list.begin(), list.end(), [](const mcu::MCVar* a, const mcu::MCVar* b) {
+            return LessIgnoringCase(a->name, b->name);
+        });
+        for (const mcu::MCVar* var : list) {
+            auto* item = new QTreeWidgetItem(node, QStringList{QString::fromStdString(var->name)});
+            item->setToolTip(0, QString::fromStdString(VariableTip(*var)));
+            if (!var->reachable) {
+                item->setForeground(0, QColor::fromRgba(kGridColour));
+            }
         }
     }
     QTreeWidgetItem* userBytes = tree_->topLevelItem(3);
@@ -136,7 +168,11 @@ void ScopeWindow::SetComboText(TComboBox* box, const std::string& text) {
 }
 
 void ScopeWindow::PruneComboItems(TComboBox* box) {
-    if (!variables_.Defined(box->Text())) {
+    // A type after the name ("TICKS:I16") keeps the name defined.
+    const auto defined = [this](const std::string& text) {
+        return variables_.Defined(text.substr(0, text.find(':')));
+    };
+    if (!defined(box->Text())) {
         box->SetText("");
         // A bare address resolved while loading is wiped here too; the channel must not go on
         // reading what the box no longer shows.
@@ -147,7 +183,7 @@ void ScopeWindow::PruneComboItems(TComboBox* box) {
     }
     // From the end, so that an entry right after a removed one is looked at too.
     for (int i = box->Items().Count() - 1; i >= 0; --i) {
-        if (!variables_.Defined(box->Items().Get(i))) {
+        if (!defined(box->Items().Get(i))) {
             box->Items().Delete(i);
         }
     }
@@ -176,12 +212,23 @@ void ScopeWindow::SelectChannelVariable(TComboBox* box, int index) {
     PaintSilver(box, true);
     acq::ResolvedChannel resolved;
     if (!acq::ResolveChannelName(variables_, channelName, resolved)) {
+        const mcu::MCVar* unreadable = UnreadableVariable(variables_, channelName);
+        NoticeChannelText(box, unreadable != nullptr ? VariableTip(*unreadable) : std::string());
         return;
     }
     if (resolved.variable != nullptr) {
         SetComboText(box, channelName);
     }
     PaintSilver(box, false);
+    // Streaming and x-y mode read the x-variable as a byte, whatever its type.
+    const mcu::VarType asked = ChannelType(resolved, channelName);
+    const mcu::VarType type = index == 0 ? mcu::VarType::U8 : asked;
+    NoticeChannelText(box, index == 0 && DrawnTyped(asked, resolved.mask)
+                               ? XVariableNotice(channelName, asked)
+                               : std::string());
+    channel.type = type;
+    channel.scale.Reset(type, resolved.mask,
+                        ConversionRange(type, ConversionOf(resolved.variable, resolved.mask)));
     channel.resolved = true;
     channel.active = 1;
     channel.name = channelName;
@@ -189,7 +236,16 @@ void ScopeWindow::SelectChannelVariable(TComboBox* box, int index) {
     channel.mask = resolved.mask;
     // The engine restarts the sweep and the channel, and empties the x-y slots in x-y mode;
     // the window clears the channel's statistics when the batch that follows says so.
-    Post(acq::UseVariable{index, channel.address, channel.mask});
+    Post(acq::UseVariable{index, channel.address, channel.mask, type});
+}
+
+void ScopeWindow::NoticeChannelText(TComboBox* box, const std::string& notice) {
+    box->setToolTip(QString::fromStdString(notice));
+    if (notice.empty() || box->Text() == lastNotice_) {
+        return;
+    }
+    lastNotice_ = box->Text();
+    ShowInformation(this, QString::fromStdString(notice));
 }
 
 void ScopeWindow::OnChange(QObject* sender) {
@@ -304,14 +360,24 @@ void ScopeWindow::SelectSetterVariable(TComboBox* box, int setter) {
     // A setter counts as selected only once its variable could be read; a name the
     // application does not define cannot be.
     const mcu::MCVar* var = variables_.Find(box->Text());
-    if (var == nullptr) {
+    if (var == nullptr || !var->reachable) {
         s.selected = 0;
         s.name.clear();
         return;
     }
     s.readingName = box->Text();
-    s.reading = Post(acq::SelectSetter{setter, var->address});
+    s.type = var->bitMask != 0 ? mcu::VarType::U8 : var->type;
+    s.reading = Post(acq::SelectSetter{setter, var->address, s.type});
 }
+
+namespace {
+
+// A byte setter shows and writes the byte as ever; a typed one its value in its type.
+bool SetterTyped(const TSetter& s) {
+    return DrawnTyped(s.type, 0);
+}
+
+} // namespace
 
 void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
     TSetter& s = setters_[static_cast<std::size_t>(answer.setter)];
@@ -328,25 +394,30 @@ void ScopeWindow::ShowSetterAnswer(const acq::SetterAnswer& answer) {
         }
         s.name = s.readingName;
         s.value = answer.value;
+        s.typed = SetterTyped(s) ? answer.typed : answer.value;
+        s.span = SetterSpan(s.type, s.typed);
         // Moving the bar to another position writes the value just read back once.
         SetterPanel* panel = setterPanels_[static_cast<std::size_t>(answer.setter)];
-        panel->MoveBar(answer.value);
-        panel->ShowValue(answer.value);
+        panel->SetSpan(s.span);
+        panel->MoveBar(s.span.Position(s.typed));
+        panel->ShowValue(QString::fromStdString(TypedText(s.typed, s.type)));
         return;
     }
     if (answer.ok) {
         s.value = answer.value;
+        s.typed = SetterTyped(s) ? answer.typed : answer.value;
     }
-    setterPanels_[static_cast<std::size_t>(answer.setter)]->ShowValue(s.value);
+    SetterPanel* panel = setterPanels_[static_cast<std::size_t>(answer.setter)];
+    panel->ShowValue(QString::fromStdString(TypedText(s.typed, s.type)));
     // After the last write asked for failed, the bar goes back to the last value the MC took;
     // going back is not a new request. While newer writes wait, the bar stays where the user
     // put it.
     if (answer.command == s.writing) {
-        setterPanels_[static_cast<std::size_t>(answer.setter)]->PutBarBack(s.value);
+        panel->PutBarBack(s.span.Position(s.typed));
     }
 }
 
-void ScopeWindow::OnSetterChange(int setter, std::uint8_t position) {
+void ScopeWindow::OnSetterChange(int setter, int position) {
     TSetter& s = setters_[static_cast<std::size_t>(setter)];
     if (s.selected == 0 || s.reading != 0) {
         return;
@@ -354,13 +425,27 @@ void ScopeWindow::OnSetterChange(int setter, std::uint8_t position) {
     // Not the name box's text: another name typed or loaded there since the click must not
     // receive a value that was meant for this variable. A newer position replaces one the
     // engine has not written yet.
-    s.writing = Post(acq::SetterValue{setter, s.name, position});
+    const double typed = s.span.Value(position);
+    const auto lowest = static_cast<std::uint8_t>(
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(std::llround(typed))) & 0xFF);
+    s.writing = Post(SetterTyped(s) ? acq::SetterValue{setter, s.name, lowest, s.type, typed}
+                                    : acq::SetterValue{setter, s.name, lowest});
 }
 
 void ScopeWindow::WatchEngineInputs() {
     // The engine tests the trigger against what these two show at every test, and takes a
     // lost link up again into a running acquisition only while channel 1's box holds a name.
-    const auto triggerName = [this] { Post(acq::TriggerName{triggerPanel_->NameBox()->Text()}); };
+    const auto triggerName = [this] {
+        const std::string name = triggerPanel_->NameBox()->Text();
+        // The level is set in the trigger variable's own values.
+        const mcu::MCVar* var = variables_.Find(UpperCase(name));
+        const mcu::VarType type =
+            var != nullptr && var->reachable && DrawnTyped(var->type, var->bitMask)
+                ? var->type
+                : mcu::VarType::U8;
+        triggerPanel_->SetSpan(SetterSpan(type, 0), type);
+        Post(acq::TriggerName{name});
+    };
     const auto triggerLevel = [this] { Post(acq::TriggerLevel{triggerPanel_->Level()}); };
     const auto channelOne = [this] {
         Post(acq::ChannelOneNamed{!ChannelBox(1)->TextQ().isEmpty()});

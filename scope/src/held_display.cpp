@@ -62,6 +62,18 @@ int DrawTextAt(QPainter& painter, int x, int y, const QString& text, QRgb colour
     return metrics.height() + 1;
 }
 
+// The held channels' ranges, as they were when the view was held.
+void DrawRangeLabels(QPainter& painter, const THeldView& v) {
+    std::vector<EdgeRange> ranges;
+    for (int i = 1; i <= 3; ++i) {
+        const THeldChannel& c = v.channels[static_cast<std::size_t>(i)];
+        if (c.shown && c.range) {
+            ranges.push_back({RangeLabelText(*c.range, c.conversion), c.colour});
+        }
+    }
+    DrawRangeLabels(painter, ranges, v.image.width(), v.image.height());
+}
+
 } // namespace
 
 void ScopeWindow::BindInspection() {
@@ -95,7 +107,13 @@ void ScopeWindow::HoldClick() {
             if (!h.shown) {
                 continue;
             }
-            h = {true, c.name, c.colour, c.mask, c.binary != 0, ChannelConversion(i)};
+            h = {true, c.name, c.colour, c.mask, c.binary != 0, ChannelConversion(i), {}};
+            // A history without typed values (an engine that reads bytes only) shows its bytes.
+            const bool typed = trace.typed.size() == trace.Size();
+            h.conversion.typed = h.conversion.typed && typed;
+            if (c.scale.On() && c.binary == 0 && typed) {
+                h.range = c.scale.Range();
+            }
             newest = std::max(newest.value_or(trace.times.back()), trace.times.back());
         }
     }
@@ -121,7 +139,9 @@ Conversion ScopeWindow::ChannelConversion(int index) const {
     const TChannel& c = channels_[static_cast<std::size_t>(index)];
     acq::ResolvedChannel resolved;
     const bool named = c.resolved && acq::ResolveChannelName(variables_, c.name, resolved);
-    return ConversionOf(named ? resolved.variable : nullptr, c.mask);
+    Conversion conversion = ConversionOf(named ? resolved.variable : nullptr, c.mask);
+    conversion.typed = c.scale.On();
+    return conversion;
 }
 
 void ScopeWindow::ShowPhysicalStatistics(int index) {
@@ -141,8 +161,12 @@ void ScopeWindow::DrawHeldTrace(QPainter& painter, int index) {
     const THeldChannel& c = held_.channels[at];
     const int w = held_.image.width();
     const int h = held_.image.height();
-    const std::vector<ColumnSpan> columns = Decimate(held_.traces[at], held_.view, w);
     painter.setPen(ChannelPen(c.colour, c.binary));
+    if (c.range) {
+        DrawTypedColumns(painter, DecimateTyped(held_.traces[at], held_.view, w), *c.range, h);
+        return;
+    }
+    const std::vector<ColumnSpan> columns = Decimate(held_.traces[at], held_.view, w);
     const int lanes = c.binary ? 8 : 1;
     for (int r = 1; r <= lanes; ++r) {
         if (c.binary && LaneMaskedOut(c.mask, r)) {
@@ -228,6 +252,7 @@ void ScopeWindow::RenderHeld() {
                 y += DrawTextAt(painter, 0, y, QString::fromStdString(row), c.colour);
             }
         }
+        DrawRangeLabels(painter, v);
         const std::string dt = TimeReadout(v.cursorA, v.cursorB);
         if (!dt.empty()) {
             DrawTextAt(painter, 0, y, QString::fromStdString(dt), kCursorColour);
@@ -297,9 +322,11 @@ bool ScopeWindow::PaintBoxInput(QEvent* event) {
         if (!inspecting || wheel->angleDelta().y() == 0) {
             return false;
         }
+        // A touchpad's fractions of a notch count as one: every turn moves a step.
         const double notches = wheel->angleDelta().y() / kWheelNotch;
-        held_.view = ZoomAround(held_.view, wheel->position().x(), w, std::pow(kZoomStep, -notches),
-                                held_.limits);
+        const int steps = static_cast<int>(notches > 0 ? std::ceil(notches) : std::floor(notches));
+        held_.view =
+            ZoomSteps(held_.view, wheel->position().x(), w, steps, held_.divisions, held_.limits);
         RenderHeld();
         return true;
     }

@@ -58,6 +58,48 @@ TimeWindow ZoomAround(const TimeWindow& view, double x, int w, double factor,
     return ClampWindow(zoomed, limits);
 }
 
+namespace {
+
+// Member k of the 1-2-5 series in microseconds: 1, 2, 5, 10, 20, 50 ...
+double SeriesValue(int k) {
+    static constexpr double kMantissa[3] = {1, 2, 5};
+    return kMantissa[k % 3] * std::pow(10.0, k / 3);
+}
+
+} // namespace
+
+std::int64_t StepTimePerDiv(double perDivUs, int steps) {
+    // Beyond a day per division nothing is held anyway.
+    constexpr int kLast = 3 * 11;
+    const double slack = 1e-9 * std::max(perDivUs, 1.0);
+    int k = 0;
+    if (steps < 0) {
+        // The last member below perDivUs.
+        while (k + 1 <= kLast && SeriesValue(k + 1) < perDivUs - slack) {
+            ++k;
+        }
+        k = std::max(0, k + steps + 1);
+    } else {
+        // The first member above perDivUs.
+        while (k < kLast && SeriesValue(k) <= perDivUs + slack) {
+            ++k;
+        }
+        k = std::min(kLast, k + std::max(steps, 1) - 1);
+    }
+    return std::llround(SeriesValue(k));
+}
+
+TimeWindow ZoomSteps(const TimeWindow& view, double x, int w, int notches, int divisions,
+                     const ViewLimits& limits) {
+    if (notches == 0) {
+        return view;
+    }
+    const double perDiv = static_cast<double>(view.spanUs) / std::max(divisions, 1);
+    const std::int64_t next = StepTimePerDiv(perDiv, -notches);
+    const double factor = static_cast<double>(next * std::max(divisions, 1)) / view.spanUs;
+    return ZoomAround(view, x, w, factor, limits);
+}
+
 TimeWindow PanBy(const TimeWindow& view, double dx, int w, const ViewLimits& limits) {
     TimeWindow moved = view;
     moved.startUs -= std::llround(dx * static_cast<double>(view.spanUs) / w);
@@ -162,6 +204,15 @@ std::optional<std::uint8_t> ValueAt(const acq::ChannelTrace& trace, std::int64_t
     return trace.values[static_cast<std::size_t>(after - trace.times.begin()) - 1];
 }
 
+std::optional<double> TypedValueAt(const acq::ChannelTrace& trace, std::int64_t us) {
+    const auto after = std::upper_bound(trace.times.begin(), trace.times.end(), us);
+    const auto k = static_cast<std::size_t>(after - trace.times.begin());
+    if (after == trace.times.begin() || us > trace.times.back() || k > trace.typed.size()) {
+        return std::nullopt;
+    }
+    return trace.typed[k - 1];
+}
+
 std::string ChannelReadout(const std::string& name, const acq::ChannelTrace& trace,
                            std::optional<std::int64_t> a, std::optional<std::int64_t> b,
                            const Conversion& conversion) {
@@ -173,7 +224,12 @@ std::string ChannelReadout(const std::string& name, const acq::ChannelTrace& tra
         if (!cursors[i]) {
             continue;
         }
-        const std::optional<std::uint8_t> raw = ValueAt(trace, *cursors[i]);
+        std::optional<double> raw;
+        if (conversion.typed) {
+            raw = TypedValueAt(trace, *cursors[i]);
+        } else if (const auto byte = ValueAt(trace, *cursors[i])) {
+            raw = *byte;
+        }
         text += labels[i];
         if (!raw) {
             text += "-";

@@ -38,6 +38,8 @@ acq::RecordLayout ScopeWindow::RecordingLayout() const {
         const mcu::MCVar* variable =
             acq::ResolveChannelName(variables_, c.name, resolved) ? resolved.variable : nullptr;
         layout.channels.push_back(acq::MakeRecordChannel(i, c.name, c.mask, variable));
+        // The type the channel reads, a type written after its name included.
+        layout.channels.back().type = c.type;
     }
     return layout;
 }

@@ -118,7 +118,7 @@ void ScopeWindow::BindEvents() {
     }
     for (int setter = 1; setter <= 2; ++setter) {
         connect(setterPanels_[static_cast<std::size_t>(setter)], &SetterPanel::BarMoved, this,
-                [this, setter](std::uint8_t position) { OnSetterChange(setter, position); });
+                [this, setter](int position) { OnSetterChange(setter, position); });
     }
     connect(singleButton_, &QToolButton::clicked, this, [this] { SweepModeClick(true); });
     connect(contButton_, &QToolButton::clicked, this, [this] { SweepModeClick(false); });

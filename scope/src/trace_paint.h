@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <cstdint>
+#include <vector>
 
 namespace scope {
 
@@ -23,5 +24,19 @@ bool LaneMaskedOut(const TChannel& c, int lane);
 int LanesDrawn(const TChannel& c);
 // A bit display draws its lanes twice as thick.
 QPen ChannelPen(QRgb colour, bool binary);
+
+// A typed trace's columns over range, joined by straight lines, each column's spread upright.
+void DrawTypedColumns(QPainter& painter, const std::vector<TypedColumn>& columns,
+                      const ValueRange& range, int h);
+// The ranges of the typed channels at the right edge in their colours, the top value at the
+// top and the bottom value at the bottom; the n-th typed channel takes the n-th line from
+// either edge (the first and last lines are the HOLD mark's and the x-variable's). Each label
+// is painted on white; returns where they were painted.
+struct EdgeRange {
+    RangeLabel label;
+    QRgb colour = 0;
+};
+std::vector<QRect> DrawRangeLabels(QPainter& painter, const std::vector<EdgeRange>& ranges, int w,
+                                   int h);
 
 } // namespace scope

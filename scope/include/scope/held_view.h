@@ -1,8 +1,8 @@
 // A held view of the history without a window: which stretch of time the paint box shows
-// (zoom around the pointer, pan by a drag, the last sweep), the pixel column of a moment and the
-// moment of a column, the samples of a channel reduced to their least and greatest value per
-// column (so a view costs the same at any zoom), the time-scale label, and the readout of two
-// cursors in the variables' own units.
+// (zoom around the pointer in 1-2-5 steps of the time per division, pan by a drag, the last sweep),
+// the pixel column of a moment and the moment of a column, the samples of a channel reduced to
+// their least and greatest value per column (so a view costs the same at any zoom), the time-scale
+// label, and the readout of two cursors in the variables' own units.
 #pragma once
 
 #include "acquisition/history.h"
@@ -33,8 +33,6 @@ struct ViewLimits {
 
 // A view never shows fewer than about this many samples of its densest channel across the box.
 inline constexpr int kFewestSamples = 20;
-// One notch of the wheel narrows or widens the span by this factor.
-inline constexpr double kZoomStep = 1.25;
 
 double ColumnOfTime(std::int64_t us, const TimeWindow& view, int w);
 std::int64_t TimeOfColumn(double x, const TimeWindow& view, int w);
@@ -46,6 +44,16 @@ TimeWindow ClampWindow(TimeWindow view, const ViewLimits& limits);
 // The span times factor (below 1 narrows), the moment under column x staying under it.
 TimeWindow ZoomAround(const TimeWindow& view, double x, int w, double factor,
                       const ViewLimits& limits);
+// The next time per division of the 1-2-5 series (1, 2, 5, 10, 20 ... microseconds) below
+// (steps < 0) or above (steps > 0) perDivUs, steps of them; a time off the series takes the
+// nearest one of it in that direction as the first step.
+std::int64_t StepTimePerDiv(double perDivUs, int steps);
+
+// One notch of the wheel per step: notches > 0 narrow the view to the next smaller time per
+// division of the series, < 0 widen it, the moment under column x staying under it.
+TimeWindow ZoomSteps(const TimeWindow& view, double x, int w, int notches, int divisions,
+                     const ViewLimits& limits);
+
 // Dragged dx columns to the right: the view moves back in time by as much.
 TimeWindow PanBy(const TimeWindow& view, double dx, int w, const ViewLimits& limits);
 
@@ -78,6 +86,8 @@ struct Conversion {
     double factor = 1.0;
     double offset = 0.0;
     std::string unit;
+    // A typed channel's readout reads the typed values beside the bytes.
+    bool typed = false;
 };
 
 // var: the channel's variable (null for a bare address); mask: the channel's bit mask.
@@ -87,6 +97,8 @@ double PhysicalValue(double raw, const Conversion& conversion);
 std::string ValueText(double value, const Conversion& conversion);
 // The value of the last sample at or before us; none before the first sample or after the last.
 std::optional<std::uint8_t> ValueAt(const acq::ChannelTrace& trace, std::int64_t us);
+// The same of the typed values.
+std::optional<double> TypedValueAt(const acq::ChannelTrace& trace, std::int64_t us);
 
 // "SINE  A 7.2 V  B -3.1 V  B-A -10.3 V" (the parts of a cursor not placed left out).
 std::string ChannelReadout(const std::string& name, const acq::ChannelTrace& trace,

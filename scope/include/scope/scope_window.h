@@ -15,6 +15,7 @@
 #include "scope/controls.h"
 #include "scope/held_view.h"
 #include "scope/trace_maths.h"
+#include "scope/typed_range.h"
 
 #include <QAction>
 #include <QColor>
@@ -82,6 +83,9 @@ struct TChannel {
     std::string name;
     std::uint16_t address = 0;
     std::uint8_t mask = 0;
+    // The variable's type, and the range a typed trace is drawn over (off for bytes and bits).
+    mcu::VarType type = mcu::VarType::U8;
+    TypedScale scale;
     // Drawing state.
     std::uint8_t restart = 0;
     // Samples of the batch being drawn that are not drawn yet (time mode).
@@ -89,6 +93,7 @@ struct TChannel {
     // x-y slots: the latest sample of each x value and its ClockMs stamp (0 = empty).
     std::array<std::uint8_t, kChannelSamples + 1> values{};
     std::array<std::uint32_t, kChannelSamples + 1> times{};
+    std::array<double, kChannelSamples + 1> typedValues{}; // the same samples, typed
     foundation::StatBlock statistics;
     std::array<std::int32_t, 9> lastX{};
     std::array<std::int32_t, 9> lastY{};
@@ -99,8 +104,12 @@ struct TChannel {
 struct TSetter {
     // Checked with a name present, and its variable could be read.
     std::uint8_t selected = 0;
-    // Last value read from or written to the MC.
+    // Last value read from or written to the MC, and the same in the variable's type.
     std::uint8_t value = 0;
+    double typed = 0;
+    // The type of the setter's variable, and what its bar offers.
+    mcu::VarType type = mcu::VarType::U8;
+    BarSpan span;
     // The variable the last click of the check box resolved; the bar writes to it alone, what
     // the name box shows since then waits for the next click.
     std::string name;
@@ -120,6 +129,8 @@ struct THeldChannel {
     std::uint8_t mask = 0;
     bool binary = false;
     Conversion conversion;
+    // A typed channel: drawn over this range, its values read typed.
+    std::optional<ValueRange> range;
 };
 
 // What the paint box shows while held: in time mode the history as it was, zoomed, panned and
@@ -277,13 +288,16 @@ private:
     void OnDragDrop(QObject* target, const QString& nodeText);
     void OnSetterSelected(QObject* sender);
     // The user moved a setter's bar: its variable is written.
-    void OnSetterChange(int setter, std::uint8_t position);
+    void OnSetterChange(int setter, int position);
     // The Single and Contineous buttons: the sweep mode the engine is asked for, shown at
     // once by the rule the engine follows.
     void SweepModeClick(bool single);
     void FillVariableTree();
     void ConfigureSetters();
     void SelectChannelVariable(TComboBox* box, int index);
+    // A box now names what the window refuses or reads otherwise than asked (an unreadable
+    // variable, a typed x-variable): the box's tooltip says so, and a box once per new text.
+    void NoticeChannelText(TComboBox* box, const std::string& notice);
     void SetComboText(TComboBox* box, const std::string& text);
     void PruneComboItems(TComboBox* box);
     void SelectSetterVariable(TComboBox* box, int setter);
@@ -308,6 +322,8 @@ private:
     void ShowRedraw(const acq::Redraw& redraw, const acq::Batch& batch);
     void ShowLinkState(const acq::Batch& batch);
     void ShowStatistics();
+    // The typed channels' ranges at the trace's edge.
+    void ShowTypedRanges();
     void WriteRateText(std::uint16_t rate);
     int GridDivisionsNow() const;
 
@@ -401,6 +417,8 @@ private:
     QObject* settingsWatch_ = nullptr;
     QTimer* settingsTimer_ = nullptr;
     std::string lastSaveError_;
+    // The text the last notice of a channel box was shown for.
+    std::string lastNotice_;
 
     // --- recording ---
     // What the recording from the window needs: the channels as they are when it starts.

@@ -84,7 +84,14 @@ ChannelPanel::ChannelPanel(int index, QWidget* parent) : QFrame(parent) {
     avg_ = MakeEdit(this, "Avg" + n, l.avg, 15, l.avgWidth);
 }
 
-void ChannelPanel::ShowStatistics(double minimum, double maximum, double average) {
+void ChannelPanel::ShowStatistics(double minimum, double maximum, double average,
+                                  const TypedScale& scale) {
+    if (scale.On()) {
+        min_->setText(QString::fromStdString(TypedText(minimum, scale.Type())));
+        max_->setText(QString::fromStdString(TypedText(maximum, scale.Type())));
+        avg_->setText(QString::fromStdString(NumberText(average)));
+        return;
+    }
     min_->setText(QString::number(T(minimum)));
     max_->setText(QString::number(T(maximum)));
     avg_->setText(QString::number(N(average)));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "scope/controls.h"
+#include "scope/typed_range.h"
 
 #include <QFrame>
 #include <QLineEdit>
@@ -22,8 +23,9 @@ public:
     TCheckBox* OnBox() const { return on_; }
     TCheckBox* BinBox() const { return bin_; }
 
-    // The statistics of the last completed sweep or redraw, in raw units.
-    void ShowStatistics(double minimum, double maximum, double average);
+    // The statistics of the last completed sweep or redraw, in raw units: the byte, or for a
+    // typed channel (scale on) its own values, floats with their fractions.
+    void ShowStatistics(double minimum, double maximum, double average, const TypedScale& scale);
     // Their values in the variable's unit, as tooltips; empty texts leave none.
     void ShowStatisticsTips(const QString& minimum, const QString& maximum, const QString& average);
     // A new variable: nothing measured yet.

@@ -2,6 +2,8 @@
 
 #include <QPalette>
 
+#include <algorithm>
+
 namespace scope {
 
 void MakePanel(QFrame* panel, const QString& name, int x, int y, int w, int h) {
@@ -41,12 +43,17 @@ TComboBox* MakeCombo(QWidget* parent, const QString& name, int x, int y, int w) 
 QSlider* MakeTrackBar(QWidget* parent, const QString& name, int x, int y, int w, int h) {
     auto* bar = new QSlider(Qt::Horizontal, parent);
     bar->setObjectName(name);
-    bar->setRange(0, 255);
     bar->setTickPosition(QSlider::TicksBelow);
-    bar->setTickInterval(16);
-    bar->setPageStep(16);
+    SetBarSpan(bar, BarSpan{});
     bar->setGeometry(x, y, w, h);
     return bar;
+}
+
+void SetBarSpan(QSlider* bar, const BarSpan& span) {
+    bar->setRange(0, span.steps);
+    const int sixteenth = std::max(1, (span.steps + 1) / 16);
+    bar->setTickInterval(sixteenth);
+    bar->setPageStep(sixteenth);
 }
 
 void SetPanelColour(QWidget* panel, QRgb colour) {

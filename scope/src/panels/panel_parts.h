@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scope/controls.h"
+#include "scope/typed_range.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -22,6 +23,8 @@ TCheckBox* MakeCheck(QWidget* parent, const QString& name, int x, int y);
 TComboBox* MakeCombo(QWidget* parent, const QString& name, int x, int y, int w);
 // A bar over the byte range, one tick each sixteenth.
 QSlider* MakeTrackBar(QWidget* parent, const QString& name, int x, int y, int w, int h);
+// A bar over span's positions, a tick each sixteenth of them.
+void SetBarSpan(QSlider* bar, const BarSpan& span);
 // The panel writes in this colour: a channel's controls show which trace is theirs.
 void SetPanelColour(QWidget* panel, QRgb colour);
 

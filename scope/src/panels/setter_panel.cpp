@@ -19,23 +19,33 @@ SetterPanel::SetterPanel(int index, QWidget* parent) : QFrame(parent) {
     bar_ = MakeTrackBar(this, "SetterTrackBar" + n, 216, 5, 475, 29);
     connect(bar_, &QSlider::valueChanged, this, [this](int value) {
         if (!puttingBack_) {
-            Q_EMIT BarMoved(static_cast<std::uint8_t>(value));
+            Q_EMIT BarMoved(value);
         }
     });
 }
 
-void SetterPanel::MoveBar(std::uint8_t value) {
-    bar_->setValue(value);
-}
-
-void SetterPanel::PutBarBack(std::uint8_t value) {
+void SetterPanel::SetSpan(const BarSpan& span) {
+    if (span == span_) {
+        return;
+    }
+    span_ = span;
     puttingBack_ = true;
-    bar_->setValue(value);
+    SetBarSpan(bar_, span);
     puttingBack_ = false;
 }
 
-void SetterPanel::ShowValue(std::uint8_t value) {
-    value_->setText(QString::number(value));
+void SetterPanel::MoveBar(int position) {
+    bar_->setValue(position);
+}
+
+void SetterPanel::PutBarBack(int position) {
+    puttingBack_ = true;
+    bar_->setValue(position);
+    puttingBack_ = false;
+}
+
+void SetterPanel::ShowValue(const QString& text) {
+    value_->setText(text);
 }
 
 } // namespace scope

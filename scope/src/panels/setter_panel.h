@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scope/controls.h"
+#include "scope/typed_range.h"
 
 #include <QFrame>
 #include <QLineEdit>
@@ -20,17 +21,22 @@ public:
 
     TCheckBox* CheckBox() const { return check_; }
     TComboBox* NameBox() const { return name_; }
-    // The value the MC last took.
-    void ShowValue(std::uint8_t value);
+    // What the bar offers (a byte: 0..255, one step each); the bar keeps its position where it
+    // can and announces nothing.
+    void SetSpan(const BarSpan& span);
+    const BarSpan& Span() const { return span_; }
+    // The value the MC last took, as the variable's type reads.
+    void ShowValue(const QString& text);
     // Moves the bar as the user would: a new position is announced (BarMoved).
-    void MoveBar(std::uint8_t value);
+    void MoveBar(int position);
     // Puts the bar back to the value the MC holds after a write failed: going back is no
     // request of the user's, so nothing is announced.
-    void PutBarBack(std::uint8_t value);
+    void PutBarBack(int position);
 
 Q_SIGNALS:
-    // The bar stands at a new position, moved by the user or by MoveBar.
-    void BarMoved(std::uint8_t position);
+    // The bar stands at a new position, moved by the user or by MoveBar; Span() says what it
+    // stands for.
+    void BarMoved(int position);
 
 private:
     TCheckBox* check_ = nullptr;
@@ -38,6 +44,7 @@ private:
     QLineEdit* value_ = nullptr;
     QSlider* bar_ = nullptr;
     bool puttingBack_ = false;
+    BarSpan span_;
 };
 
 } // namespace scope

@@ -133,6 +133,7 @@ void TracePanel::CreateBitmap() {
 }
 
 void TracePanel::Clear() {
+    labels_.clear();
     QPainter painter(&bitmap_);
     ClearWith(painter, bitmap_);
     dirty_ = bitmap_.rect();
@@ -159,8 +160,8 @@ void TracePanel::EndStrokes() {
     canvas_.reset();
 }
 
-int TracePanel::LaneHead(TChannel& c, int lane, std::uint8_t value, std::uint32_t stamp,
-                         std::uint32_t origin) {
+int TracePanel::LaneHead(TChannel& c, int lane, std::uint8_t value, double typed,
+                         std::uint32_t stamp, std::uint32_t origin) {
     const auto r = static_cast<std::size_t>(lane);
     TCanvas& canvas = *canvas_;
     canvas.MoveTo(c.restart != 0 ? 0 : c.lastX[r], c.lastY[r]);
@@ -177,7 +178,7 @@ int TracePanel::LaneHead(TChannel& c, int lane, std::uint8_t value, std::uint32_
         c.lastY[r] = BitLaneY(value, lane, h);
         return c.lastY[r];
     }
-    const int y = AnalogueRow(value, h);
+    const int y = c.scale.On() ? TypedRow(typed, c.scale.Range(), h) : AnalogueRow(value, h);
     const int previous = c.lastY[r];
     const int jump = std::abs(y - previous);
     if (c.mask != 0 || jump >= kJumpRows) {
@@ -198,11 +199,11 @@ void TracePanel::LaneTail(TChannel& c, int lane, int y) {
     }
 }
 
-int TracePanel::StrokeSample(TChannel& c, std::uint8_t value, std::uint32_t stamp,
+int TracePanel::StrokeSample(TChannel& c, std::uint8_t value, double typed, std::uint32_t stamp,
                              std::uint32_t origin, bool endsSweep) {
     const int lanes = c.binary != 0 ? 8 : 1;
     for (int lane = 1; lane <= lanes; ++lane) {
-        const int y = LaneHead(c, lane, value, stamp, origin);
+        const int y = LaneHead(c, lane, value, typed, stamp, origin);
         if (y < 0) {
             continue;
         }
@@ -215,16 +216,17 @@ int TracePanel::StrokeSample(TChannel& c, std::uint8_t value, std::uint32_t stam
     return 0;
 }
 
-void TracePanel::NewSweep(TChannel& c, int lane, std::uint8_t value, std::uint32_t stamp,
-                          std::uint32_t origin, int divisions) {
+void TracePanel::NewSweep(TChannel& c, int lane, std::uint8_t value, double typed,
+                          std::uint32_t stamp, std::uint32_t origin, int divisions) {
     const int w = bitmap_.width();
     c.lastX[static_cast<std::size_t>(lane)] = TimeColumn(stamp, origin, w);
     ClearWith(canvas_->Painter(), bitmap_);
+    labels_.clear();
     dirty_ = bitmap_.rect();
     GridWith(canvas_->Painter(), divisions, w, bitmap_.height());
     const int lanes = c.binary != 0 ? 8 : 1;
     for (int next = lane + 1; next <= lanes; ++next) {
-        const int y = LaneHead(c, next, value, stamp, origin);
+        const int y = LaneHead(c, next, value, typed, stamp, origin);
         if (y >= 0) {
             LaneTail(c, next, y);
         }
@@ -238,6 +240,7 @@ void TracePanel::PaintXY(TChannel& c, bool first, int divisions, bool recentOnly
     const int h = bitmap_.height();
     TCanvas canvas(bitmap_, dirty_);
     if (first) {
+        labels_.clear();
         ClearWith(canvas.Painter(), bitmap_);
         dirty_ = bitmap_.rect();
         GridWith(canvas.Painter(), divisions, w, h);
@@ -265,7 +268,8 @@ void TracePanel::PaintXY(TChannel& c, bool first, int divisions, bool recentOnly
                     SetChannelPen(canvas.Painter(), c);
                     canvas.LineTo(c.lastX[lane], c.lastY[lane]);
                 }
-                c.lastY[lane] = AnalogueRow(value, h);
+                c.lastY[lane] = c.scale.On() ? TypedRow(c.typedValues[slot], c.scale.Range(), h)
+                                             : AnalogueRow(value, h);
             }
             if (c.restart != 0) {
                 canvas.MoveTo(c.lastX[lane], c.lastY[lane]);
@@ -276,6 +280,20 @@ void TracePanel::PaintXY(TChannel& c, bool first, int divisions, bool recentOnly
         }
         c.restart = 0;
     }
+}
+
+void TracePanel::RangeLabels(const std::vector<EdgeRange>& ranges) {
+    if (ranges.empty() && labels_.empty()) {
+        return;
+    }
+    dirty_ = bitmap_.rect();
+    QPainter painter(&bitmap_);
+    // The labels painted since the screen was last cleared go first: a label that shrank
+    // leaves nothing of the old one, and the grid beside the labels stays.
+    for (const QRect& old : labels_) {
+        painter.fillRect(old, Qt::white);
+    }
+    labels_ = DrawRangeLabels(painter, ranges, bitmap_.width(), bitmap_.height());
 }
 
 void TracePanel::Legend(const std::vector<LegendLine>& lines, const QString& xName) {

@@ -4,6 +4,7 @@
 // pen positions (TChannel's lastX, lastY and restart) are the only state the strokes move.
 #pragma once
 
+#include "../trace_paint.h"
 #include "scope/controls.h"
 #include "scope/scope_window.h"
 
@@ -44,11 +45,12 @@ public:
     // Paints one sample's lanes against the sweep's origin. With endsSweep it stops at the first
     // lane drawn and returns it: the sweep ends there and NewSweep goes on with the rest;
     // otherwise returns 0.
-    int StrokeSample(TChannel& c, std::uint8_t value, std::uint32_t stamp, std::uint32_t origin,
-                     bool endsSweep);
+    // A typed channel's row comes from typed, over the channel's range.
+    int StrokeSample(TChannel& c, std::uint8_t value, double typed, std::uint32_t stamp,
+                     std::uint32_t origin, bool endsSweep);
     // A new sweep from origin on a cleared screen with its grid; the lanes after lane of the
     // sample that began it are painted.
-    void NewSweep(TChannel& c, int lane, std::uint8_t value, std::uint32_t stamp,
+    void NewSweep(TChannel& c, int lane, std::uint8_t value, double typed, std::uint32_t stamp,
                   std::uint32_t origin, int divisions);
 
     // x-y mode: a channel's points over its slots (those at or after cutoff when recentOnly).
@@ -57,6 +59,9 @@ public:
 
     // The names of the channels drawn, in their colours from the top left, and the
     // x-variable's at the bottom right (empty: none).
+    // The typed channels' ranges at the right edge (nothing for none).
+    void RangeLabels(const std::vector<EdgeRange>& ranges);
+
     struct LegendLine {
         QString name;
         QRgb colour;
@@ -66,13 +71,15 @@ public:
 private:
     // The head of a lane's stroke: the hold at the last row; the row to go to, or -1 for a lane
     // the mask leaves out.
-    int LaneHead(TChannel& c, int lane, std::uint8_t value, std::uint32_t stamp,
+    int LaneHead(TChannel& c, int lane, std::uint8_t value, double typed, std::uint32_t stamp,
                  std::uint32_t origin);
     void LaneTail(TChannel& c, int lane, int y);
 
     QImage bitmap_;
     // The part of the bitmap painted since it was last copied to the screen.
     QRect dirty_;
+    // The range labels painted since the screen was last cleared.
+    std::vector<QRect> labels_;
     std::unique_ptr<TCanvas> canvas_;
 };
 

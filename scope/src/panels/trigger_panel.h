@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scope/controls.h"
+#include "scope/typed_range.h"
 
 #include <QFrame>
 #include <QLineEdit>
@@ -21,6 +22,9 @@ public:
     TComboBox* NameBox() const { return name_; }
     // The level as the panel shows it.
     std::string Level() const;
+    // What the bar offers for the trigger variable's type (a byte: 0..255); the level keeps
+    // its value where the new span holds it.
+    void SetSpan(const BarSpan& span, mcu::VarType type);
 
 Q_SIGNALS:
     void LevelChanged();
@@ -30,6 +34,8 @@ private:
     TComboBox* name_ = nullptr;
     QLineEdit* level_ = nullptr;
     QSlider* bar_ = nullptr;
+    BarSpan span_;
+    mcu::VarType type_ = mcu::VarType::U8;
 };
 
 } // namespace scope
