@@ -81,6 +81,8 @@ bool TypedScale::Take(double v) {
     }
     seenLo_ = any_ ? std::min(seenLo_, v) : v;
     seenHi_ = any_ ? std::max(seenHi_, v) : v;
+    firstValue_ = any_ ? firstValue_ : v;
+    lastValue_ = v;
     const bool first = !any_;
     any_ = true;
     if (fitted_ || (!first && v >= range_.lo && v <= range_.hi)) {
@@ -96,7 +98,11 @@ bool TypedScale::EndSweep() {
     if (!on_ || fixed_ || !any_) {
         return false;
     }
-    const ValueRange next = FitRange(seenLo_, seenHi_, type_);
+    // A value that drifted during the sweep (a counter, a temperature on its way up) gets room
+    // to drift as far again, or the next sweep would run along the edge for most of its width.
+    const double drift = lastValue_ - firstValue_;
+    const ValueRange next =
+        FitRange(std::min(seenLo_, seenLo_ + drift), std::max(seenHi_, seenHi_ + drift), type_);
     const bool changed = !(next == range_);
     range_ = next;
     fitted_ = true;

@@ -48,12 +48,25 @@ TEST(TypedRange, FirstSweepWidensLaterSweepsHoldUntilTheirEnd) {
     EXPECT_FALSE(scale.Take(1020)); // inside: no change
     EXPECT_TRUE(scale.Take(2000));
     EXPECT_EQ(scale.Range(), (ValueRange{950, 2050}));
-    EXPECT_FALSE(scale.EndSweep());
+    // The sweep rose by 1000: the next one has room to rise as far again.
+    EXPECT_TRUE(scale.EndSweep());
+    EXPECT_EQ(scale.Range(), (ValueRange{900, 3100}));
     // Fixed while the next sweep runs, refitted to it at its end.
     EXPECT_FALSE(scale.Take(5000));
-    EXPECT_EQ(scale.Range(), (ValueRange{950, 2050}));
+    EXPECT_EQ(scale.Range(), (ValueRange{900, 3100}));
     EXPECT_TRUE(scale.EndSweep());
     EXPECT_EQ(scale.Range(), (ValueRange{4750, 5250}));
+    // A falling value gets its room below; one back where it began gets none.
+    for (double v : {400.0, 300.0, 200.0}) {
+        scale.Take(v);
+    }
+    scale.EndSweep();
+    EXPECT_EQ(scale.Range(), (ValueRange{0, 420})); // never below the type
+    for (double v : {100.0, 300.0, 100.0}) {
+        scale.Take(v);
+    }
+    scale.EndSweep();
+    EXPECT_EQ(scale.Range(), (ValueRange{90, 310}));
 
     // A conversion's range is never refitted; bytes and bits are not scaled at all.
     Conversion converted;
@@ -270,16 +283,17 @@ TEST_F(OvenTest, TypedChannelFitsItsSweepsShowsItsRangeAndTypedStatistics) {
     EXPECT_GT(Count(6, TypedRow(1100, first, H) - 1, 8, TypedRow(1100, first, H) + 1, purple), 0);
 
     // The sweep ends: statistics in TICKS' own values; the next sweep is drawn over the range
-    // the first showed, whatever it brings, and is fitted to at its own end.
+    // the first showed (with room for its rise of 100), whatever it brings, and is fitted to at
+    // its own end.
     Draw(2000, {1020}, 0);
     auto* min = Ctl<QLineEdit>(form, "Min2");
     auto* max = Ctl<QLineEdit>(form, "Max2");
     EXPECT_EQ(min->text(), "1000");
     EXPECT_EQ(max->text(), "1100");
     Draw(2010, {3000, 5000});
-    EXPECT_EQ(form.Channel(2).scale.Range(), first);
+    EXPECT_EQ(form.Channel(2).scale.Range(), (ValueRange{990, 1210}));
     Draw(4000, {4000}, 0);
-    EXPECT_EQ(form.Channel(2).scale.Range(), (ValueRange{821, 5199}));
+    EXPECT_EQ(form.Channel(2).scale.Range(), (ValueRange{622, 9378}));
     EXPECT_EQ(min->text(), "1020");
     EXPECT_EQ(max->text(), "5000");
 }

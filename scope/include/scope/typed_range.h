@@ -44,7 +44,8 @@ std::int32_t TypedRow(double v, const ValueRange& range, int h);
 
 // The range a typed trace is drawn over. It holds still while a sweep is drawn and is refitted
 // when the sweep ends, so the picture of a sweep never moves under it; until a first sweep
-// ended it widens to take every value that arrives.
+// ended it widens to take every value that arrives. The refit adds the sweep's drift (last
+// value less first) on the side it went, so a steadily rising value stays on the screen.
 class TypedScale {
 public:
     // A new variable; fixed: its conversion's range, which is never refitted.
@@ -66,6 +67,8 @@ private:
     ValueRange range_;
     double seenLo_ = 0;
     double seenHi_ = 0;
+    double firstValue_ = 0;
+    double lastValue_ = 0;
 };
 
 // The text at the trace's edge: the values of the range's top and bottom, converted.
