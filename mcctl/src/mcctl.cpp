@@ -41,7 +41,8 @@ Names are those the scope's channel boxes take: NAME, NAME.b, NAME[i], $33, with
 
   (no command)     serve on standard input and output; ends when standard input ends and
                    every request has its answer
-  --listen PATH    serve on a Unix socket at PATH (mode 0600) until Ctrl-C or SIGTERM
+  --listen PATH    serve on a Unix socket at PATH (mode 0600) until Ctrl-C or SIGTERM;
+                   prints PATH once clients may connect
   get NAME...      print each variable's value, one "NAME VALUE" a line
   set NAME VALUE   write a settable variable, every byte's echo checked
   list             print the variable table as mcrec --list does
@@ -253,6 +254,10 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
             if (!server.Listen(options.listen, error)) {
                 err << "mcctl: " << error << '\n';
                 code = kExitFailed;
+            } else {
+                // A script that started mcctl in the background reads this line to know it
+                // may connect.
+                out << options.listen << std::endl;
             }
         } else {
             server.ServeStream(STDIN_FILENO, STDOUT_FILENO);
