@@ -70,6 +70,28 @@ bool EncodeValue(mcu::VarType type, double value, bool bigEndian,
     return true;
 }
 
+void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t id,
+                          std::vector<Sample>& samples) {
+    for (const WatchedScan& scan : scans) {
+        if (scan.id != id) {
+            continue;
+        }
+        for (std::size_t i = 0; i < scan.values.size() && i < 255; ++i) {
+            if (!scan.values[i]) {
+                continue;
+            }
+            Sample s;
+            s.channel = static_cast<std::uint8_t>(i + 1);
+            s.typed = *scan.values[i];
+            // The lowest byte, as a channel's sample of a wider type carries it.
+            s.value = static_cast<std::uint8_t>(static_cast<std::int64_t>(s.typed) & 0xFF);
+            s.arrivalUs = scan.arrivalUs;
+            s.scan = scan.scan;
+            samples.push_back(s);
+        }
+    }
+}
+
 void Engine::ApplyWatch(const Watch& watch) {
     auto same = [&](const Watch& w) { return w.id == watch.id; };
     const auto found = std::find_if(watches_.begin(), watches_.end(), same);

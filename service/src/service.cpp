@@ -686,23 +686,7 @@ void Service::OnBatch(const acq::Batch& batch) {
             const auto found = scans.find(recording_->watch);
             if (found != scans.end()) {
                 acq::Batch rows;
-                for (const acq::WatchedScan* s : found->second) {
-                    for (std::size_t i = 0; i < s->values.size(); ++i) {
-                        if (!s->values[i]) {
-                            continue;
-                        }
-                        acq::Sample sample;
-                        sample.channel = static_cast<std::uint8_t>(i + 1);
-                        const double v = *s->values[i];
-                        sample.typed = v;
-                        sample.value = static_cast<std::uint8_t>(
-                            static_cast<std::int64_t>(std::fmod(std::trunc(v), 256.0) + 256) &
-                            0xFF);
-                        sample.arrivalUs = s->arrivalUs;
-                        sample.scan = s->scan;
-                        rows.samples.push_back(sample);
-                    }
-                }
+                acq::AppendWatchedSamples(batch.watched, recording_->watch, rows.samples);
                 recording_->writer->Feed(rows);
             }
         }

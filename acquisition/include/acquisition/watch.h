@@ -56,6 +56,12 @@ struct WriteAnswer {
     std::string reason; // why it failed: the protocol's words
 };
 
+struct Sample;
+// The scans of watch id as the engine's samples, item k as channel k + 1 (so a recording's
+// RowBuilder makes one row per scan of them), failed reads left out; at most 255 items.
+void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t id,
+                          std::vector<Sample>& samples);
+
 // The bytes of value in the type's width, in address order, for a write; false when the value
 // does not fit the type (out of range, not whole for an integer type).
 bool EncodeValue(mcu::VarType type, double value, bool bigEndian, std::vector<std::uint8_t>& bytes);
