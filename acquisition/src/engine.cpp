@@ -311,8 +311,10 @@ void Engine::PollTimeBurst() {
         }
         ScanWatches();
         // Without a link no further scan can read anything; a waiting command (the user
-        // changed something) is taken before the next burst rather than after this one.
-        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
+        // changed something) is taken before the next burst rather than after this one; a
+        // script's read that has its scans is answered now.
+        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting() ||
+            WatchDone()) {
             break;
         }
     } while (!full && Now() - start <= kTimeBurstMs);

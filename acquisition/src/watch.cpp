@@ -96,7 +96,7 @@ void Engine::ApplyWatch(const Watch& watch) {
     auto same = [&](const Watch& w) { return w.id == watch.id; };
     const auto found = std::find_if(watches_.begin(), watches_.end(), same);
     if (found != watches_.end()) {
-        found->items = watch.items;
+        *found = watch;
     } else {
         watches_.push_back(watch);
     }
@@ -161,12 +161,27 @@ int Engine::ScanWatches() {
         }
         batch_.watched.push_back(std::move(scan));
     }
+    const std::size_t watching = watches_.size();
     // Every watch of the scan carries the scan's first reply's time (or the scan's end).
     const std::int64_t at = firstUs != 0 ? firstUs : SteadyUs();
-    for (std::size_t i = batch_.watched.size() - watches_.size(); i < batch_.watched.size(); ++i) {
+    for (std::size_t i = batch_.watched.size() - watching; i < batch_.watched.size(); ++i) {
         batch_.watched[i].arrivalUs = at;
     }
+    // Reads of a number of scans end here; the burst ends with them.
+    std::erase_if(watches_, [this](Watch& w) {
+        if (w.scans > 0 && --w.scans == 0) {
+            watchDone_ = true;
+            return true;
+        }
+        return false;
+    });
     return successes;
+}
+
+bool Engine::WatchDone() {
+    const bool done = watchDone_;
+    watchDone_ = false;
+    return done;
 }
 
 void Engine::PollWatchBurst() {
@@ -177,7 +192,8 @@ void Engine::PollWatchBurst() {
         ++scan_;
         ++scans;
         successes += ScanWatches();
-        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
+        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting() ||
+            WatchDone()) {
             break;
         }
     } while (scans < kChannelSamples &&

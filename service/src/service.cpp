@@ -405,7 +405,7 @@ void Service::Read(ClientId client, const Json& id, const Json* params) {
     read.id = id;
     read.silent = silent_;
     read.watch = nextWatch_++;
-    acq::Watch watch{read.watch, {}};
+    acq::Watch watch{read.watch, {}, read.wanted};
     for (const Resolved& r : resolved) {
         watch.items.push_back(r.item);
         read.types.push_back(r.item.type);
@@ -676,7 +676,10 @@ void Service::OnBatch(const acq::Batch& batch) {
             }
             silent_ = false;
             if (done) {
-                setup_.post(acq::Unwatch{r->watch});
+                // A read that has its scans has ended its watch in the engine already.
+                if (r->got < r->wanted) {
+                    setup_.post(acq::Unwatch{r->watch});
+                }
                 r = reads_.erase(r);
             } else {
                 ++r;

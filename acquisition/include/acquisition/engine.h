@@ -118,6 +118,8 @@ public:
     int ScanWatches();
     void PollWatchBurst();
     bool Watching() const { return !watches_.empty(); }
+    // A read of a number of scans was completed by the last scan (the flag is taken).
+    bool WatchDone();
 
 private:
     void Apply(const Posted& posted);
@@ -167,6 +169,7 @@ private:
     std::uint64_t publishedUpTo_ = 0;
     History history_;
     std::vector<Watch> watches_;
+    bool watchDone_ = false;
     mcu::ByteOrder byteOrder_ = mcu::ByteOrder::Little;
 };
 

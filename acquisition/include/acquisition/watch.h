@@ -28,6 +28,9 @@ struct WatchItem {
 struct Watch {
     std::uint64_t id = 0;
     std::vector<WatchItem> items;
+    // A read of so many scans: the watch ends itself after them and the burst that completed
+    // it ends at once, so the answer waits for no burst window. 0: until Unwatch.
+    std::uint64_t scans = 0;
 };
 struct Unwatch {
     std::uint64_t id = 0;
