@@ -9,10 +9,13 @@
 //   - how long the engine takes to take up the link again once mcsim is back, and how long the
 //     window takes to close with the MC silent;
 //   - the time to show one burst (4 samples on each of three channels) and copy it to the
-//     screen.
+//     screen;
+//   - samples/s of one u16 channel through the engine alone, against its wire limit (three byte
+//     reads a sample: 160/s).
 //
 //   scope_acquisition [--seconds N]   full run (N s of acquisition, default 10)
 //   scope_acquisition --smoke         short; fails only when nothing was acquired
+#include "acquisition/channel_name.h"
 #include "acquisition/driver.h"
 #include "bench_support.h"
 #include "foundation/clock.h"
@@ -123,6 +126,28 @@ Latency EventLoopLatency(int ms) {
         l.max = late.back();
     }
     return l;
+}
+
+// One u16 channel, $40:U16 (SETPOINT and GAIN, constants: every sample is three byte reads),
+// stepped through the engine on this thread for the given time; samples/s, 0 when the
+// application did not open.
+double U16Rate(double seconds) {
+    acq::Engine engine(scope::TraceSweepLastMs());
+    const acq::OpenResult opened = engine.Open();
+    acq::ResolvedChannel r;
+    double rate = 0;
+    if (opened.applOpened && acq::ResolveChannelName(opened.variables, "$40:U16", r)) {
+        engine.Post(acq::UseVariable{1, r.address, r.mask, r.type});
+        std::uint64_t samples = 0;
+        const auto start = Clock::now();
+        while (Seconds(Clock::now() - start) < seconds) {
+            const acq::StepResult step = engine.Step();
+            samples += step.batch ? step.batch->samples.size() : 0;
+        }
+        rate = static_cast<double>(samples) / Seconds(Clock::now() - start);
+    }
+    engine.Close();
+    return rate;
 }
 
 void PrintLatency(const char* what, const Latency& l) {
@@ -275,6 +300,7 @@ int main(int argc, char** argv) {
     const double closeMs = Seconds(Clock::now() - closing) * 1000;
     ::kill(mcsim->Pid(), SIGCONT);
     const double after = smoke ? 0 : ReadLoopRate(3);
+    const double u16 = U16Rate(smoke ? 1 : 3);
     const double mcRead = (baseline + after) / 2;
 
     double mean = 0;
@@ -311,11 +337,15 @@ int main(int argc, char** argv) {
     std::printf("%-34s %19.1f / %.1f us %7s us %8s\n", "show + copy one burst (mean / p99)",
                 drawSum / static_cast<double>(us.size()), us[us.size() * 99 / 100], "< 1000",
                 drawSum / static_cast<double>(us.size()) < 1000 ? "ok" : "MISSED");
+    std::printf("%-34s %22.0f /s\n", "u16 channel through the engine", u16);
+    std::printf("%-34s %25.3f %10s %8s\n", "  ratio to its wire limit 160/s",
+                u16 / (kWireLimit / 3), ">= 0.9", u16 / (kWireLimit / 3) >= 0.9 ? "ok" : "MISSED");
     std::printf("rate label tooltip, MC silent: %s\n", silentTip.toStdString().c_str());
     std::printf("rate label tooltip, device gone: %s\n", goneTip.toStdString().c_str());
-    if (reads <= 0 || retaken < 0) {
+    if (reads <= 0 || retaken < 0 || u16 <= 0) {
         std::fprintf(stderr, "scope_acquisition: %s\n",
-                     reads <= 0 ? "nothing was acquired" : "the link was not taken up again");
+                     reads <= 0 || u16 <= 0 ? "nothing was acquired"
+                                            : "the link was not taken up again");
         code = 1;
     }
     persistence::FreeGlobalSerializer();

@@ -8,6 +8,10 @@
 #include "mcu/ident.h"
 #include "mcu/vartable.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
 namespace acq {
 
 namespace {
@@ -18,6 +22,46 @@ std::uint32_t Now() {
 
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+// U8 and bits are read one byte at a time, exactly as before types existed (the same wire
+// traffic); every other type is read whole.
+bool ReadsWhole(mcu::VarType type, std::uint8_t mask) {
+    return mask == 0 && type != mcu::VarType::U8 && type != mcu::VarType::Bit;
+}
+
+// The lowest byte of a value: what the byte-wide trace (and the streaming burst) shows of it.
+std::uint8_t LowestByte(const mcu::TypedValue& v) {
+    if (v.type == mcu::VarType::F32) {
+        std::uint32_t raw = 0;
+        std::memcpy(&raw, &v.real, sizeof raw);
+        return static_cast<std::uint8_t>(raw & 0xFF);
+    }
+    return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v.integer) & 0xFF);
+}
+
+// The bytes of value in type, in address order: an integer rounded and held within its type's
+// range (a setter's bar may lie beyond it), a float as the nearest float.
+std::array<std::uint8_t, 4> EncodeValue(mcu::VarType type, double value, mcu::ByteOrder order) {
+    std::uint32_t raw = 0;
+    if (type == mcu::VarType::F32) {
+        const auto real = static_cast<float>(value);
+        std::memcpy(&raw, &real, sizeof raw);
+    } else {
+        const bool sign = mcu::IsSigned(type);
+        const int bits = 8 * mcu::TypeSize(type);
+        const double high = std::ldexp(1.0, sign ? bits - 1 : bits) - 1;
+        const double low = sign ? -high - 1 : 0;
+        const double whole = std::isnan(value) ? 0 : std::clamp(std::round(value), low, high);
+        raw = static_cast<std::uint32_t>(static_cast<std::int64_t>(whole));
+    }
+    std::array<std::uint8_t, 4> bytes{};
+    const int size = mcu::TypeSize(type);
+    for (int i = 0; i < size; ++i) {
+        const int significance = order == mcu::ByteOrder::Little ? i : size - 1 - i;
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(raw >> (8 * significance));
+    }
+    return bytes;
+}
 
 } // namespace
 
@@ -39,7 +83,7 @@ OpenResult Engine::Open() {
         return result;
     }
     result.applName = appl_.applName;
-    byteOrder_ = mcu::ApplicationByteOrder(appl_.applName);
+    order_ = mcu::ApplicationByteOrder(appl_.applName);
     result.variables = VariableTable(appl_);
     std::uint8_t address = 0;
     std::uint8_t mask = 0;
@@ -86,6 +130,8 @@ void Engine::Apply(const Posted& posted) {
                 SetActive(c.channel, true);
                 channel.address = c.address;
                 channel.mask = c.mask;
+                // The x-variable is a slot number: always a byte.
+                channel.type = c.channel == 0 ? mcu::VarType::U8 : c.type;
                 if (c.channel >= 1) {
                     batch_.selected |= ChannelBit(c.channel);
                     history_.Clear(c.channel);
@@ -99,6 +145,7 @@ void Engine::Apply(const Posted& posted) {
                 channel.resolved = false;
                 channel.address = 0;
                 channel.mask = 0;
+                channel.type = mcu::VarType::U8;
                 if (c.channel != 1) {
                     channel.active = false;
                 }
@@ -115,13 +162,37 @@ void Engine::Apply(const Posted& posted) {
             [this](const RecentOnly& c) { recentOnly_ = c.on; },
             [this](const ChannelOneNamed& c) { channelOneNamed_ = c.named; },
             [this, &posted](const SelectSetter& c) {
-                std::uint8_t value = 0;
-                const bool ok = mcu::ReadVariable(appl_, c.address, 0, value);
-                batch_.setters.push_back({c.setter, posted.number, false, ok, value});
+                if (!ReadsWhole(c.type, 0)) {
+                    std::uint8_t value = 0;
+                    const bool ok = mcu::ReadVariable(appl_, c.address, 0, value);
+                    batch_.setters.push_back(
+                        {c.setter, posted.number, false, ok, value, static_cast<double>(value)});
+                    return;
+                }
+                mcu::TypedValue value;
+                const bool ok =
+                    mcu::ReadTypedValue(appl_, {"", c.address, 0, c.type}, order_, value);
+                batch_.setters.push_back({c.setter, posted.number, false, ok, LowestByte(value),
+                                          ok ? value.AsDouble() : 0});
             },
             [this, &posted](const SetterValue& c) {
-                const bool ok = mcu::SetVariable(appl_, c.name, 0, c.value);
-                batch_.setters.push_back({c.setter, posted.number, true, ok, c.value});
+                if (!ReadsWhole(c.type, 0)) {
+                    const bool ok = mcu::SetVariable(appl_, c.name, 0, c.value);
+                    batch_.setters.push_back(
+                        {c.setter, posted.number, true, ok, c.value, static_cast<double>(c.value)});
+                    return;
+                }
+                // Byte by byte from the lowest address, each echo-checked; the MC may use the
+                // value between two of them, and a failure leaves the bytes before it written.
+                const auto bytes = EncodeValue(c.type, c.typed, order_);
+                bool ok = true;
+                for (int i = 0; ok && i < mcu::TypeSize(c.type); ++i) {
+                    ok = mcu::SetVariable(appl_, c.name, static_cast<std::uint8_t>(i),
+                                          bytes[static_cast<std::size_t>(i)]);
+                }
+                const mcu::TypedValue written = mcu::DecodeValue(c.type, bytes.data(), order_);
+                batch_.setters.push_back(
+                    {c.setter, posted.number, true, ok, LowestByte(written), written.AsDouble()});
             },
             [this](const Watch& c) { ApplyWatch(c); },
             [this](const Unwatch& c) { ApplyUnwatch(c); },
@@ -272,9 +343,28 @@ void Engine::CountRead() {
     rateMeter_.Count(foundation::TickMs());
 }
 
-void Engine::AddSample(int channel, std::uint8_t value, int slot) {
-    batch_.samples.push_back({static_cast<std::uint8_t>(channel), value, static_cast<double>(value),
+void Engine::AddSample(int channel, std::uint8_t value, double typed, int slot) {
+    batch_.samples.push_back({static_cast<std::uint8_t>(channel), value, typed,
                               static_cast<std::uint16_t>(slot), Now(), SteadyUs(), scan_});
+}
+
+bool Engine::ReadChannel(const ChannelSetup& c, std::uint8_t& value, double& typed) {
+    if (!ReadsWhole(c.type, c.mask)) {
+        std::uint8_t byte = 0;
+        if (!mcu::ReadVariable(appl_, c.address, 0, byte)) {
+            return false;
+        }
+        value = MaskSample(byte, c.mask);
+        typed = c.mask != 0 ? (value != 0 ? 1 : 0) : value;
+        return true;
+    }
+    mcu::TypedValue whole;
+    if (!mcu::ReadTypedValue(appl_, {"", c.address, 0, c.type}, order_, whole)) {
+        return false;
+    }
+    value = LowestByte(whole);
+    typed = whole.AsDouble();
+    return true;
 }
 
 // --- bursts ------------------------------------------------------------------------------------
@@ -299,14 +389,16 @@ void Engine::PollTimeBurst() {
                 full = true;
                 continue;
             }
-            std::uint8_t byte = 0;
-            if (!mcu::ReadVariable(appl_, c.address, 0, byte)) {
+            std::uint8_t value = 0;
+            double typed = 0;
+            if (!ReadChannel(c, value, typed)) {
                 continue;
             }
+            // The rate counts samples: a value read whole is one, however many bytes it took.
             CountRead();
             ++n;
             ++successes;
-            AddSample(i, MaskSample(byte, c.mask), 0);
+            AddSample(i, value, typed, 0);
             full = full || n >= kChannelSamples;
         }
         ScanWatches();
@@ -326,9 +418,8 @@ void Engine::PollTimeBurst() {
     NoteLink(successes == 0);
 }
 
-void Engine::StoreXSample(int index, int slot, std::uint8_t byte) {
-    const ChannelSetup& c = channels_[static_cast<std::size_t>(index)];
-    AddSample(index, MaskSample(byte, c.mask), slot);
+void Engine::StoreXSample(int index, int slot, std::uint8_t value, double typed) {
+    AddSample(index, value, typed, slot);
     slotStamps_[static_cast<std::size_t>(index)][static_cast<std::size_t>(slot)] =
         batch_.samples.back().stamp;
 }
@@ -372,13 +463,14 @@ void Engine::PollXBurst() {
             const int slot = x + 1;
             for (int i = 1; i <= 3; ++i) {
                 const ChannelSetup& c = channels_[static_cast<std::size_t>(i)];
-                std::uint8_t byte = 0;
-                if (!Sampled(i) || !mcu::ReadVariable(appl_, c.address, 0, byte)) {
+                std::uint8_t value = 0;
+                double typed = 0;
+                if (!Sampled(i) || !ReadChannel(c, value, typed)) {
                     continue;
                 }
                 CountRead();
                 ++successes;
-                StoreXSample(i, slot, byte);
+                StoreXSample(i, slot, value, typed);
             }
         }
         ScanWatches();
@@ -411,15 +503,26 @@ void Engine::PollXSynchronous() {
             if (!appl_.streamingMode) {
                 return;
             }
+            // The MC pairs one byte with its x value per request, so a wider value cannot be
+            // read whole here: its lowest byte is taken (a one-byte type keeps its sign).
+            const int size = mcu::TypeSize(c.type);
+            const bool whole = ReadsWhole(c.type, c.mask);
+            const auto lowest =
+                static_cast<std::uint8_t>(whole && order_ == mcu::ByteOrder::Big ? size - 1 : 0);
             std::uint8_t byte = 0;
             std::uint8_t x = 0;
             // A failure has ended the streaming mode; the next burst starts it anew.
-            if (!mcu::ReadDebugSample(appl_, c.address, 0, byte, x)) {
+            if (!mcu::ReadDebugSample(appl_, c.address, lowest, byte, x)) {
                 return;
             }
             CountRead();
             ++successes;
-            StoreXSample(i, x + 1, byte);
+            const std::uint8_t value = MaskSample(byte, c.mask);
+            double typed = c.mask != 0 ? (value != 0 ? 1 : 0) : value;
+            if (whole && size == 1) {
+                typed = mcu::DecodeValue(c.type, &byte, order_).AsDouble();
+            }
+            StoreXSample(i, x + 1, value, typed);
         }
         if (comlink::LinkStopRequested() || commands_.Waiting()) {
             break;
@@ -438,19 +541,31 @@ void Engine::PollXSynchronous() {
 }
 
 bool Engine::CheckTrigger() {
-    std::uint16_t address = 0;
-    std::uint8_t mask = 0;
-    if (!mcu::FindVariable(appl_, triggerName_, address, mask)) {
+    mcu::TypedName name;
+    std::string error;
+    if (!mcu::ParseTypedName(appl_, triggerName_, name, error)) {
         // Nothing to read: the next test need not follow at once.
         backoff_ = true;
         return false;
     }
-    std::uint8_t byte = 0;
-    if (!mcu::ReadVariable(appl_, address, 0, byte)) {
-        return false;
+    // A byte compares as 0..255 and a bit as 0 or 255, as on the trace; a wider or signed
+    // type compares its whole value.
+    double value = 0;
+    if (ReadsWhole(name.type, name.bitMask)) {
+        mcu::TypedValue whole;
+        if (!mcu::ReadTypedValue(appl_, name, order_, whole)) {
+            return false;
+        }
+        value = whole.AsDouble();
+    } else {
+        std::uint8_t byte = 0;
+        if (!mcu::ReadVariable(appl_, name.address, 0, byte)) {
+            return false;
+        }
+        value = MaskSample(byte, name.bitMask);
     }
     CountRead();
-    if (MaskSample(byte, mask) >= triggerLevel_) {
+    if (value >= triggerLevel_) {
         triggerArmed_ = false;
         return true;
     }

@@ -14,7 +14,7 @@ constexpr std::size_t kFirstRing = 4096;
 History::History(std::size_t capacity, std::int64_t spanUs)
     : capacity_(std::max<std::size_t>(capacity, 1)), spanUs_(spanUs) {}
 
-void History::Push(Ring& ring, std::int64_t us, std::uint8_t value) {
+void History::Push(Ring& ring, const Sample& sample) {
     std::size_t n = ring.times.size();
     if (ring.size == n) {
         if (n < capacity_) {
@@ -22,12 +22,15 @@ void History::Push(Ring& ring, std::int64_t us, std::uint8_t value) {
             const std::size_t grown = std::min(capacity_, std::max(kFirstRing, 2 * n));
             std::vector<std::int64_t> times(grown);
             std::vector<std::uint8_t> values(grown);
+            std::vector<double> typed(grown);
             for (std::size_t k = 0; k < ring.size; ++k) {
                 times[k] = ring.times[(ring.head + k) % n];
                 values[k] = ring.values[(ring.head + k) % n];
+                typed[k] = ring.typed[(ring.head + k) % n];
             }
             ring.times = std::move(times);
             ring.values = std::move(values);
+            ring.typed = std::move(typed);
             ring.head = 0;
             n = grown;
         } else {
@@ -36,8 +39,9 @@ void History::Push(Ring& ring, std::int64_t us, std::uint8_t value) {
         }
     }
     const std::size_t at = (ring.head + ring.size) % n;
-    ring.times[at] = us;
-    ring.values[at] = value;
+    ring.times[at] = sample.arrivalUs;
+    ring.values[at] = sample.value;
+    ring.typed[at] = sample.typed;
     ++ring.size;
 }
 
@@ -49,7 +53,7 @@ void History::Append(const std::vector<Sample>& samples) {
     std::int64_t newest = samples.front().arrivalUs;
     for (const Sample& s : samples) {
         if (s.channel >= 1 && s.channel <= 3) {
-            Push(rings_[s.channel], s.arrivalUs, s.value);
+            Push(rings_[s.channel], s);
             newest = std::max(newest, s.arrivalUs);
         }
     }
@@ -75,10 +79,12 @@ Traces History::Snapshot() const {
         ChannelTrace& trace = traces[c];
         trace.times.reserve(ring.size);
         trace.values.reserve(ring.size);
+        trace.typed.reserve(ring.size);
         for (std::size_t k = 0; k < ring.size; ++k) {
             const std::size_t at = (ring.head + k) % ring.times.size();
             trace.times.push_back(ring.times[at]);
             trace.values.push_back(ring.values[at]);
+            trace.typed.push_back(ring.typed[at]);
         }
     }
     return traces;

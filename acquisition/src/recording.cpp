@@ -1,5 +1,7 @@
 #include "acquisition/recording.h"
 
+#include "mcu/typed.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -13,6 +15,11 @@ void AppendInteger(std::string& out, std::int64_t value) {
     out.append(text, end);
 }
 
+// A byte or bit as the scope has always written it; any other type as its own value.
+bool WrittenWhole(const RecordChannel& c) {
+    return !c.bit && c.type != mcu::VarType::U8 && c.type != mcu::VarType::Bit;
+}
+
 } // namespace
 
 bool HasConversion(const mcu::MCVar& variable) {
@@ -20,11 +27,12 @@ bool HasConversion(const mcu::MCVar& variable) {
 }
 
 RecordChannel MakeRecordChannel(int channel, const std::string& name, std::uint8_t mask,
-                                const mcu::MCVar* variable) {
+                                const mcu::MCVar* variable, mcu::VarType type) {
     RecordChannel c;
     c.channel = channel;
     c.name = name;
-    c.bit = mask != 0;
+    c.bit = mask != 0 || type == mcu::VarType::Bit;
+    c.type = c.bit ? mcu::VarType::U8 : type;
     // A conversion scales the variable's byte; a single bit of it stays 0 or 1.
     if (variable != nullptr && !c.bit && HasConversion(*variable)) {
         c.converted = true;
@@ -61,7 +69,7 @@ std::string CsvNumber(double value) {
 
 RowBuilder::RowBuilder(RecordLayout layout, std::int64_t startUs, std::uint64_t maxRows)
     : layout_(std::move(layout)), startUs_(startUs), maxRows_(maxRows),
-      values_(layout_.channels.size(), -1) {}
+      values_(layout_.channels.size()) {}
 
 std::string RowBuilder::Header() const {
     std::string h = "time_s";
@@ -90,8 +98,7 @@ std::size_t RowBuilder::Add(const std::vector<Sample>& samples, std::string& out
         if (column == layout_.channels.size() || (skipping && s.scan == skipScan)) {
             continue;
         }
-        if (open_ &&
-            (s.scan != scan_ || (layout_.xMode && s.slot != slot_) || values_[column] >= 0)) {
+        if (open_ && (s.scan != scan_ || (layout_.xMode && s.slot != slot_) || values_[column])) {
             Emit(out);
         }
         if (!open_) {
@@ -108,7 +115,8 @@ std::size_t RowBuilder::Add(const std::vector<Sample>& samples, std::string& out
             slot_ = s.slot;
             timeUs_ = s.arrivalUs;
         }
-        values_[column] = s.value;
+        const RecordChannel& c = layout_.channels[column];
+        values_[column] = WrittenWhole(c) ? s.typed : c.bit ? (s.value != 0 ? 1 : 0) : s.value;
     }
     // A scan never spans two batches: the engine begins every burst with a new one.
     if (open_) {
@@ -130,18 +138,24 @@ void RowBuilder::Emit(std::string& out) {
     }
     for (std::size_t i = 0; i < layout_.channels.size(); ++i) {
         const RecordChannel& c = layout_.channels[i];
-        const int v = values_[i];
+        const std::optional<double>& v = values_[i];
         out += ',';
-        if (v >= 0) {
-            AppendInteger(out, c.bit ? (v != 0 ? 1 : 0) : v);
+        if (v && WrittenWhole(c)) {
+            mcu::TypedValue whole;
+            whole.type = c.type;
+            whole.integer = static_cast<std::int64_t>(*v);
+            whole.real = static_cast<float>(*v);
+            out += mcu::FormatValue(whole);
+        } else if (v) {
+            AppendInteger(out, static_cast<std::int64_t>(*v));
         }
         if (c.converted) {
             out += ',';
-            if (v >= 0) {
-                out += CsvNumber(v * c.factor + c.offset);
+            if (v) {
+                out += CsvNumber(*v * c.factor + c.offset);
             }
         }
-        values_[i] = -1;
+        values_[i].reset();
     }
     out += '\n';
     open_ = false;

@@ -109,7 +109,7 @@ void Engine::ApplyUnwatch(const Unwatch& unwatch) {
 void Engine::ApplyWrite(std::uint64_t number, const WriteVariable& write) {
     WriteAnswer answer{number, false, {}};
     std::vector<std::uint8_t> bytes;
-    if (!EncodeValue(write.type, write.value, byteOrder_ == mcu::ByteOrder::Big, bytes)) {
+    if (!EncodeValue(write.type, write.value, order_ == mcu::ByteOrder::Big, bytes)) {
         answer.reason = "value does not fit " + std::string(mcu::TypeName(write.type));
     } else {
         answer.ok = true;
@@ -148,7 +148,7 @@ int Engine::ScanWatches() {
             typed.type = item.mask != 0 ? mcu::VarType::Bit : item.type;
             mcu::TypedValue value;
             std::optional<double> got;
-            if (mcu::ReadTypedValue(appl_, typed, byteOrder_, value)) {
+            if (mcu::ReadTypedValue(appl_, typed, order_, value)) {
                 CountRead();
                 ++successes;
                 got = value.AsDouble();

@@ -33,14 +33,17 @@ Records MC variables to a CSV file at the link's full rate, over the debug link 
 parameter of param.ini names: every variable once per scan, all in the same scan, so the rate
 per variable is the link's rate divided by their number (each read is a request and a reply on
 the wire; a 16-bit value takes three reads, a 32-bit one seven). Up to 255 names, or up to three
-with an x-variable. The application is identified
-as the scope identifies it, and the names are those the scope's channel boxes take: NAME,
-NAME.b (bit b), NAME[i] (the byte i above NAME), or an address such as $33.
+with an x-variable. The application is identified as the scope identifies it, and the names are those the scope's channel boxes take: NAME,
+NAME.b (bit b), NAME[i] (the element i above NAME), or an address such as $33, each with a
+type after ":" if wanted (SPEED:i16, $3A:u16; u8 i8 u16 i16 u32 i32 f32 bit). Without one a
+name has the type the debug file gives it and an address is a byte; a wider value is read
+whole, in the byte order the BIG_ENDIAN parameter gives the application.
 
 The file: a header line (time_s, x in x-y mode, one column per variable, and "NAME [unit]"
 where the conversion file gives a factor, offset and unit), then one row per scan: seconds
 since the start (arrival of the scan's first reply), the values; a failed read is an empty
-field, a bit is 0 or 1. UTF-8, "." as decimal mark, "\n" line ends.
+field, a bit is 0 or 1, a signed value has its sign and a float the digits that give it
+back. UTF-8, "." as decimal mark, "\n" line ends.
 
 Options:
   --list           print the variable table (name, address, bit, unit, type; and why a
@@ -303,7 +306,14 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
     auto resolve = [&](int channel, const std::string& given) {
         const std::string name = Upper(given);
         acq::ResolvedChannel r;
-        if (!acq::ResolveChannelName(opened.variables, name, r)) {
+        std::string why;
+        if (!acq::ResolveChannelName(opened.variables, name, r, why)) {
+            // A known name with a wrong type or beyond the link's memory: the reason is enough.
+            if (why.rfind("Var ", 0) != 0) {
+                err << "mcrec: " << given << ": " << why << '\n';
+                unknown = true;
+                return;
+            }
             acq::ChannelName parts;
             const std::string base = acq::SplitChannelName(name, parts) ? parts.base : name;
             const mcu::MCVar* known = opened.variables.Find(base);
@@ -322,15 +332,13 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
             return;
         }
         if (layout.xMode) {
-            commands.push_back(acq::UseVariable{channel, r.address, r.mask});
+            commands.push_back(acq::UseVariable{channel, r.address, r.mask, r.type});
         } else {
-            const mcu::VarType type = r.mask != 0             ? mcu::VarType::Bit
-                                      : r.variable != nullptr ? r.variable->type
-                                                              : mcu::VarType::U8;
-            watch.items.push_back({r.address, r.mask, type});
+            watch.items.push_back({r.address, r.mask, r.mask != 0 ? mcu::VarType::Bit : r.type});
         }
         if (channel > 0) {
-            layout.channels.push_back(acq::MakeRecordChannel(channel, name, r.mask, r.variable));
+            layout.channels.push_back(
+                acq::MakeRecordChannel(channel, name, r.mask, r.variable, r.type));
         }
     };
     if (layout.xMode) {

@@ -108,9 +108,8 @@ bool ResolveName(const acq::VariableTable& table, const std::string& name, Resol
         resolved.item.type = mcu::VarType::Bit;
     } else if (type) {
         resolved.item.type = *type;
-    } else if (r.variable != nullptr) {
-        resolved.item.type =
-            r.variable->type == mcu::VarType::Bit ? mcu::VarType::U8 : r.variable->type;
+    } else {
+        resolved.item.type = r.type == mcu::VarType::Bit ? mcu::VarType::U8 : r.type;
     }
     if (type && *type == mcu::VarType::Bit && r.mask == 0) {
         error = "Type bit needs a bit: " + text + ".b";
@@ -514,9 +513,9 @@ void Service::RecordStart(ClientId client, const Json& id, const Json* params) {
     }
     acq::RecordLayout layout;
     for (std::size_t i = 0; i < resolved.size(); ++i) {
-        acq::RecordChannel c = acq::MakeRecordChannel(static_cast<int>(i) + 1, Upper(names[i]),
-                                                      resolved[i].item.mask, resolved[i].variable);
-        c.type = resolved[i].item.type;
+        acq::RecordChannel c =
+            acq::MakeRecordChannel(static_cast<int>(i) + 1, Upper(names[i]), resolved[i].item.mask,
+                                   resolved[i].variable, resolved[i].item.type);
         layout.channels.push_back(std::move(c));
     }
     Recording r;

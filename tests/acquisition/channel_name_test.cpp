@@ -1,5 +1,6 @@
 // The suffixes a channel box accepts, split without a window or an MC.
 #include "acquisition/channel_name.h"
+#include "mcu/cdb.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,81 @@ TEST(ChannelNameTest, UnreachableVariableIsNotResolved) {
     EXPECT_FALSE(acq::ResolveChannelName(table, "CURVE[1]", r));
     ASSERT_TRUE(acq::ResolveChannelName(table, "LEVEL[1]", r));
     EXPECT_EQ(r.address, 0x22);
+}
+
+TEST(ChannelNameTest, TypeAfterAColonIsSplitOff) {
+    EXPECT_EQ(Split("SPEED:I16").base, "SPEED");
+    EXPECT_TRUE(Split("SPEED:I16").typed);
+    EXPECT_EQ(Split("SPEED:I16").type, mcu::VarType::I16);
+    const ChannelName element = Split("BUF[2]:u8");
+    EXPECT_EQ(element.base, "BUF");
+    EXPECT_EQ(element.arrayIndex, 2);
+    EXPECT_EQ(element.type, mcu::VarType::U8);
+    EXPECT_FALSE(Split("$3A").typed);
+    EXPECT_TRUE(Refused("SPEED:Q"));
+    EXPECT_TRUE(Refused("SPEED:"));
+}
+
+// Names of an SDCC debug file: types, members and elements listed whole, suffixes on them.
+TEST(ChannelNameTest, TypedNamesMembersAndElementsOfADebugFile) {
+    mcu::MCAppl appl;
+    ASSERT_TRUE(mcu::LoadCdbFile(appl, std::string(SDCC_DIR) + "/kiln.cdb")) << appl.errorText;
+    const acq::VariableTable table(appl);
+    using mcu::VarType;
+    struct Case {
+        const char* text;
+        std::uint16_t address;
+        std::uint8_t mask;
+        VarType type;
+        const char* variable; // null: a bare address
+    };
+    const Case cases[] = {
+        {"TICKS", 0x23, 0, VarType::U16, "TICKS"},
+        {"TICKS:U8", 0x23, 0, VarType::U8, "TICKS"},
+        {"SPEED:i16", 0x25, 0, VarType::I16, "SPEED"},
+        {"SPEED:F32", 0x25, 0, VarType::F32, "SPEED"},
+        {"$3A:U16", 0x3A, 0, VarType::U16, nullptr},
+        {"$3A", 0x3A, 0, VarType::U8, nullptr},
+        {"SAMPLES[2]", 0x37, 0, VarType::U16, "SAMPLES[2]"},
+        {"SAMPLES[2]:U8", 0x37, 0, VarType::U8, "SAMPLES[2]"},
+        {"SAMPLES.3", 0x33, 0x08, VarType::U8, "SAMPLES"},
+        {"ZONE.TEMP", 0x3A, 0, VarType::I16, "ZONE.TEMP"},
+        {"ZONE.TEMP[1]", 0x3C, 0, VarType::I16, "ZONE.TEMP"}, // elements of its type
+        {"ZONE.HIST[1].2", 0x3D, 0x04, VarType::U8, "ZONE.HIST[1]"},
+        {"POINTS[1].Y", 0x41, 0, VarType::I8, "POINTS[1].Y"},
+        {"ALARM", 0x29, 0x01, VarType::U8, "ALARM"},
+        {"ALARM:U8", 0x29, 0, VarType::U8, "ALARM"},
+        {"ALARM.3", 0x29, 0x01, VarType::U8, "ALARM"}, // a bit of the table keeps its mask
+        {"$1000", 0x1000, 0, VarType::U8, nullptr},    // a byte address is any 16-bit one
+        {"LEVEL.1:BIT", 0x21, 0x02, VarType::U8, "LEVEL"},
+    };
+    for (const Case& c : cases) {
+        acq::ResolvedChannel r;
+        std::string error;
+        ASSERT_TRUE(acq::ResolveChannelName(table, c.text, r, error)) << c.text << ": " << error;
+        EXPECT_EQ(r.address, c.address) << c.text;
+        EXPECT_EQ(r.mask, c.mask) << c.text;
+        EXPECT_EQ(r.type, c.type) << c.text;
+        EXPECT_EQ(r.variable == nullptr ? "" : r.variable->name,
+                  c.variable == nullptr ? "" : c.variable)
+            << c.text;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"SPEED:I24", "Unknown type I24"},
+        {"DEEP", "Var DEEP cannot be read: indirect RAM above $7F"},
+        {"CURVE[1]", "Var CURVE[1] cannot be read: code memory"},
+        {"NOSUCH", "Var NOSUCH not defined"},
+        {"ZONE", "Var ZONE not defined"},
+        {"LEVEL:BIT", "Type bit needs a bit: LEVEL.b"},
+        {"$7FF:U16", "$7FF lies beyond the link's memory"},
+        {"SAMPLES[256]", "Bad name SAMPLES[256]"},
+    };
+    for (const auto& [text, why] : refused) {
+        acq::ResolvedChannel r;
+        std::string error;
+        EXPECT_FALSE(acq::ResolveChannelName(table, text, r, error)) << text;
+        EXPECT_EQ(error, why) << text;
+    }
 }
 
 } // namespace

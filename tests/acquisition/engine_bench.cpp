@@ -17,8 +17,9 @@ std::string DemoScenario() {
     return text.str();
 }
 
-EngineBench::EngineBench(const std::string& scenario, const std::string& files)
-    : sim_(scenario, "[FILE_PATH]\n" + files + "\n"), engine_(acq::SweepLastMs(704)) {
+EngineBench::EngineBench(const std::string& scenario, const std::string& files,
+                         const std::string& params)
+    : sim_(scenario, "[FILE_PATH]\n" + files + "\n" + params), engine_(acq::SweepLastMs(704)) {
     foundation::CaptureClockOrigin();
     mcu::ResetMcuModule();
     mcu::SetProgramKind(mcu::ProgramKind::Scope);
@@ -69,5 +70,27 @@ acq::Batch EngineBench::RunFor(std::uint64_t ms) {
     }
     return all;
 }
+
+namespace {
+
+std::string KilnScenario(bool big) {
+    // Each value's bytes in address order.
+    auto bytes = [big](std::string little, std::string high) { return big ? high : little; };
+    return std::string("device KILN\n appl_id 0x21\n var TICKS 0x23 counter16 1 16") +
+           (big ? " big" : "") + "\n mem 0x21 90 0xFD\n mem 0x25 " +
+           bytes("0xFB 0xFF", "0xFF 0xFB") + "\n mem 0x2B " +
+           bytes("0x60 0x79 0xFE 0xFF", "0xFF 0xFE 0x79 0x60") + "\n mem 0x2F " +
+           bytes("0x00 0x00 0xC0 0x3F", "0x3F 0xC0 0x00 0x00") + "\nend\nchannel 1 KILN\n";
+}
+
+} // namespace
+
+KilnFiles::KilnFiles() {
+    dir.Write("applid.inc", "APPL_KILN EQU 33\n");
+}
+
+KilnBench::KilnBench(bool big)
+    : EngineBench(KilnScenario(big), dir.path() + ";" + SDCC_DIR,
+                  big ? "[BIG_ENDIAN]\nKILN\n" : "") {}
 
 } // namespace acquisition_testing

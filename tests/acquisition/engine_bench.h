@@ -5,6 +5,7 @@
 
 #include "acquisition/engine.h"
 #include "sim_link.h"
+#include "temp_dir.h"
 
 #include <optional>
 #include <string>
@@ -15,8 +16,9 @@ std::string DemoScenario();
 
 class EngineBench {
 public:
+    // files: the FILE_PATH folders; params: further lines of the parameter file.
     explicit EngineBench(const std::string& scenario = DemoScenario(),
-                         const std::string& files = DEMO_DIR);
+                         const std::string& files = DEMO_DIR, const std::string& params = "");
     ~EngineBench();
     EngineBench(const EngineBench&) = delete;
     EngineBench& operator=(const EngineBench&) = delete;
@@ -39,6 +41,20 @@ private:
     testing_support::SimBench sim_;
     acq::Engine engine_;
     acq::OpenResult opened_;
+};
+
+// The SDCC application KILN (its debug file tests/data/sdcc/kiln.cdb) on a simulated MC whose
+// memory holds its typed variables: TICKS (u16) a counter 16 more every millisecond, so that it
+// crosses a byte boundary every 16 ms; LEVEL 90, TREND -3 (i8), SPEED -5 (i16), TOTAL -100000
+// (i32), GAIN 1.5 (f32). big: the application stores its values high byte first, and the
+// parameter file says so.
+struct KilnFiles {
+    KilnFiles();
+    testing_support::TempDir dir; // its applid.inc
+};
+class KilnBench : private KilnFiles, public EngineBench {
+public:
+    explicit KilnBench(bool big = false);
 };
 
 } // namespace acquisition_testing

@@ -112,7 +112,7 @@ TEST(ReplyTiming, AFullBatchQueueLosesOnlySamples) {
         Batch b;
         b.sequence = sequence;
         b.appliedUpTo = sequence;
-        b.samples.push_back(Sample{1, 7, 0, 0, 0, sequence});
+        b.samples.push_back(Sample{1, 7, 7, 0, 0, 0, sequence});
         return b;
     };
     EXPECT_TRUE(queue.Push(make(1)));

@@ -241,6 +241,22 @@ TEST_F(McrecProgram, ExitCodesListAndXy) {
     EXPECT_EQ(o.err, "mcrec: unknown variable SINUS (close: SINE)\n"
                      "mcrec: unknown variable COUNTR (close: COUNTER)\n"
                      "mcrec: --list shows the variables of DEMO\n");
+    o = Run(With({"SINE:Q", "$7FF:u16"}));
+    EXPECT_EQ(o.exitCode, 2);
+    EXPECT_EQ(o.err, "mcrec: SINE:Q: Unknown type Q\n"
+                     "mcrec: $7FF:u16: $7FF lies beyond the link's memory\n"
+                     "mcrec: --list shows the variables of DEMO\n");
+    // A type read whole: PORT2 holds $A5, a signed byte's -91.
+    o = Run(With({"port2:i8", "--samples", "20", "-o", "-"}));
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out.rfind("time_s,PORT2:I8\n", 0), 0u) << o.out;
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 21);
+    std::size_t rows = 0;
+    for (std::size_t at = o.out.find(",-91\n"); at != std::string::npos;
+         at = o.out.find(",-91\n", at + 1)) {
+        ++rows;
+    }
+    EXPECT_EQ(rows, 20u) << o.out;
     o = Run(With({"SINE", "-o", "/dev/full"}));
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.err, "mcrec: /dev/full: No space left on device\n");

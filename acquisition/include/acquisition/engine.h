@@ -61,6 +61,9 @@ struct ChannelSetup {
     bool resolved = false; // ... and holding a variable a name resolved
     std::uint16_t address = 0;
     std::uint8_t mask = 0;
+    // U8 (with a mask: a bit) reads one byte as the scope always has; any other type is read
+    // whole (ReadTypedValue), except by the streaming x-y burst, which takes its lowest byte.
+    mcu::VarType type = mcu::VarType::U8;
 };
 
 struct StepResult {
@@ -128,9 +131,12 @@ private:
     bool AnySampled() const;
     void ClearXYSlots();
     void CountRead();
-    void AddSample(int channel, std::uint8_t value, int slot);
+    void AddSample(int channel, std::uint8_t value, double typed, int slot);
+    // One sample of the channel: its masked byte (a wider value's lowest byte) and its value
+    // in its own type. False when the read failed.
+    bool ReadChannel(const ChannelSetup& c, std::uint8_t& value, double& typed);
     void RedrawXYChannels();
-    void StoreXSample(int index, int slot, std::uint8_t byte);
+    void StoreXSample(int index, int slot, std::uint8_t value, double typed);
     void NoteLink(bool burstFailed);
     // Tries the link again when it is due; returns the wait until the next try.
     std::uint32_t Reopen();
@@ -142,6 +148,7 @@ private:
     std::uint32_t sweepLastMs_;
     CommandQueue commands_;
     mcu::MCAppl appl_;
+    mcu::ByteOrder order_ = mcu::ByteOrder::Little;
     std::array<ChannelSetup, 4> channels_{};
     std::array<std::array<std::uint32_t, kChannelSamples + 1>, 4> slotStamps_{};
     SweepClock sweep_;
@@ -170,7 +177,6 @@ private:
     History history_;
     std::vector<Watch> watches_;
     bool watchDone_ = false;
-    mcu::ByteOrder byteOrder_ = mcu::ByteOrder::Little;
 };
 
 } // namespace acq

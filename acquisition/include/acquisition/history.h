@@ -45,14 +45,15 @@ public:
     std::size_t Size(int channel) const;
 
 private:
-    // A ring over two arrays (9 bytes a sample), grown by doubling up to the capacity.
+    // A ring over three arrays (17 bytes a sample), grown by doubling up to the capacity.
     struct Ring {
         std::vector<std::int64_t> times;
         std::vector<std::uint8_t> values;
+        std::vector<double> typed;
         std::size_t head = 0; // the oldest
         std::size_t size = 0;
     };
-    void Push(Ring& ring, std::int64_t us, std::uint8_t value);
+    void Push(Ring& ring, const Sample& sample);
 
     std::size_t capacity_;
     std::int64_t spanUs_;

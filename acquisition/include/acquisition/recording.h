@@ -6,13 +6,15 @@
 // time_s, then x in x-y mode, then one column per channel named as its box shows it, followed
 // by "NAME [unit]" with the converted value where the conversion file gives one. time_s is the
 // arrival of the scan's first reply in seconds since the recording started; a failed read is an
-// empty field; a bit is 0 or 1.
+// empty field; a bit is 0 or 1; a value of a wider, signed or float type is written whole, as
+// mcu::FormatValue gives it, and converted from that whole value.
 #pragma once
 
 #include "acquisition/batch.h"
 #include "mcu/appl.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,10 +40,11 @@ struct RecordLayout {
 
 // True when the conversion file gave the variable anything but the defaults.
 bool HasConversion(const mcu::MCVar& variable);
-// The channel as recorded: a bit channel (mask set) is 0/1 and has no conversion; a byte of a
-// variable with a conversion gets the converted column. variable is null for a bare address.
+// The channel as recorded: a bit channel (mask set) is 0/1 and has no conversion; a value of a
+// variable with a conversion gets the converted column. variable is null for a bare address;
+// type is the channel's (ResolvedChannel::type).
 RecordChannel MakeRecordChannel(int channel, const std::string& name, std::uint8_t mask,
-                                const mcu::MCVar* variable);
+                                const mcu::MCVar* variable, mcu::VarType type = mcu::VarType::U8);
 
 // A field as CSV carries it: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text);
@@ -70,12 +73,12 @@ private:
     std::uint64_t maxRows_;
     std::uint64_t rows_ = 0;
     // The row being collected: its scan, x slot, time and the value of each column channel
-    // (-1: no reply).
+    // in its type (none: no reply).
     bool open_ = false;
     std::uint64_t scan_ = 0;
     std::uint16_t slot_ = 0;
     std::int64_t timeUs_ = 0;
-    std::vector<int> values_;
+    std::vector<std::optional<double>> values_;
 };
 
 } // namespace acq

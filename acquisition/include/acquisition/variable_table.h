@@ -22,6 +22,8 @@ public:
     const mcu::MCVar* Find(const std::string& name) const;
     // As mcu::VariableDefined: the part before a "." and before a "[" names a variable.
     bool Defined(const std::string& name) const;
+    // The table as an application record, for the mcu look-ups that read it (ParseTypedName).
+    const mcu::MCAppl& Appl() const { return appl_; }
 
 private:
     mcu::MCAppl appl_;
