@@ -458,6 +458,28 @@ TEST_F(ServiceProgram, TwoClientsAndOneThatLeavesMidStream) {
     EXPECT_NE(d.Call("read", R"({"names":["COUNTER"]})").Find("result"), nullptr);
 }
 
+TEST_F(ServiceProgram, ALostLinkIsAnsweredInItsOwnWords) {
+    Listen();
+    Client c(Socket());
+    ASSERT_TRUE(c.Connected());
+    ASSERT_NE(c.Call("read", R"({"names":["SINE"]})").Find("result"), nullptr);
+    mcsim->Stop(SIGTERM);
+    // The reads under way when the device went fail as reads; then the link is down.
+    Json reply;
+    for (int i = 0; i < 20 && Code(reply) != -32000; ++i) {
+        reply = c.Call("read", R"({"names":["SINE"]})");
+        ASSERT_TRUE(Code(reply) == -32000 || Code(reply) == -32002) << service::WriteJson(reply);
+    }
+    ASSERT_EQ(Code(reply), -32000);
+    const Json link = *c.Call("status").Find("result")->Find("link");
+    EXPECT_EQ(link.Find("state")->AsString(), "down");
+    EXPECT_EQ(link.Find("reason")->AsString(), "device_gone");
+    EXPECT_EQ(Message(reply), link.Find("text")->AsString());
+    EXPECT_NE(Message(reply), "");
+    EXPECT_EQ(Code(c.Call("write", R"({"name":"SETPOINT","value":1})")), -32000);
+    EXPECT_NE(c.Call("describe").Find("result"), nullptr);
+}
+
 TEST_F(ServiceProgram, StandardStreamsAndTheOneShotCommands) {
     // Requests on standard input: every one answered before mcctl ends at its end.
     const std::string script =
