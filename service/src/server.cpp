@@ -160,9 +160,9 @@ void Server::ServeStream(int in, int out) {
     c.in = in;
     c.out = out;
     c.stream = true;
-    NonBlocking(in);
-    // A terminal shares its file with standard error; only pipes and sockets are made
-    // non-blocking, a terminal is written to as it comes.
+    // Input is read only after poll() said it is there, so it may stay blocking: a terminal's
+    // flags are shared with the shell that started us. Output to a terminal likewise is written
+    // as it comes; pipes and sockets are made non-blocking.
     if (::isatty(out) == 0) {
         NonBlocking(out);
     }
@@ -260,18 +260,16 @@ void Server::Run() {
             }
         }
         for (Connection& c : connections_) {
-            if (c.in >= 0 && c.stream && c.inEnded && c.output.empty() && !service_.Pending(c.id)) {
-                // What the client asked is answered: a last look for output, then the end.
+            // A client whose input ended (a socket half-closed, standard input at its end) gets
+            // the answers to what it asked, then the connection ends; the stream's end is the
+            // server's.
+            if (c.in >= 0 && c.inEnded && c.output.empty() && !service_.Pending(c.id)) {
                 c.output = service_.TakeOutput(c.id);
-                if (c.output.empty()) {
-                    streamDone = true;
-                } else if (!WriteTo(c)) {
+                if (c.output.empty() || !WriteTo(c)) {
                     Close(c);
                 }
             }
-            if (c.in >= 0 && !c.stream && c.inEnded) {
-                Close(c);
-            }
+            streamDone = streamDone || (c.stream && c.in < 0);
         }
         std::erase_if(connections_, [](const Connection& c) { return c.in < 0; });
         if (streamDone) {
