@@ -125,6 +125,8 @@ void Engine::ApplyWrite(std::uint64_t number, const WriteVariable& write) {
 }
 
 int Engine::ScanWatches() {
+    // Says whether this scan completed a read, whatever an earlier one did.
+    watchDone_ = false;
     if (watches_.empty()) {
         return 0;
     }
@@ -178,10 +180,8 @@ int Engine::ScanWatches() {
     return successes;
 }
 
-bool Engine::WatchDone() {
-    const bool done = watchDone_;
-    watchDone_ = false;
-    return done;
+bool Engine::WatchDone() const {
+    return watchDone_;
 }
 
 void Engine::PollWatchBurst() {

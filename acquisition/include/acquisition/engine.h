@@ -121,8 +121,8 @@ public:
     int ScanWatches();
     void PollWatchBurst();
     bool Watching() const { return !watches_.empty(); }
-    // A read of a number of scans was completed by the last scan (the flag is taken).
-    bool WatchDone();
+    // The last scan completed a read of a number of scans.
+    bool WatchDone() const;
 
 private:
     void Apply(const Posted& posted);
