@@ -36,6 +36,21 @@ std::string SocketFolder() {
     return "/tmp/ombrix-" + std::to_string(::getuid());
 }
 
+bool PrepareSocketFolder(std::string& error) {
+    const std::string folder = SocketFolder();
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+        error = folder + " is not a private folder of this user";
+        return false;
+    }
+    return true;
+}
+
 std::string ScopeSocketPath(long pid) {
     return SocketFolder() + "/scope-" + std::to_string(pid) + ".sock";
 }

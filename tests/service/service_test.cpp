@@ -4,6 +4,7 @@
 #include "child_process.h"
 #include "recording_files.h"
 #include "service/json.h"
+#include "service/server.h"
 #include "service/service.h"
 #include "temp_dir.h"
 
@@ -521,8 +522,15 @@ TEST_F(ServiceProgram, StandardStreamsAndTheOneShotCommands) {
 
     // --find: the newest live window's socket, never a stale one.
     const std::string runtime = tree.path() + "/run";
-    fs::create_directories(runtime + "/ombrix");
+    fs::create_directories(runtime);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    std::string error;
+    ASSERT_TRUE(service::PrepareSocketFolder(error)) << error;
+    ::chmod((runtime + "/ombrix").c_str(), 0755); // open to others: refused
+    EXPECT_FALSE(service::PrepareSocketFolder(error));
+    EXPECT_EQ(error, runtime + "/ombrix is not a private folder of this user");
+    ::chmod((runtime + "/ombrix").c_str(), 0700);
+    ASSERT_TRUE(service::PrepareSocketFolder(error)) << error;
     const Outcome none = ChildProcess(tree.path() + "/bin/mcctl", {"--find"}).Wait();
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err, "");

@@ -15,6 +15,10 @@ namespace service {
 
 // The folder of the scope window's sockets: $XDG_RUNTIME_DIR/ombrix, else /tmp/ombrix-UID.
 std::string SocketFolder();
+// Makes SocketFolder() (mode 0700) when it is missing. False with the reason when it cannot be
+// made, or when it exists but is not a folder of ours that only we may enter: another user
+// could otherwise put a socket in our name there.
+bool PrepareSocketFolder(std::string& error);
 // The scope window's socket for its process id.
 std::string ScopeSocketPath(long pid);
 // The socket of the newest scope window still running (by modification time, its process
