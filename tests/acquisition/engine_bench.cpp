@@ -4,6 +4,7 @@
 #include "mcu/access.h"
 #include "mcu/appl.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -87,10 +88,13 @@ std::string KilnScenario(bool big) {
 
 KilnFiles::KilnFiles() {
     dir.Write("applid.inc", "APPL_KILN EQU 33\n");
+    for (const char* file : {"kiln.cdb", "kiln.rst"}) {
+        std::filesystem::copy_file(std::string(SDCC_DIR) + "/" + file, dir.path() + "/" + file);
+    }
+    dir.Write("kiln.cdb.cvt", "GAIN 2 1 V\n");
 }
 
 KilnBench::KilnBench(bool big)
-    : EngineBench(KilnScenario(big), dir.path() + ";" + SDCC_DIR,
-                  big ? "[BIG_ENDIAN]\nKILN\n" : "") {}
+    : EngineBench(KilnScenario(big), dir.path(), big ? "[BIG_ENDIAN]\nKILN\n" : "") {}
 
 } // namespace acquisition_testing

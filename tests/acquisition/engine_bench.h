@@ -46,11 +46,11 @@ private:
 // The SDCC application KILN (its debug file tests/data/sdcc/kiln.cdb) on a simulated MC whose
 // memory holds its typed variables: TICKS (u16) a counter 16 more every millisecond, so that it
 // crosses a byte boundary every 16 ms; LEVEL 90, TREND -3 (i8), SPEED -5 (i16), TOTAL -100000
-// (i32), GAIN 1.5 (f32). big: the application stores its values high byte first, and the
-// parameter file says so.
+// (i32), GAIN 1.5 (f32, converted x 2 + 1 in V). big: the application stores its values high byte
+// first, and the parameter file says so.
 struct KilnFiles {
     KilnFiles();
-    testing_support::TempDir dir; // its applid.inc
+    testing_support::TempDir dir; // applid.inc, the debug file, a conversion of GAIN
 };
 class KilnBench : private KilnFiles, public EngineBench {
 public:

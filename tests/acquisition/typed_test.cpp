@@ -63,12 +63,10 @@ TEST_P(TypedCounter, SamplesAreNeverTornAcrossByteBoundaries) {
     // The held view gets the same values: the last minute of them, beside their bytes.
     const Traces held = bench.Engine().SampleHistory().Snapshot();
     ASSERT_EQ(held[1].typed.size(), held[1].values.size());
-    ASSERT_GT(held[1].typed.size(), 1000u);
-    for (std::size_t k = 1; k <= std::min(held[1].typed.size(), run.samples.size()); ++k) {
-        const Sample& s = run.samples[run.samples.size() - k];
-        ASSERT_EQ(held[1].typed[held[1].typed.size() - k], s.typed) << k;
-        ASSERT_EQ(held[1].values[held[1].values.size() - k], s.value) << k;
-    }
+    ASSERT_GE(held[1].typed.size(), run.samples.size());
+    EXPECT_TRUE(std::equal(run.samples.begin(), run.samples.end(),
+                           held[1].typed.end() - std::ssize(run.samples),
+                           [](const Sample& s, double typed) { return s.typed == typed; }));
     // Three reads a sample, and two more for each try where the high byte moved in between
     // (a read takes 3 ms of the 16 between moves).
     const std::size_t sent = bench.Sim().Sent().size();
@@ -111,31 +109,15 @@ TEST(TypedChannels, EachChannelReadsItsTypeAndAByteChannelOneByteAsBefore) {
     }
 }
 
-// An x-y burst that reads the x-variable itself reads a typed channel whole; an MC that streams
-// pairs one byte with each x value, so a wider channel gives its lowest byte there.
-TEST(TypedChannels, XyBurstsReadWholeUnlessTheMcStreams) {
-    KilnBench kiln;
-    ASSERT_FALSE(kiln.Engine().XCapable());
-    Use(kiln, 0, "LEVEL");
-    Use(kiln, 1, "SPEED");
-    kiln.Step();
-    const Batch whole = kiln.Step();
-    ASSERT_GT(whole.samples.size(), 10u);
-    for (const Sample& s : whole.samples) {
-        EXPECT_EQ(s.slot, 91); // LEVEL 90
-        EXPECT_EQ(s.typed, -5);
-        EXPECT_EQ(s.value, 0xFB);
-    }
-
+// An MC that streams pairs one byte with each x value, so a wider channel gives its lowest
+// byte there (an x-y burst that reads the x-variable itself reads it as the time burst does).
+TEST(TypedChannels, StreamingXyGivesTheLowestByte) {
     acquisition_testing::EngineBench demo;
     ASSERT_TRUE(demo.Engine().XCapable());
     demo.Use(0, "SAW");
-    const ResolvedChannel wide = [&] {
-        ResolvedChannel r;
-        EXPECT_TRUE(ResolveChannelName(demo.Opened().variables, "$40:U16", r));
-        return r;
-    }();
-    demo.Engine().Post(UseVariable{1, wide.address, wide.mask, wide.type});
+    ResolvedChannel r;
+    ASSERT_TRUE(ResolveChannelName(demo.Opened().variables, "$40:U16", r));
+    demo.Engine().Post(UseVariable{1, r.address, r.mask, r.type});
     demo.Step();
     const Batch streamed = demo.Step();
     ASSERT_GT(streamed.samples.size(), 10u);
