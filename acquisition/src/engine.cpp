@@ -194,6 +194,9 @@ void Engine::Apply(const Posted& posted) {
                 batch_.setters.push_back(
                     {c.setter, posted.number, true, ok, LowestByte(written), written.AsDouble()});
             },
+            [this](const Watch& c) { ApplyWatch(c); },
+            [this](const Unwatch& c) { ApplyUnwatch(c); },
+            [this, &posted](const WriteVariable& c) { ApplyWrite(posted.number, c); },
         },
         posted.command);
 }
@@ -275,6 +278,14 @@ StepResult Engine::Step() {
         }
         NoteLink(false);
     }
+    if (!Running() || !AnySampled()) {
+        if (Watching()) {
+            // The watches are read whatever the window's channels do.
+            PollWatchBurst();
+            Publish(result);
+            return result;
+        }
+    }
     if (!Running()) {
         result.waitMs.reset();
         Publish(result);
@@ -288,6 +299,11 @@ StepResult Engine::Step() {
     }
     backoff_ = false;
     if (triggerArmed_ && !CheckTrigger()) {
+        if (Watching()) {
+            PollWatchBurst();
+            Publish(result);
+            return result;
+        }
         // Tested again at the next step.
         result.waitMs = backoff_ || comlink::LinkDown() ? kIdleBackoffMs : 0;
         Publish(result);
@@ -310,8 +326,9 @@ void Engine::Publish(StepResult& result) {
                 triggerArmed_, comlink::LinkDown() ? LinkState::Down : LinkState::Up,
                 reason_,       linkError_};
     const bool news = !b.samples.empty() || b.redraw || b.offline || !b.setters.empty() ||
-                      b.selected != 0 || b.restarted != 0 || b.slotsCleared ||
-                      b.appliedUpTo != publishedUpTo_ || !(b.status == published_);
+                      !b.watched.empty() || !b.writes.empty() || b.selected != 0 ||
+                      b.restarted != 0 || b.slotsCleared || b.appliedUpTo != publishedUpTo_ ||
+                      !(b.status == published_);
     if (!news) {
         return;
     }
@@ -384,9 +401,12 @@ void Engine::PollTimeBurst() {
             AddSample(i, value, typed, 0);
             full = full || n >= kChannelSamples;
         }
+        ScanWatches();
         // Without a link no further scan can read anything; a waiting command (the user
-        // changed something) is taken before the next burst rather than after this one.
-        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
+        // changed something) is taken before the next burst rather than after this one; a
+        // script's read that has its scans is answered now.
+        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting() ||
+            WatchDone()) {
             break;
         }
     } while (!full && Now() - start <= kTimeBurstMs);
@@ -453,6 +473,7 @@ void Engine::PollXBurst() {
                 StoreXSample(i, slot, value, typed);
             }
         }
+        ScanWatches();
         if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
             break;
         }
@@ -508,6 +529,12 @@ void Engine::PollXSynchronous() {
         }
     } while (Now() - start <= kXBurstMs);
     mcu::EndDebugAddress(appl_);
+    // A read of its own would end the streaming in every scan: the watches get one scan of
+    // their own after the burst.
+    if (Watching()) {
+        ++scan_;
+        ScanWatches();
+    }
     RedrawXYChannels();
     batch_.offline = successes == 0;
     NoteLink(successes == 0);

@@ -4,6 +4,7 @@
 // Sweep ends and redraws are decided here, so a front end only paints what it is told.
 #pragma once
 
+#include "acquisition/watch.h"
 #include "mcu/var_type.h"
 
 #include <cstdint>
@@ -109,6 +110,10 @@ struct Batch {
     EngineStatus status;
 
     std::vector<SetterAnswer> setters;
+
+    // The watches' scans (watch.h), in scan order, and the answers to WriteVariable.
+    std::vector<WatchedScan> watched;
+    std::vector<WriteAnswer> writes;
 
     // Where the sweep that a SweepEnd at sample s begins has its origin: at the sample's own
     // stamp. The sweep clock follows this rule and a front end reads it, so both agree.

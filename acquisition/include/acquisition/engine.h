@@ -116,6 +116,13 @@ public:
     void PollTimeBurst();
     void PollXBurst();
     void PollXSynchronous();
+    // watch.cpp: one scan of every watch (returns the reads that succeeded), and a burst of
+    // such scans while the window's channels read nothing.
+    int ScanWatches();
+    void PollWatchBurst();
+    bool Watching() const { return !watches_.empty(); }
+    // The last scan completed a read of a number of scans.
+    bool WatchDone() const;
 
 private:
     void Apply(const Posted& posted);
@@ -134,6 +141,9 @@ private:
     // Tries the link again when it is due; returns the wait until the next try.
     std::uint32_t Reopen();
     void Publish(StepResult& result);
+    void ApplyWatch(const Watch& watch);
+    void ApplyUnwatch(const Unwatch& unwatch);
+    void ApplyWrite(std::uint64_t number, const WriteVariable& write);
 
     std::uint32_t sweepLastMs_;
     CommandQueue commands_;
@@ -165,6 +175,8 @@ private:
     EngineStatus published_;
     std::uint64_t publishedUpTo_ = 0;
     History history_;
+    std::vector<Watch> watches_;
+    bool watchDone_ = false;
 };
 
 } // namespace acq
