@@ -386,8 +386,9 @@ class Client:
     @contextlib.contextmanager
     def record(self, path, *names):
         """Records the names to a CSV file for the duration of the block."""
-        rec = Recording(self.call("record_start", {"path": str(path), "names": list(names)})
-                        ["path"])
+        # The service may run in another folder: the path is this script's.
+        path = os.path.abspath(path)
+        rec = Recording(self.call("record_start", {"path": path, "names": list(names)})["path"])
         try:
             yield rec
         finally:
