@@ -248,7 +248,7 @@ class Client:
             reason = ConnectionClosed(f"the connection broke: {e}")
         except Exception as e:  # a message of the wrong shape
             reason = ProtocolError(f"the service sent a malformed message: {e!r}")
-        self._shut(self._explain(reason) if self._explain else reason)
+        self._fail(reason)
 
     def _dispatch(self, line):
         try:
@@ -286,6 +286,9 @@ class Client:
         finally:
             slot[0].set()
 
+    def _fail(self, reason):
+        self._shut(self._explain(reason) if self._explain else reason)
+
     def _shut(self, reason):
         with self._lock:
             if self._closed is None:
@@ -319,7 +322,7 @@ class Client:
                 self._wfile.write(data)
                 self._wfile.flush()
         except (OSError, ValueError) as e:
-            self._shut(ConnectionClosed(f"the connection broke: {e}"))
+            self._fail(ConnectionClosed(f"the connection broke: {e}"))
         wait = self.timeout if timeout is None else timeout
         if not slot[0].wait(wait):
             with self._lock:
@@ -449,10 +452,12 @@ def _over_mcctl(program, port, workdir, timeout):
         for line in proc.stderr:
             err.append(line.decode(errors="replace").rstrip())
 
-    threading.Thread(target=drain, daemon=True).start()
+    drainer = threading.Thread(target=drain, daemon=True)
+    drainer.start()
 
-    def stop():
-        proc.stdin.close()
+    def stop():  # the end of its input ends mcctl; a stuck one is terminated
+        with contextlib.suppress(OSError):
+            proc.stdin.close()
         try:
             proc.wait(5)
         except subprocess.TimeoutExpired:
@@ -466,6 +471,7 @@ def _over_mcctl(program, port, workdir, timeout):
             code = proc.wait(2)  # its output ends a moment before it does
         except subprocess.TimeoutExpired:
             return reason
+        drainer.join(1)
         words = "; ".join(err)
         return ConnectionClosed(f"mcctl ended with code {code}" + (f": {words}" if words else ""))
 
