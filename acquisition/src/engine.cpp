@@ -39,6 +39,7 @@ OpenResult Engine::Open() {
         return result;
     }
     result.applName = appl_.applName;
+    byteOrder_ = mcu::ApplicationByteOrder(appl_.applName);
     result.variables = VariableTable(appl_);
     std::uint8_t address = 0;
     std::uint8_t mask = 0;
@@ -122,6 +123,9 @@ void Engine::Apply(const Posted& posted) {
                 const bool ok = mcu::SetVariable(appl_, c.name, 0, c.value);
                 batch_.setters.push_back({c.setter, posted.number, true, ok, c.value});
             },
+            [this](const Watch& c) { ApplyWatch(c); },
+            [this](const Unwatch& c) { ApplyUnwatch(c); },
+            [this, &posted](const WriteVariable& c) { ApplyWrite(posted.number, c); },
         },
         posted.command);
 }
@@ -203,6 +207,14 @@ StepResult Engine::Step() {
         }
         NoteLink(false);
     }
+    if (!Running() || !AnySampled()) {
+        if (Watching()) {
+            // The watches are read whatever the window's channels do.
+            PollWatchBurst();
+            Publish(result);
+            return result;
+        }
+    }
     if (!Running()) {
         result.waitMs.reset();
         Publish(result);
@@ -216,6 +228,11 @@ StepResult Engine::Step() {
     }
     backoff_ = false;
     if (triggerArmed_ && !CheckTrigger()) {
+        if (Watching()) {
+            PollWatchBurst();
+            Publish(result);
+            return result;
+        }
         // Tested again at the next step.
         result.waitMs = backoff_ || comlink::LinkDown() ? kIdleBackoffMs : 0;
         Publish(result);
@@ -238,8 +255,9 @@ void Engine::Publish(StepResult& result) {
                 triggerArmed_, comlink::LinkDown() ? LinkState::Down : LinkState::Up,
                 reason_,       linkError_};
     const bool news = !b.samples.empty() || b.redraw || b.offline || !b.setters.empty() ||
-                      b.selected != 0 || b.restarted != 0 || b.slotsCleared ||
-                      b.appliedUpTo != publishedUpTo_ || !(b.status == published_);
+                      !b.watched.empty() || !b.writes.empty() || b.selected != 0 ||
+                      b.restarted != 0 || b.slotsCleared || b.appliedUpTo != publishedUpTo_ ||
+                      !(b.status == published_);
     if (!news) {
         return;
     }
@@ -255,7 +273,7 @@ void Engine::CountRead() {
 }
 
 void Engine::AddSample(int channel, std::uint8_t value, int slot) {
-    batch_.samples.push_back({static_cast<std::uint8_t>(channel), value,
+    batch_.samples.push_back({static_cast<std::uint8_t>(channel), value, static_cast<double>(value),
                               static_cast<std::uint16_t>(slot), Now(), SteadyUs(), scan_});
 }
 
@@ -291,6 +309,7 @@ void Engine::PollTimeBurst() {
             AddSample(i, MaskSample(byte, c.mask), 0);
             full = full || n >= kChannelSamples;
         }
+        ScanWatches();
         // Without a link no further scan can read anything; a waiting command (the user
         // changed something) is taken before the next burst rather than after this one.
         if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
@@ -360,6 +379,7 @@ void Engine::PollXBurst() {
                 StoreXSample(i, slot, byte);
             }
         }
+        ScanWatches();
         if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
             break;
         }
@@ -404,6 +424,12 @@ void Engine::PollXSynchronous() {
         }
     } while (Now() - start <= kXBurstMs);
     mcu::EndDebugAddress(appl_);
+    // A read of its own would end the streaming in every scan: the watches get one scan of
+    // their own after the burst.
+    if (Watching()) {
+        ++scan_;
+        ScanWatches();
+    }
     RedrawXYChannels();
     batch_.offline = successes == 0;
     NoteLink(successes == 0);

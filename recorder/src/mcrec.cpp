@@ -20,16 +20,20 @@ constexpr int kSweepWidth = 704;
 constexpr std::int64_t kProgressUs = 500'000;
 // The longest a wait between steps may last before the stop flag is looked at again.
 constexpr std::uint32_t kLookMs = 100;
+constexpr std::uint64_t kWatchId = 1;
 
 const char* const kUsage =
-    "Usage: mcrec NAME [NAME [NAME]] [--x NAME] [--duration S] [--samples N] [-o FILE|-]\n"
+    "Usage: mcrec NAME... [--x NAME] [--duration S] [--samples N] [-o FILE|-]\n"
     "             [--port DEVICE|N]\n"
     "       mcrec --list [--port DEVICE|N]\n"
     "       mcrec --help\n";
 
 const char* const kHelp = R"(
-Records up to three MC variables (and an x-variable) to a CSV file at the link's full rate,
-over the debug link that the COM parameter of param.ini names. The application is identified
+Records MC variables to a CSV file at the link's full rate, over the debug link that the COM
+parameter of param.ini names: every variable once per scan, all in the same scan, so the rate
+per variable is the link's rate divided by their number (each read is a request and a reply on
+the wire; a 16-bit value takes three reads, a 32-bit one seven). Up to 255 names, or up to three
+with an x-variable. The application is identified
 as the scope identifies it, and the names are those the scope's channel boxes take: NAME,
 NAME.b (bit b), NAME[i] (the byte i above NAME), or an address such as $33.
 
@@ -223,8 +227,12 @@ bool ParseMcrecArguments(const std::vector<std::string>& args, McrecOptions& opt
         error = "no variable to record";
         return false;
     }
+    if (!options.x.empty() && options.names.size() > kMaxXNames) {
+        error = "at most " + std::to_string(kMaxXNames) + " variables with --x";
+        return false;
+    }
     if (options.names.size() > kMaxNames) {
-        error = "at most " + std::to_string(kMaxNames) + " variables (plus --x)";
+        error = "at most " + std::to_string(kMaxNames) + " variables";
         return false;
     }
     return true;
@@ -289,6 +297,8 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
     acq::RecordLayout layout;
     layout.xMode = !options.x.empty();
     std::vector<acq::Command> commands;
+    // Without --x the names are one watch: read in one scan each round, beside no channel.
+    acq::Watch watch{kWatchId, {}};
     bool unknown = false;
     auto resolve = [&](int channel, const std::string& given) {
         const std::string name = Upper(given);
@@ -311,7 +321,14 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
             unknown = true;
             return;
         }
-        commands.push_back(acq::UseVariable{channel, r.address, r.mask});
+        if (layout.xMode) {
+            commands.push_back(acq::UseVariable{channel, r.address, r.mask});
+        } else {
+            const mcu::VarType type = r.mask != 0             ? mcu::VarType::Bit
+                                      : r.variable != nullptr ? r.variable->type
+                                                              : mcu::VarType::U8;
+            watch.items.push_back({r.address, r.mask, type});
+        }
         if (channel > 0) {
             layout.channels.push_back(acq::MakeRecordChannel(channel, name, r.mask, r.variable));
         }
@@ -339,6 +356,9 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
     for (acq::Command& c : commands) {
         engine.Post(std::move(c));
     }
+    if (!layout.xMode) {
+        engine.Post(std::move(watch));
+    }
     // A link taken up again goes on recording.
     engine.Post(acq::ChannelOneNamed{true});
 
@@ -348,18 +368,25 @@ int RunMcrec(const McrecOptions& options, std::ostream& out, std::ostream& err,
     std::int64_t lastShown = start;
     std::uint16_t rate = 0;
     std::string lost;
+    std::string linkError;
     while (!stop.load()) {
         acq::StepResult step = engine.Step();
         const std::int64_t now = acq::SteadyUs();
         if (step.batch) {
+            if (!layout.xMode) {
+                step.batch->samples.clear();
+                acq::AppendWatchedSamples(step.batch->watched, kWatchId, step.batch->samples);
+            }
             recorder.Feed(*step.batch);
             rate = step.batch->rate;
             if (!step.batch->samples.empty()) {
                 lastRead = now;
-            } else if (now - lastRead > kGiveUpUs) {
-                const auto& status = step.batch->status;
-                lost = status.linkError.empty() ? "no answer" : status.linkError;
             }
+            linkError = step.batch->status.linkError;
+        }
+        // Watches alone publish nothing while the link is down: the time counts without batches.
+        if (now - lastRead > kGiveUpUs) {
+            lost = linkError.empty() ? "no answer" : linkError;
         }
         if (!lost.empty() || !recorder.Error().empty() || recorder.Full() ||
             (durationUs > 0 && now - start >= durationUs)) {

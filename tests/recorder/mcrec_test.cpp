@@ -46,7 +46,8 @@ TEST(McrecArguments, WhatIsTakenAndWhatIsRefused) {
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{}, "no variable to record"},
-        {{"A", "B", "C", "D"}, "at most 3 variables (plus --x)"},
+        {{"A", "B", "C", "D", "--x", "E"}, "at most 3 variables with --x"},
+        {std::vector<std::string>(256, "A"), "at most 255 variables"},
         {{"A", "--duration", "abc"}, "invalid --duration abc (seconds above 0)"},
         {{"A", "--duration", "0"}, "invalid --duration 0 (seconds above 0)"},
         {{"A", "--samples", "-3"}, "invalid --samples -3 (a count above 0)"},
@@ -250,6 +251,21 @@ TEST_F(McrecProgram, ExitCodesListAndXy) {
     EXPECT_NE(o.out.find("\nBLINK                $20     1   -     bit\n"), std::string::npos);
     EXPECT_NE(o.out.find("\nTABLE                $0100   -   -     u8\n"), std::string::npos);
     EXPECT_EQ(o.out.find("COM_VARX"), std::string::npos);
+
+    // More names than the scope has channels: all of them in every row, read in one scan.
+    o = Run(With({"SINE", "SAW", "COUNTER", "WALK", "SETPOINT", "BLINK", "--samples", "100"}));
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(
+        o.out.rfind("time_s,SINE,SINE [V],SAW,COUNTER,WALK,SETPOINT,SETPOINT [bar],BLINK\n", 0), 0u)
+        << o.out.substr(0, 200);
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 101);
+    std::size_t full = 0;
+    for (std::size_t at = o.out.find('\n') + 1; at < o.out.size(); at = o.out.find('\n', at) + 1) {
+        const std::string row = o.out.substr(at, o.out.find('\n', at) - at);
+        full += std::count(row.begin(), row.end(), ',') == 8 &&
+                row.find(",,") == std::string::npos && row.find(",100,50,") != std::string::npos;
+    }
+    EXPECT_EQ(full, 100u);
 
     // x-y to standard output: the x value the MC streams with each sample.
     o = Run(With({"speed", "--x", "ANGLE", "--samples", "50", "-o", "-"}));

@@ -4,6 +4,7 @@
 // Sweep ends and redraws are decided here, so a front end only paints what it is told.
 #pragma once
 
+#include "acquisition/watch.h"
 #include "mcu/var_type.h"
 
 #include <cstdint>
@@ -16,7 +17,7 @@ namespace acq {
 
 struct Sample {
     std::uint8_t channel = 0; // 1..3
-    std::uint8_t value = 0;   // masked: a bit variable gives 0 or 255; a wider type: its lowest byte
+    std::uint8_t value = 0; // masked: a bit variable gives 0 or 255; a wider type: its lowest byte
     // The value in the variable's own terms: a byte 0..255, a bit 0 or 1, a signed, 16/32-bit or
     // float value as its type reads it whole (a double holds every one of them exactly).
     double typed = 0;
@@ -109,6 +110,10 @@ struct Batch {
     EngineStatus status;
 
     std::vector<SetterAnswer> setters;
+
+    // The watches' scans (watch.h), in scan order, and the answers to WriteVariable.
+    std::vector<WatchedScan> watched;
+    std::vector<WriteAnswer> writes;
 
     // Where the sweep that a SweepEnd at sample s begins has its origin: at the sample's own
     // stamp. The sweep clock follows this rule and a front end reads it, so both agree.

@@ -4,6 +4,7 @@
 // them between its exchanges with the MC.
 #pragma once
 
+#include "acquisition/watch.h"
 #include "mcu/var_type.h"
 
 #include <chrono>
@@ -94,9 +95,10 @@ struct SetterValue {
     double typed = 0;
 };
 
-using Command = std::variant<UseVariable, ForgetVariable, SwitchChannel, ClearSlots,
-                             RestartChannels, SweepMode, ArmTrigger, TriggerName, TriggerLevel,
-                             RecentOnly, ChannelOneNamed, SelectSetter, SetterValue>;
+using Command =
+    std::variant<UseVariable, ForgetVariable, SwitchChannel, ClearSlots, RestartChannels, SweepMode,
+                 ArmTrigger, TriggerName, TriggerLevel, RecentOnly, ChannelOneNamed, SelectSetter,
+                 SetterValue, Watch, Unwatch, WriteVariable>;
 
 // A command with the number it was posted under (1, 2, ...).
 struct Posted {

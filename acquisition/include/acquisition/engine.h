@@ -14,6 +14,7 @@
 #include "acquisition/sweep.h"
 #include "acquisition/variable_table.h"
 #include "mcu/appl.h"
+#include "mcu/typed.h"
 
 #include <array>
 #include <cstdint>
@@ -112,6 +113,11 @@ public:
     void PollTimeBurst();
     void PollXBurst();
     void PollXSynchronous();
+    // watch.cpp: one scan of every watch (returns the reads that succeeded), and a burst of
+    // such scans while the window's channels read nothing.
+    int ScanWatches();
+    void PollWatchBurst();
+    bool Watching() const { return !watches_.empty(); }
 
 private:
     void Apply(const Posted& posted);
@@ -127,6 +133,9 @@ private:
     // Tries the link again when it is due; returns the wait until the next try.
     std::uint32_t Reopen();
     void Publish(StepResult& result);
+    void ApplyWatch(const Watch& watch);
+    void ApplyUnwatch(const Unwatch& unwatch);
+    void ApplyWrite(std::uint64_t number, const WriteVariable& write);
 
     std::uint32_t sweepLastMs_;
     CommandQueue commands_;
@@ -157,6 +166,8 @@ private:
     EngineStatus published_;
     std::uint64_t publishedUpTo_ = 0;
     History history_;
+    std::vector<Watch> watches_;
+    mcu::ByteOrder byteOrder_ = mcu::ByteOrder::Little;
 };
 
 } // namespace acq

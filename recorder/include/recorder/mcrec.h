@@ -16,8 +16,10 @@ namespace recorder {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
-// As many trace channels as the scope has.
-inline constexpr std::size_t kMaxNames = 3;
+// With --x: as many trace channels as the scope has. Without: the engine's watch list reads
+// them all in one scan, as many as a recording has columns.
+inline constexpr std::size_t kMaxXNames = 3;
+inline constexpr std::size_t kMaxNames = 255;
 // With no successful read for this long the link counts as lost and the recording ends.
 inline constexpr std::int64_t kGiveUpUs = 5'000'000;
 

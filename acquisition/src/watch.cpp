@@ -1,0 +1,188 @@
+// The engine's watch list: the scans a headless client asked for, and a script's writes. Engine
+// members that live here so that the bursts in engine.cpp only call them.
+#include "acquisition/engine.h"
+
+#include "foundation/clock.h"
+#include "link/link_port.h"
+#include "mcu/access.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace acq {
+
+bool EncodeValue(mcu::VarType type, double value, bool bigEndian,
+                 std::vector<std::uint8_t>& bytes) {
+    const int size = mcu::TypeSize(type);
+    bytes.assign(static_cast<std::size_t>(size), 0);
+    std::uint32_t raw = 0;
+    if (type == mcu::VarType::F32) {
+        const auto f = static_cast<float>(value);
+        if (!std::isfinite(value) || !std::isfinite(f)) {
+            return false;
+        }
+        std::memcpy(&raw, &f, sizeof raw);
+    } else {
+        if (!std::isfinite(value) || std::trunc(value) != value) {
+            return false;
+        }
+        double low = 0;
+        double high = 0;
+        switch (type) {
+        case mcu::VarType::Bit:
+            high = 1;
+            break;
+        case mcu::VarType::U8:
+            high = 255;
+            break;
+        case mcu::VarType::I8:
+            low = -128;
+            high = 127;
+            break;
+        case mcu::VarType::U16:
+            high = 65535;
+            break;
+        case mcu::VarType::I16:
+            low = -32768;
+            high = 32767;
+            break;
+        case mcu::VarType::U32:
+            high = 4294967295.0;
+            break;
+        case mcu::VarType::I32:
+            low = -2147483648.0;
+            high = 2147483647.0;
+            break;
+        case mcu::VarType::F32:
+            break;
+        }
+        if (value < low || value > high) {
+            return false;
+        }
+        raw = static_cast<std::uint32_t>(static_cast<std::int64_t>(value));
+    }
+    for (int i = 0; i < size; ++i) {
+        const auto byte = static_cast<std::uint8_t>(raw >> (8 * i));
+        bytes[static_cast<std::size_t>(bigEndian ? size - 1 - i : i)] = byte;
+    }
+    return true;
+}
+
+void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t id,
+                          std::vector<Sample>& samples) {
+    for (const WatchedScan& scan : scans) {
+        if (scan.id != id) {
+            continue;
+        }
+        for (std::size_t i = 0; i < scan.values.size() && i < 255; ++i) {
+            if (!scan.values[i]) {
+                continue;
+            }
+            Sample s;
+            s.channel = static_cast<std::uint8_t>(i + 1);
+            s.typed = *scan.values[i];
+            // The lowest byte, as a channel's sample of a wider type carries it.
+            s.value = static_cast<std::uint8_t>(static_cast<std::int64_t>(s.typed) & 0xFF);
+            s.arrivalUs = scan.arrivalUs;
+            s.scan = scan.scan;
+            samples.push_back(s);
+        }
+    }
+}
+
+void Engine::ApplyWatch(const Watch& watch) {
+    auto same = [&](const Watch& w) { return w.id == watch.id; };
+    const auto found = std::find_if(watches_.begin(), watches_.end(), same);
+    if (found != watches_.end()) {
+        found->items = watch.items;
+    } else {
+        watches_.push_back(watch);
+    }
+}
+
+void Engine::ApplyUnwatch(const Unwatch& unwatch) {
+    std::erase_if(watches_, [&](const Watch& w) { return w.id == unwatch.id; });
+}
+
+void Engine::ApplyWrite(std::uint64_t number, const WriteVariable& write) {
+    WriteAnswer answer{number, false, {}};
+    std::vector<std::uint8_t> bytes;
+    if (!EncodeValue(write.type, write.value, byteOrder_ == mcu::ByteOrder::Big, bytes)) {
+        answer.reason = "value does not fit " + std::string(mcu::TypeName(write.type));
+    } else {
+        answer.ok = true;
+        for (std::size_t i = 0; i < bytes.size() && answer.ok; ++i) {
+            answer.ok = mcu::SetVariable(appl_, write.name,
+                                         static_cast<std::uint8_t>(write.offset + i), bytes[i]);
+        }
+        if (!answer.ok) {
+            answer.reason = appl_.errorText;
+        }
+    }
+    batch_.writes.push_back(std::move(answer));
+}
+
+int Engine::ScanWatches() {
+    if (watches_.empty()) {
+        return 0;
+    }
+    // A variable two watches share is read once in the scan.
+    std::vector<std::pair<WatchItem, std::optional<double>>> read;
+    int successes = 0;
+    std::int64_t firstUs = 0;
+    for (const Watch& w : watches_) {
+        WatchedScan scan{w.id, scan_, 0, {}};
+        scan.values.reserve(w.items.size());
+        for (const WatchItem& item : w.items) {
+            const auto known = std::find_if(read.begin(), read.end(),
+                                            [&](const auto& r) { return r.first == item; });
+            if (known != read.end()) {
+                scan.values.push_back(known->second);
+                continue;
+            }
+            mcu::TypedName typed;
+            typed.address = item.address;
+            typed.bitMask = item.mask;
+            typed.type = item.mask != 0 ? mcu::VarType::Bit : item.type;
+            mcu::TypedValue value;
+            std::optional<double> got;
+            if (mcu::ReadTypedValue(appl_, typed, byteOrder_, value)) {
+                CountRead();
+                ++successes;
+                got = value.AsDouble();
+                if (firstUs == 0) {
+                    firstUs = SteadyUs();
+                }
+            }
+            read.emplace_back(item, got);
+            scan.values.push_back(got);
+        }
+        batch_.watched.push_back(std::move(scan));
+    }
+    // Every watch of the scan carries the scan's first reply's time (or the scan's end).
+    const std::int64_t at = firstUs != 0 ? firstUs : SteadyUs();
+    for (std::size_t i = batch_.watched.size() - watches_.size(); i < batch_.watched.size(); ++i) {
+        batch_.watched[i].arrivalUs = at;
+    }
+    return successes;
+}
+
+void Engine::PollWatchBurst() {
+    const std::uint32_t start = static_cast<std::uint32_t>(foundation::ClockMs());
+    int successes = 0;
+    int scans = 0;
+    do {
+        ++scan_;
+        ++scans;
+        successes += ScanWatches();
+        if (comlink::LinkDown() || comlink::LinkStopRequested() || commands_.Waiting()) {
+            break;
+        }
+    } while (scans < kChannelSamples &&
+             static_cast<std::uint32_t>(foundation::ClockMs()) - start <= kTimeBurstMs);
+    NoteLink(successes == 0);
+}
+
+} // namespace acq
