@@ -14,6 +14,7 @@ import json
 import os
 import shutil
 import socket
+import stat
 import subprocess
 import threading
 import time
@@ -413,21 +414,27 @@ class Client:
 
 
 def window_sockets():
-    """The sockets of running scope windows, newest first."""
+    """The sockets of running scope windows, newest first (the first is what `mcctl --find`
+    prints)."""
     runtime = os.environ.get("XDG_RUNTIME_DIR")
     folder = os.path.join(runtime, "ombrix") if runtime else f"/tmp/ombrix-{os.getuid()}"
     found = []
     for path in glob.glob(os.path.join(folder, "scope-*.sock")):
-        try:
-            pid = int(os.path.basename(path)[len("scope-"):-len(".sock")])
-            os.kill(pid, 0)
-        except ValueError:
+        digits = os.path.basename(path)[len("scope-"):-len(".sock")]
+        if not digits.isdigit() or int(digits) <= 0:
             continue
+        try:
+            os.kill(int(digits), 0)
         except ProcessLookupError:
-            continue  # left behind by a window that crashed
+            continue  # left behind by a window that ended without removing it
         except PermissionError:
             pass
-        found.append((os.path.getmtime(path), path))
+        try:
+            info = os.stat(path)
+        except OSError:
+            continue
+        if stat.S_ISSOCK(info.st_mode):
+            found.append((info.st_mtime_ns, path))
     return [p for _, p in sorted(found, reverse=True)]
 
 
