@@ -117,6 +117,8 @@ void ScopeWindow::BuildControls() {
     hold_ = AddEntry(popupMenu_, "Hold", "Hold");
     hold_->setCheckable(true);
     saveImage_ = AddEntry(popupMenu_, "SaveImage", "Save Image...");
+    popupMenu_->addSeparator();
+    scriptSocket_ = AddEntry(popupMenu_, "ScriptSocket", "Scripts: off");
     setContextMenuPolicy(Qt::CustomContextMenu);
 }
 

@@ -9,7 +9,9 @@
 #include "panels/xvar_panel.h"
 #include "scope/dialogs.h"
 #include "scope/quit_signals.h"
+#include "scope/script_host.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -60,13 +62,17 @@ void TApplicationEvents::ApplicationStateChanged(Qt::ApplicationState state) {
 
 ScopeWindow::ScopeWindow(std::unique_ptr<acq::Driver> driver, QWidget* parent)
     : QWidget(parent), driver_(std::move(driver)) {
+    hostScripts_ = !driver_;
     if (!driver_) {
         driver_ = std::make_unique<acq::ThreadDriver>(TraceSweepLastMs());
     }
     // Called on the engine's thread: the batch waits in the queue and the window takes it in
     // its own event loop. A full queue drops the batch; the engine never waits for the window.
     driver_->SetSink([this](acq::Batch&& batch) {
-        // The recording takes every batch, also one the window would drop.
+        // The recording and the scripts take every batch, also one the window would drop.
+        if (ScriptHost* host = scriptSink_.load()) {
+            host->OnBatch(batch);
+        }
         recorder_->Feed(batch);
         if (batches_.Push(std::move(batch))) {
             QMetaObject::invokeMethod(this, &ScopeWindow::TakeBatches, Qt::QueuedConnection);
@@ -170,6 +176,7 @@ void ScopeWindow::OnCreate() {
     }
     applName_ = opened.applName;
     variables_ = opened.variables;
+    StartScripts(opened);
     // Its variables in the tree.
     FillVariableTree();
     // The name lists keep their entries sorted.
@@ -221,9 +228,37 @@ void ScopeWindow::OnDestroy() {
     if (opened_) {
         driver_->Shutdown();
     }
+    // No batch comes any more; the scripts' connections end and the socket goes.
+    scriptSink_ = nullptr;
+    scriptHost_.reset();
     // Every batch is in the recording now; the file is closed complete.
     recorder_->Stop();
     SaveRecentSettings();
+}
+
+void ScopeWindow::StartScripts(const acq::OpenResult& opened) {
+    if (!hostScripts_) {
+        scriptSocket_->setVisible(false);
+        return;
+    }
+    auto host = std::make_unique<ScriptHost>(
+        [driver = driver_.get()](acq::Command c) { return driver->Post(std::move(c)); },
+        opened.variables, opened.applName, opened.portName);
+    std::string error;
+    if (!host->Start(error)) {
+        // The window works without scripts; the menu says why they cannot reach it.
+        scriptSocket_->setText("Scripts: off");
+        scriptSocket_->setToolTip(QString::fromStdString(error));
+        scriptSocket_->setEnabled(false);
+        return;
+    }
+    const QString path = QString::fromStdString(host->Path());
+    scriptSocket_->setText("Scripts: " + path);
+    scriptSocket_->setToolTip("A click copies the socket's path");
+    connect(scriptSocket_, &QAction::triggered, this,
+            [path] { QGuiApplication::clipboard()->setText(path); });
+    scriptHost_ = std::move(host);
+    scriptSink_ = scriptHost_.get();
 }
 
 void ScopeWindow::RequestTermination() {

@@ -29,6 +29,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -184,6 +185,8 @@ class SetterPanel;
 class TracePanel;
 class TriggerPanel;
 class XVarPanel;
+
+class ScriptHost;
 
 class ScopeWindow : public QWidget {
     Q_OBJECT
@@ -384,6 +387,8 @@ private:
     QAction* stopRecording_ = nullptr;
     QAction* hold_ = nullptr;
     QAction* saveImage_ = nullptr;
+    // "Scripts: PATH" (a click copies the path) or "Scripts: off" with the reason.
+    QAction* scriptSocket_ = nullptr;
 
     // --- the window's model ---
     std::array<TChannel, 4> channels_;
@@ -419,6 +424,15 @@ private:
     std::string lastSaveError_;
     // The text the last notice of a channel box was shown for.
     std::string lastNotice_;
+
+    // --- scripts ---
+    // The program's window serves scripts; a window on a test's driver does not, or every
+    // test would open a socket.
+    bool hostScripts_ = false;
+    void StartScripts(const acq::OpenResult& opened);
+    std::unique_ptr<ScriptHost> scriptHost_;
+    // What the engine's thread sees of it: set once serving, cleared before it goes.
+    std::atomic<ScriptHost*> scriptSink_{nullptr};
 
     // --- recording ---
     // What the recording from the window needs: the channels as they are when it starts.
