@@ -523,7 +523,8 @@ void Service::RecordStart(ClientId client, const Json& id, const Json* params) {
     r.writer = std::make_unique<acq::CsvRecorder>();
     std::string error;
     if (!r.writer->Start(path->AsString(), std::move(layout), acq::SteadyUs(), 0, error)) {
-        Fail(client, id, kRecording, error);
+        // As mcrec says it: the file, then what stood in the way.
+        Fail(client, id, kRecording, path->AsString() + ": " + error);
         return;
     }
     r.watch = nextWatch_++;

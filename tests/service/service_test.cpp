@@ -269,7 +269,7 @@ TEST_F(ServiceProgram, EveryErrorIsAnsweredAndTheServiceGoesOn) {
         {request + R"("unsubscribe","params":{"subscription":99}})", -32602, "No subscription 99"},
         {request + R"("record_stop"})", -32003, "No recording is running"},
         {request + R"("record_start","params":{"path":"/nonexistent/x.csv","names":["SAW"]}})",
-         -32003, ""},
+         -32003, "/nonexistent/x.csv: No such file or directory"},
     };
     for (const Case& k : cases) {
         c.Send(k.line);
