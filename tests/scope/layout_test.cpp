@@ -135,7 +135,7 @@ TEST_F(LayoutTest, CaptionsMenuAndFixedProperties) {
     EXPECT_EQ(items, (QStringList{"CopyToClipBoard=Copy To ClipBoard", "SaveSettings=Save Settings",
                                   "LoadSettings=Load Settings", "RecordToCsv=Record to CSV...",
                                   "StopRecording=Stop Recording", "Hold=Hold",
-                                  "SaveImage=Save Image..."}));
+                                  "SaveImage=Save Image...", "=", "ScriptSocket=Scripts: off"}));
     EXPECT_NE(form.findChild<QObject*>("ApplicationEvents1"), nullptr);
 
     for (const char* name : {"TriggerTrackBar", "SetterTrackBar1", "SetterTrackBar2"}) {
