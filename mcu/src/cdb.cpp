@@ -30,6 +30,10 @@ namespace {
 
 // Structs within structs are followed this deep; a debug file can describe a cycle.
 constexpr int kMaxNesting = 8;
+// Members and elements visited for one symbol: structs of many members nested deep multiply
+// to billions of visits even when they hold nothing, and a debug file is read while the user
+// waits.
+constexpr std::uint32_t kMaxExpandSteps = 200000;
 
 struct CdbType {
     std::uint32_t size = 0;     // total bytes, from {SIZE}
@@ -311,7 +315,7 @@ private:
     void Expand(const CdbType& type, const std::string& name, std::uint32_t offset, int depth,
                 std::vector<Leaf>& leaves) const {
         const std::uint64_t count = type.elements;
-        if (count == 0) {
+        if (count == 0 || ++expandSteps_ > kMaxExpandSteps) {
             return;
         }
         const auto elementSize = static_cast<std::uint32_t>(type.size / count);
@@ -427,6 +431,7 @@ private:
         }
         const std::string base = BaseName(symbol);
         std::vector<Leaf> leaves;
+        expandSteps_ = 0;
         Expand(symbol.type, base, 0, 0, leaves);
 
         std::uint32_t address = 0;
@@ -551,6 +556,7 @@ private:
     std::map<std::string, std::uint32_t> addresses_;
     std::map<std::string, Listing> listings_;
     std::set<std::string> names_;
+    mutable std::uint32_t expandSteps_ = 0;
 };
 
 bool IsRegularFile(const std::string& path) {

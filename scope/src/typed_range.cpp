@@ -61,7 +61,10 @@ std::optional<ValueRange> ConversionRange(VarType type, const Conversion& conver
 
 std::int32_t TypedRow(double v, const ValueRange& range, int h) {
     const double spread = range.hi - range.lo;
-    const double f = spread > 0 ? std::clamp((v - range.lo) / spread, 0.0, 1.0) : 0.5;
+    // A float's NaN has no place on the scale; it would reach the rounding to a row undefined.
+    const double f = std::isnan(v) ? 0.0
+                     : spread > 0  ? std::clamp((v - range.lo) / spread, 0.0, 1.0)
+                                   : 0.5;
     return N((h - 1) - (h - 2) * f);
 }
 

@@ -215,6 +215,23 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
     ASSERT_EQ(appl.VarCount(), kMaxVars);
     EXPECT_EQ(Row(appl.vars[17]), "DEEP.B[1].V[1] xdata $111/0 u8 yes");
 
+    // Structs of 40 members each nested 7 deep over an empty one hold nothing, in 40^7 ways:
+    // the reader gives up on them in good time and takes the next symbol.
+    std::string chain = "T:Fm$s7[]\n";
+    for (int level = 0; level < 7; ++level) {
+        chain += "T:Fm$s" + std::to_string(level) + "[";
+        for (int k = 0; k < 40; ++k) {
+            chain += "({0}S:S$m" + std::to_string(k) + "$0_0$0({1}STs" + std::to_string(level + 1) +
+                     ":S),Z,0,0)";
+        }
+        chain += "]\n";
+    }
+    chain += "S:G$void$0_0$0({1}STs0:S),E,0,0\nS:G$after$0_0$0({1}SC:U),E,0,0\n"
+             "L:G$void$0_0$0:10\nL:G$after$0_0$0:11\n";
+    appl = MCAppl{};
+    ASSERT_TRUE(LoadCdbFile(appl, dir.Write("void.cdb", chain)));
+    EXPECT_EQ(Rows(appl), std::vector<std::string>{"AFTER data $11/0 u8 yes"});
+
     appl = MCAppl{};
     EXPECT_FALSE(LoadCdbFile(appl, dir.Write("empty.cdb", "M:m\nL:G$x$0_0$0:10\n")));
     EXPECT_EQ(appl.errorText, "no debug information found: please compile with debug-option");

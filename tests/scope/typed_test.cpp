@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 
 using namespace scope;
@@ -17,6 +19,8 @@ using mcu::VarType;
 using scope_testing::ScopeBench;
 
 namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(TypedRange, FitsWithAMarginInsideTheType) {
     const struct {
@@ -90,7 +94,8 @@ TEST(TypedRange, RowsAndTheLabelAtTheEdge) {
     const struct {
         double v;
         int row;
-    } rows[] = {{1000, H - 1}, {2000, 1}, {1500, 221}, {0, H - 1}, {9999, 1}};
+    } rows[] = {{1000, H - 1}, {2000, 1}, {1500, 221},    {0, H - 1},
+                {9999, 1},     {kInf, 1}, {-kInf, H - 1}, {std::nan(""), H - 1}};
     for (const auto& c : rows) {
         EXPECT_EQ(TypedRow(c.v, r, H), c.row) << c.v;
     }
@@ -328,6 +333,11 @@ TEST_F(OvenTest, SetterAndTriggerBarsOfferTheTypesRange) {
     Ctl<TComboBox>(form, "TriggerName")->SetText("POWER");
     EXPECT_EQ(level->maximum(), 255);
     EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "255");
+    // A type given with the name, as the engine reads it.
+    Ctl<TComboBox>(form, "TriggerName")->SetText("POWER:i16");
+    EXPECT_EQ(level->maximum(), 65535);
+    level->setValue(0);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "-32768");
 }
 
 } // namespace
