@@ -482,18 +482,19 @@ private:
     void Place(MCVar& var, const Leaf& leaf, char space, std::uint32_t address, bool located,
                const std::string& module) {
         const std::uint32_t size = static_cast<std::uint32_t>(TypeSize(leaf.type));
-        const std::uint32_t at = address + (leaf.bit ? 0 : leaf.offset);
+        // A one-bit field of a struct in a byte space (data, external RAM ...): its offset
+        // counts bits from the struct's start, and it is read as its byte under a mask.
+        const bool field = leaf.bit && space != 'H' && space != 'J';
+        const std::uint32_t at = address + (field ? leaf.offset / 8 : leaf.bit ? 0 : leaf.offset);
         var.address = static_cast<std::uint16_t>(at);
+        if (field) {
+            var.bitMask = static_cast<std::uint8_t>(1u << (leaf.offset & 7));
+        }
         switch (space) {
         case 'E':
         case 'G':
             var.space = space == 'E' ? MemSpace::Data : MemSpace::Idata;
-            if (leaf.bit) {
-                // A one-bit field of a struct: its offset counts bits from the struct's start.
-                var.address = static_cast<std::uint16_t>(address + leaf.offset / 8);
-                var.bitMask = static_cast<std::uint8_t>(1u << (leaf.offset & 7));
-            }
-            if (leaf.bit ? address + leaf.offset / 8 > 0x7F : at + size - 1 > 0x7F) {
+            if (at + size - 1 > 0x7F) {
                 Unreachable(var, "indirect RAM above $7F");
             }
             break;

@@ -130,6 +130,11 @@ double BarSpan::Value(int position) const {
 }
 
 int BarSpan::Position(double value) const {
+    // A float setter that read NaN has its span centred on 0: its bar stands in the middle
+    // (converting NaN to a position would be undefined).
+    if (std::isnan(value)) {
+        return steps / 2;
+    }
     const double p = std::round((value - lo) / step);
     return static_cast<int>(std::clamp(p, 0.0, static_cast<double>(steps)));
 }

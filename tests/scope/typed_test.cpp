@@ -129,6 +129,11 @@ TEST(TypedRange, SetterSpansPerType) {
     const BarSpan u16 = SetterSpan(VarType::U16, 0);
     EXPECT_EQ(u16.Value(u16.Position(4660)), 4660);
     EXPECT_EQ(u16.Position(70000), 65535);
+    // A float that read NaN or infinity: the bar around 0, in its middle.
+    const BarSpan nan = SetterSpan(VarType::F32, std::nan(""));
+    EXPECT_EQ(nan, SetterSpan(VarType::F32, kInf));
+    EXPECT_EQ(nan.Position(std::nan("")), 1000);
+    EXPECT_EQ(nan.Value(1000), 0);
 }
 
 TEST(TypedRange, TimePerDivisionSteps125) {

@@ -89,6 +89,7 @@ struct BarSpan {
 
     bool operator==(const BarSpan&) const = default;
     double Value(int position) const;
+    // Held within 0..steps; a NaN in the middle.
     int Position(double value) const;
 };
 // 8- and 16-bit types: their whole range, one step per value. 32-bit integers: 65536 values
