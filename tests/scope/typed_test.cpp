@@ -106,6 +106,11 @@ TEST(TypedRange, RowsAndTheLabelAtTheEdge) {
     EXPECT_EQ(RangeLabelText(r, tenths).top, "200 C");
     EXPECT_EQ(RangeLabelText(r, tenths).bottom, "100 C");
     EXPECT_EQ(RangeLabelText({-1.25, 3}, Conversion{}).bottom, "-1.25");
+    // A float's whole range, converted beyond what whole digits could show.
+    tenths.factor = 1e40;
+    const RangeLabel floats = RangeLabelText(TypeRange(VarType::F32), tenths);
+    EXPECT_EQ(floats.top, "3.402823e+78 C");
+    EXPECT_EQ(floats.bottom, "-3.402823e+78 C");
 }
 
 TEST(TypedRange, SetterSpansPerType) {
