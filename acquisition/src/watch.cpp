@@ -19,8 +19,10 @@ bool EncodeValue(mcu::VarType type, double value, bool bigEndian,
     bytes.assign(static_cast<std::size_t>(size), 0);
     std::uint32_t raw = 0;
     if (type == mcu::VarType::F32) {
-        // Beyond the largest float the conversion itself would be undefined.
-        if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
+        // What does not round to a float (to the largest one at most: 3.4028235e38, as the
+        // largest float is written, does) would make the conversion itself undefined.
+        constexpr double kRoundsToInfinity = 0x1.ffffffp+127;
+        if (!std::isfinite(value) || std::fabs(value) >= kRoundsToInfinity) {
             return false;
         }
         const auto f = static_cast<float>(value);
