@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace acq {
 
@@ -40,11 +41,16 @@ std::uint8_t LowestByte(const mcu::TypedValue& v) {
 }
 
 // The bytes of value in type, in address order: an integer rounded and held within its type's
-// range (a setter's bar may lie beyond it), a float as the nearest float.
+// range (a setter's bar may lie beyond it), a float as the nearest float (held within the
+// float's range).
 std::array<std::uint8_t, 4> EncodeValue(mcu::VarType type, double value, mcu::ByteOrder order) {
     std::uint32_t raw = 0;
     if (type == mcu::VarType::F32) {
-        const auto real = static_cast<float>(value);
+        // A bar centred on a float near its limit reaches beyond it, where the conversion to
+        // float is undefined: the largest float is written instead.
+        constexpr double kLargest = std::numeric_limits<float>::max();
+        const auto real = static_cast<float>(
+            std::isfinite(value) ? std::clamp(value, -kLargest, kLargest) : value);
         std::memcpy(&raw, &real, sizeof raw);
     } else {
         const bool sign = mcu::IsSigned(type);

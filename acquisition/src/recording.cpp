@@ -143,8 +143,12 @@ void RowBuilder::Emit(std::string& out) {
         if (v && WrittenWhole(c)) {
             mcu::TypedValue whole;
             whole.type = c.type;
-            whole.integer = static_cast<std::int64_t>(*v);
-            whole.real = static_cast<float>(*v);
+            // A float's NaN or infinity has no integer: converting it would be undefined.
+            if (c.type == mcu::VarType::F32) {
+                whole.real = static_cast<float>(*v);
+            } else {
+                whole.integer = static_cast<std::int64_t>(*v);
+            }
             out += mcu::FormatValue(whole);
         } else if (v) {
             AppendInteger(out, static_cast<std::int64_t>(*v));

@@ -19,10 +19,13 @@ bool EncodeValue(mcu::VarType type, double value, bool bigEndian,
     bytes.assign(static_cast<std::size_t>(size), 0);
     std::uint32_t raw = 0;
     if (type == mcu::VarType::F32) {
-        const auto f = static_cast<float>(value);
-        if (!std::isfinite(value) || !std::isfinite(f)) {
+        // What does not round to a float (to the largest one at most: 3.4028235e38, as the
+        // largest float is written, does) would make the conversion itself undefined.
+        constexpr double kRoundsToInfinity = 0x1.ffffffp+127;
+        if (!std::isfinite(value) || std::fabs(value) >= kRoundsToInfinity) {
             return false;
         }
+        const auto f = static_cast<float>(value);
         std::memcpy(&raw, &f, sizeof raw);
     } else {
         if (!std::isfinite(value) || std::trunc(value) != value) {
@@ -83,8 +86,11 @@ void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t i
             Sample s;
             s.channel = static_cast<std::uint8_t>(i + 1);
             s.typed = *scan.values[i];
-            // The lowest byte, as a channel's sample of a wider type carries it.
-            s.value = static_cast<std::uint8_t>(static_cast<std::int64_t>(s.typed) & 0xFF);
+            // The lowest byte, as a channel's sample of a wider type carries it; a float beyond
+            // the 64-bit integers, or NaN, has none (converting it would be undefined).
+            s.value = std::fabs(s.typed) < 9.2e18
+                          ? static_cast<std::uint8_t>(static_cast<std::int64_t>(s.typed) & 0xFF)
+                          : 0;
             s.arrivalUs = scan.arrivalUs;
             s.scan = scan.scan;
             samples.push_back(s);

@@ -15,12 +15,18 @@ void StatInit(StatBlock& s, std::int32_t blockLength, double initial) {
 }
 
 void StatAdd(StatBlock& s, double x) {
+    // A float variable can hold NaN, which would make the block's sum, and so its average,
+    // NaN for good: it is not a value to count.
+    if (std::isnan(x)) {
+        return;
+    }
     if (s.count < 0) {
         s.count = 0;
     }
     if (s.count == 0) {
-        s.minimum = 1.0e10;
-        s.maximum = -1.0e10;
+        // The block's first value, not a bound guessed for bytes: a float can lie beyond any.
+        s.minimum = x;
+        s.maximum = x;
     }
     if (x > s.maximum) {
         s.maximum = x;

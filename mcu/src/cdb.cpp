@@ -30,6 +30,10 @@ namespace {
 
 // Structs within structs are followed this deep; a debug file can describe a cycle.
 constexpr int kMaxNesting = 8;
+// Members and elements visited for one symbol: structs of many members nested deep multiply
+// to billions of visits even when they hold nothing, and a debug file is read while the user
+// waits.
+constexpr std::uint32_t kMaxExpandSteps = 200000;
 
 struct CdbType {
     std::uint32_t size = 0;     // total bytes, from {SIZE}
@@ -311,7 +315,7 @@ private:
     void Expand(const CdbType& type, const std::string& name, std::uint32_t offset, int depth,
                 std::vector<Leaf>& leaves) const {
         const std::uint64_t count = type.elements;
-        if (count == 0) {
+        if (count == 0 || ++expandSteps_ > kMaxExpandSteps) {
             return;
         }
         const auto elementSize = static_cast<std::uint32_t>(type.size / count);
@@ -427,6 +431,7 @@ private:
         }
         const std::string base = BaseName(symbol);
         std::vector<Leaf> leaves;
+        expandSteps_ = 0;
         Expand(symbol.type, base, 0, 0, leaves);
 
         std::uint32_t address = 0;
@@ -477,18 +482,19 @@ private:
     void Place(MCVar& var, const Leaf& leaf, char space, std::uint32_t address, bool located,
                const std::string& module) {
         const std::uint32_t size = static_cast<std::uint32_t>(TypeSize(leaf.type));
-        const std::uint32_t at = address + (leaf.bit ? 0 : leaf.offset);
+        // A one-bit field of a struct in a byte space (data, external RAM ...): its offset
+        // counts bits from the struct's start, and it is read as its byte under a mask.
+        const bool field = leaf.bit && space != 'H' && space != 'J';
+        const std::uint32_t at = address + (field ? leaf.offset / 8 : leaf.bit ? 0 : leaf.offset);
         var.address = static_cast<std::uint16_t>(at);
+        if (field) {
+            var.bitMask = static_cast<std::uint8_t>(1u << (leaf.offset & 7));
+        }
         switch (space) {
         case 'E':
         case 'G':
             var.space = space == 'E' ? MemSpace::Data : MemSpace::Idata;
-            if (leaf.bit) {
-                // A one-bit field of a struct: its offset counts bits from the struct's start.
-                var.address = static_cast<std::uint16_t>(address + leaf.offset / 8);
-                var.bitMask = static_cast<std::uint8_t>(1u << (leaf.offset & 7));
-            }
-            if (leaf.bit ? address + leaf.offset / 8 > 0x7F : at + size - 1 > 0x7F) {
+            if (at + size - 1 > 0x7F) {
                 Unreachable(var, "indirect RAM above $7F");
             }
             break;
@@ -551,6 +557,7 @@ private:
     std::map<std::string, std::uint32_t> addresses_;
     std::map<std::string, Listing> listings_;
     std::set<std::string> names_;
+    mutable std::uint32_t expandSteps_ = 0;
 };
 
 bool IsRegularFile(const std::string& path) {

@@ -437,12 +437,13 @@ void ScopeWindow::WatchEngineInputs() {
     // lost link up again into a running acquisition only while channel 1's box holds a name.
     const auto triggerName = [this] {
         const std::string name = triggerPanel_->NameBox()->Text();
-        // The level is set in the trigger variable's own values.
-        const mcu::MCVar* var = variables_.Find(UpperCase(name));
-        const mcu::VarType type =
-            var != nullptr && var->reachable && DrawnTyped(var->type, var->bitMask)
-                ? var->type
-                : mcu::VarType::U8;
+        // The level is set in the trigger variable's own values, in the type the name gives
+        // it (SPEED, $25:i16) as the engine reads it.
+        acq::ResolvedChannel resolved;
+        const mcu::VarType type = acq::ResolveChannelName(variables_, UpperCase(name), resolved) &&
+                                          DrawnTyped(resolved.type, resolved.mask)
+                                      ? resolved.type
+                                      : mcu::VarType::U8;
         triggerPanel_->SetSpan(SetterSpan(type, 0), type);
         Post(acq::TriggerName{name});
     };

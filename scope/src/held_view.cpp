@@ -141,8 +141,15 @@ std::string NumberText(double value) {
         return "-";
     }
     const double size = std::fabs(value);
-    const int decimals = size >= 1000 ? 0 : size >= 100 ? 1 : size >= 10 ? 2 : size >= 1 ? 3 : 4;
     char text[64];
+    if (size >= 1e15) {
+        // A float's range (3.4e38 and its conversions) in whole digits would not fit the text,
+        // nor could anyone read it.
+        return std::string(text, std::to_chars(std::begin(text), std::end(text), value,
+                                               std::chars_format::general, 7)
+                                     .ptr);
+    }
+    const int decimals = size >= 1000 ? 0 : size >= 100 ? 1 : size >= 10 ? 2 : size >= 1 ? 3 : 4;
     const auto done =
         std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed, decimals);
     std::string s(text, done.ptr);

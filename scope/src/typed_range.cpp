@@ -61,7 +61,10 @@ std::optional<ValueRange> ConversionRange(VarType type, const Conversion& conver
 
 std::int32_t TypedRow(double v, const ValueRange& range, int h) {
     const double spread = range.hi - range.lo;
-    const double f = spread > 0 ? std::clamp((v - range.lo) / spread, 0.0, 1.0) : 0.5;
+    // A float's NaN has no place on the scale; it would reach the rounding to a row undefined.
+    const double f = std::isnan(v) ? 0.0
+                     : spread > 0  ? std::clamp((v - range.lo) / spread, 0.0, 1.0)
+                                   : 0.5;
     return N((h - 1) - (h - 2) * f);
 }
 
@@ -127,6 +130,11 @@ double BarSpan::Value(int position) const {
 }
 
 int BarSpan::Position(double value) const {
+    // A float setter that read NaN has its span centred on 0: its bar stands in the middle
+    // (converting NaN to a position would be undefined).
+    if (std::isnan(value)) {
+        return steps / 2;
+    }
     const double p = std::round((value - lo) / step);
     return static_cast<int>(std::clamp(p, 0.0, static_cast<double>(steps)));
 }

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 using namespace acq;
 using acquisition_testing::KilnBench;
@@ -194,6 +196,32 @@ TEST(TypedChannels, SetterReadsWholeAndWritesByteByByteLowestAddressFirst) {
         auto* mc = bench.Sim().Sim().DeviceAt(1);
         EXPECT_EQ((Bytes{mc->Memory(0x25), mc->Memory(0x26)}), c.memory) << c.asked;
     }
+    // A float beyond the float's range (a bar centred near its limit) is the largest float.
+    KilnBench bench(false);
+    bench.Engine().Post(SetterValue{1, "GAIN", 0, mcu::VarType::F32, -1e39});
+    const Batch wrote = bench.Step();
+    ASSERT_EQ(wrote.setters.size(), 1u);
+    EXPECT_EQ(wrote.setters[0].typed, -std::numeric_limits<float>::max());
+    auto* mc = bench.Sim().Sim().DeviceAt(1);
+    EXPECT_EQ((Bytes{mc->Memory(0x2F), mc->Memory(0x30), mc->Memory(0x31), mc->Memory(0x32)}),
+              (Bytes{0xFF, 0xFF, 0x7F, 0xFF}));
+}
+
+// A float at and beyond its limits, as a script writes it and as mcrec records it: refused
+// beyond the largest float, a NaN or huge float recorded whole without a byte made of it.
+TEST(TypedChannels, FloatsBeyondTheirLimitsAreRefusedAndRecordedWhole) {
+    std::vector<std::uint8_t> bytes;
+    // The largest float as its shortest text gives it, a little above it as a double.
+    EXPECT_TRUE(EncodeValue(mcu::VarType::F32, -3.4028235e38, false, bytes));
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0xFF, 0xFF, 0x7F, 0xFF}));
+    EXPECT_FALSE(EncodeValue(mcu::VarType::F32, 1e39, false, bytes));
+
+    std::vector<Sample> samples;
+    AppendWatchedSamples({{7, 1, 5, {std::nan(""), 3e38, 258}}}, 7, samples);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_TRUE(std::isnan(samples[0].typed));
+    EXPECT_EQ(samples[1].typed, 3e38);
+    EXPECT_EQ((Bytes{samples[0].value, samples[1].value, samples[2].value}), (Bytes{0, 0, 2}));
 }
 
 } // namespace

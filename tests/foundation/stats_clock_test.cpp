@@ -37,6 +37,18 @@ TEST(Statistics, BlocksMinMaxAndAverage) {
     EXPECT_EQ(s.count, 0);
     StatFlush(s); // an empty block keeps the last average
     EXPECT_EQ(s.average, 10.0);
+
+    // Float values beyond any byte-sized bound, and a NaN among them, which is left out.
+    for (const double x : {3e20, std::nan(""), 5e20, -2e15}) {
+        StatAdd(s, x);
+    }
+    EXPECT_EQ(s.minimum, -2e15);
+    EXPECT_EQ(s.maximum, 5e20);
+    StatAdd(s, -4e12);
+    StatAdd(s, -6e12);
+    StatAdd(s, -8e12);
+    EXPECT_EQ(s.average, -6e12);
+    EXPECT_EQ(s.maximum, -4e12);
 }
 
 TEST(Clock, ClockMsStartsAt10000AndFollowsTheFakeClock) {

@@ -176,6 +176,9 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
                              "S:G$huge$0_0$0({1000}DA1000d,SC:U),F,0,0\n"
                              "S:G$hook$0_0$0({2}DC,DF,SV:S),E,0,0\n"
                              "S:G$COM_VARX$0_0$0({1}SC:U),E,0,0\n"
+                             "T:Fm$fl[({0}S:S$a$0_0$0({1}SC:U),Z,0,0)"
+                             "({1}S:S$on$0_0$0({1}SB3$1:U),Z,0,0)]\n"
+                             "S:G$flags$0_0$0({2}STfl:S),F,0,0\n"
                              "T:Fm$broken[({0}S:S$a$0_0$0({1}SC:U),Z,0,0\n"
                              "L:G$good$0_0$0:10\n"
                              "L:G$nostruct$0_0$0:12\n"
@@ -183,6 +186,7 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
                              "L:G$huge$0_0$0:300\n"
                              "L:G$hook$0_0$0:16\n"
                              "L:G$COM_VARX$0_0$0:14\n"
+                             "L:G$flags$0_0$0:30\n"
                              "L:G$good$0_0$0:zz\n";
     MCAppl appl;
     LinkMemoryMap map;
@@ -200,10 +204,12 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
         "HUGE[2] xdata $402/0 u8 yes",
     };
     EXPECT_EQ(rows, expected);
-    ASSERT_EQ(appl.VarCount(), 4 + 64 + 2);
+    ASSERT_EQ(appl.VarCount(), 4 + 64 + 2 + 2);
     EXPECT_EQ(Row(appl.vars[68]), "HOOK data $16/0 u16 yes"); // a function pointer
-    EXPECT_EQ(appl.vars.back().name, "COM_VARX");
-    EXPECT_TRUE(appl.vars.back().linkKeyword);
+    EXPECT_EQ(appl.vars[69].name, "COM_VARX");
+    EXPECT_TRUE(appl.vars[69].linkKeyword);
+    // A one-bit field of a struct in external RAM: its byte, under its mask.
+    EXPECT_EQ(Row(appl.vars.back()), "FLAGS.ON xdata $131/8 bit yes");
 
     // Arrays of structs of arrays multiply (16 x 16 x 16 here); the table stops at its limit.
     appl = MCAppl{};
@@ -214,6 +220,23 @@ TEST(CdbFile, MalformedLinesAreSkippedAndTheMapMovesTheExternalWindow) {
                                             "L:G$deep$0_0$0:100\n")));
     ASSERT_EQ(appl.VarCount(), kMaxVars);
     EXPECT_EQ(Row(appl.vars[17]), "DEEP.B[1].V[1] xdata $111/0 u8 yes");
+
+    // Structs of 40 members each nested 7 deep over an empty one hold nothing, in 40^7 ways:
+    // the reader gives up on them in good time and takes the next symbol.
+    std::string chain = "T:Fm$s7[]\n";
+    for (int level = 0; level < 7; ++level) {
+        chain += "T:Fm$s" + std::to_string(level) + "[";
+        for (int k = 0; k < 40; ++k) {
+            chain += "({0}S:S$m" + std::to_string(k) + "$0_0$0({1}STs" + std::to_string(level + 1) +
+                     ":S),Z,0,0)";
+        }
+        chain += "]\n";
+    }
+    chain += "S:G$void$0_0$0({1}STs0:S),E,0,0\nS:G$after$0_0$0({1}SC:U),E,0,0\n"
+             "L:G$void$0_0$0:10\nL:G$after$0_0$0:11\n";
+    appl = MCAppl{};
+    ASSERT_TRUE(LoadCdbFile(appl, dir.Write("void.cdb", chain)));
+    EXPECT_EQ(Rows(appl), std::vector<std::string>{"AFTER data $11/0 u8 yes"});
 
     appl = MCAppl{};
     EXPECT_FALSE(LoadCdbFile(appl, dir.Write("empty.cdb", "M:m\nL:G$x$0_0$0:10\n")));

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -260,6 +261,29 @@ TEST(TypedRecording, SignedWideAndFloatValuesAreWrittenWhole) {
             EXPECT_EQ(Row(rows[i].begin() + 1, rows[i].end()), (Row{"-5", "1.5", "4", "-100000"}))
                 << i << (big ? " big" : "");
         }
+    }
+}
+
+// Values no variable of the kiln holds, by hand: a float's NaN and infinities (no integer
+// to be made of them), a u32 beyond 2^31, an i8 at its least.
+TEST(TypedRecording, ExtremeValuesAreWrittenAsTheirTypeHoldsThem) {
+    const struct {
+        mcu::VarType type;
+        double typed;
+        std::string text;
+    } cases[] = {{mcu::VarType::F32, std::nan(""), "nan"},
+                 {mcu::VarType::F32, -HUGE_VAL, "-inf"},
+                 {mcu::VarType::U32, 4294967295.0, "4294967295"},
+                 {mcu::VarType::I8, -128, "-128"}};
+    for (const auto& c : cases) {
+        RecordLayout layout;
+        layout.channels.push_back(MakeRecordChannel(1, "V", 0, nullptr, c.type));
+        RowBuilder rows(layout, 0);
+        Batch b;
+        b.samples.push_back({1, 0, c.typed, 0, 0, 5, 1});
+        std::string out;
+        ASSERT_EQ(rows.Add(b.samples, out), 1u);
+        EXPECT_EQ(out, "0.000005," + c.text + "\n");
     }
 }
 

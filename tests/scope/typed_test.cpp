@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 
 using namespace scope;
@@ -17,6 +19,8 @@ using mcu::VarType;
 using scope_testing::ScopeBench;
 
 namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(TypedRange, FitsWithAMarginInsideTheType) {
     const struct {
@@ -90,7 +94,8 @@ TEST(TypedRange, RowsAndTheLabelAtTheEdge) {
     const struct {
         double v;
         int row;
-    } rows[] = {{1000, H - 1}, {2000, 1}, {1500, 221}, {0, H - 1}, {9999, 1}};
+    } rows[] = {{1000, H - 1}, {2000, 1}, {1500, 221},    {0, H - 1},
+                {9999, 1},     {kInf, 1}, {-kInf, H - 1}, {std::nan(""), H - 1}};
     for (const auto& c : rows) {
         EXPECT_EQ(TypedRow(c.v, r, H), c.row) << c.v;
     }
@@ -101,6 +106,11 @@ TEST(TypedRange, RowsAndTheLabelAtTheEdge) {
     EXPECT_EQ(RangeLabelText(r, tenths).top, "200 C");
     EXPECT_EQ(RangeLabelText(r, tenths).bottom, "100 C");
     EXPECT_EQ(RangeLabelText({-1.25, 3}, Conversion{}).bottom, "-1.25");
+    // A float's whole range, converted beyond what whole digits could show.
+    tenths.factor = 1e40;
+    const RangeLabel floats = RangeLabelText(TypeRange(VarType::F32), tenths);
+    EXPECT_EQ(floats.top, "3.402823e+78 C");
+    EXPECT_EQ(floats.bottom, "-3.402823e+78 C");
 }
 
 TEST(TypedRange, SetterSpansPerType) {
@@ -124,6 +134,11 @@ TEST(TypedRange, SetterSpansPerType) {
     const BarSpan u16 = SetterSpan(VarType::U16, 0);
     EXPECT_EQ(u16.Value(u16.Position(4660)), 4660);
     EXPECT_EQ(u16.Position(70000), 65535);
+    // A float that read NaN or infinity: the bar around 0, in its middle.
+    const BarSpan nan = SetterSpan(VarType::F32, std::nan(""));
+    EXPECT_EQ(nan, SetterSpan(VarType::F32, kInf));
+    EXPECT_EQ(nan.Position(std::nan("")), 1000);
+    EXPECT_EQ(nan.Value(1000), 0);
 }
 
 TEST(TypedRange, TimePerDivisionSteps125) {
@@ -328,6 +343,11 @@ TEST_F(OvenTest, SetterAndTriggerBarsOfferTheTypesRange) {
     Ctl<TComboBox>(form, "TriggerName")->SetText("POWER");
     EXPECT_EQ(level->maximum(), 255);
     EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "255");
+    // A type given with the name, as the engine reads it.
+    Ctl<TComboBox>(form, "TriggerName")->SetText("POWER:i16");
+    EXPECT_EQ(level->maximum(), 65535);
+    level->setValue(0);
+    EXPECT_EQ(Ctl<QLineEdit>(form, "TriggerVal")->text(), "-32768");
 }
 
 } // namespace

@@ -19,6 +19,7 @@ struct StatBlock {
 };
 
 void StatInit(StatBlock& s, std::int32_t blockLength, double initial);
+// A NaN is left out.
 void StatAdd(StatBlock& s, double x);
 void StatFlush(StatBlock& s);
 

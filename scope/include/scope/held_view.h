@@ -107,7 +107,8 @@ std::string ChannelReadout(const std::string& name, const acq::ChannelTrace& tra
 // "B-A 12.5 ms  80 Hz"; empty until both cursors are placed.
 std::string TimeReadout(std::optional<std::int64_t> a, std::optional<std::int64_t> b);
 
-// A number as the readouts show it: about four significant digits, no exponent, "." always.
+// A number as the readouts show it: about four significant digits, no exponent below 1e15
+// (seven significant digits with one from there), "." always.
 std::string NumberText(double value);
 
 } // namespace scope

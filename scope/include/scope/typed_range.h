@@ -39,7 +39,7 @@ ValueRange FitRange(double lo, double hi, mcu::VarType type);
 std::optional<ValueRange> ConversionRange(mcu::VarType type, const Conversion& conversion);
 
 // Row of value v drawn over range: lo at the bottom row h - 1, hi at row 1 (as a byte's 0 and
-// 255); values outside stay at the edge.
+// 255); values outside stay at the edge, a NaN at the bottom.
 std::int32_t TypedRow(double v, const ValueRange& range, int h);
 
 // The range a typed trace is drawn over. It holds still while a sweep is drawn and is refitted
@@ -89,6 +89,7 @@ struct BarSpan {
 
     bool operator==(const BarSpan&) const = default;
     double Value(int position) const;
+    // Held within 0..steps; a NaN in the middle.
     int Position(double value) const;
 };
 // 8- and 16-bit types: their whole range, one step per value. 32-bit integers: 65536 values
