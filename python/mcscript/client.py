@@ -380,7 +380,10 @@ class Client:
             with self._lock:
                 self._gone.add(sid)
                 self._early.pop(sid, None)
-            self._notify("unsubscribe", {"subscription": sid})
+            # Not sent from the reader itself: a write may wait for the service, which may
+            # wait for this reader to take its answers first.
+            threading.Thread(target=self._notify, args=("unsubscribe", {"subscription": sid}),
+                             daemon=True).start()
 
         self.call("subscribe", {"names": names}, on_result=register, on_late=abandon)
         return holder["sub"]
