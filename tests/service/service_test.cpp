@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -313,6 +314,39 @@ TEST_F(ServiceProgram, EveryErrorIsAnsweredAndTheServiceGoesOn) {
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.err.find("is in use"), std::string::npos) << second.err;
     EXPECT_NE(c.Call("status").Find("result"), nullptr);
+}
+
+// Out of descriptors, a client waits in the socket's backlog and the server sleeps until a client
+// ends (a listening socket it cannot accept from would wake it at once, again and again).
+TEST_F(ServiceProgram, OutOfDescriptorsTheServerSleepsUntilAClientEnds) {
+    server = std::make_unique<ChildProcess>(
+        "/bin/sh",
+        std::vector<std::string>{"-c", "ulimit -n 24; exec \"$0\" --listen \"$1\" --port \"$2\"",
+                                 tree.path() + "/bin/mcctl", Socket(), Link()});
+    ASSERT_EQ(server->FirstLine(), Socket());
+    // More than it may accept, fewer than it and its backlog hold (a connect would wait).
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<Client>(Socket()));
+        ASSERT_TRUE(clients.back()->Connected());
+    }
+    auto cpuTicks = [&] {
+        std::ifstream stat("/proc/" + std::to_string(server->Pid()) + "/stat");
+        std::string field;
+        long ticks = 0;
+        for (int i = 1; i <= 15 && stat >> field; ++i) {
+            ticks += i >= 14 ? std::stol(field) : 0; // utime, stime
+        }
+        return ticks;
+    };
+    const long before = cpuTicks();
+    pollfd none{-1, 0, 0};
+    ::poll(&none, 1, 1000);
+    EXPECT_LT(cpuTicks() - before, ::sysconf(_SC_CLK_TCK) / 4);
+    // Once clients ended, the next is served.
+    clients.clear();
+    Client last(Socket());
+    EXPECT_NE(last.Call("status").Find("result"), nullptr);
 }
 
 TEST_F(ServiceProgram, EveryMethodAnswersAsDocumented) {
