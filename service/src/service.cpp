@@ -472,6 +472,16 @@ void Service::Subscribe(ClientId client, const Json& id, const Json* params) {
     if (!Names(params, client, id, resolved, s.names)) {
         return;
     }
+    // Every subscription is read in every scan: a client may not grind the engine down.
+    std::size_t own = 0;
+    for (const auto& [number, other] : subscriptions_) {
+        own += other.client == client ? 1 : 0;
+    }
+    if (own >= kMaxSubscriptions) {
+        Fail(client, id, kInvalidParams,
+             "A client has at most " + std::to_string(kMaxSubscriptions) + " subscriptions");
+        return;
+    }
     s.client = client;
     s.watch = nextWatch_++;
     acq::Watch watch{s.watch, {}};

@@ -795,4 +795,27 @@ TEST(ServiceQueue, AFloatIsSentWithItsOwnDigitsWhateverTheLocale) {
     EXPECT_NE(reply.find(R"("values":[0.1])"), std::string::npos) << reply;
 }
 
+// Every subscription is read in every scan: one client's are bounded, another's are its own.
+TEST(ServiceQueue, AClientHoldsABoundedNumberOfSubscriptions) {
+    mcu::MCAppl appl;
+    appl.vars.push_back({"COUNTER", 0x33});
+    std::size_t watches = 0;
+    service::ServiceSetup setup;
+    setup.post = [&](acq::Command c) {
+        watches += std::holds_alternative<acq::Watch>(c) ? 1 : 0;
+        return std::uint64_t{1};
+    };
+    setup.variables = acq::VariableTable(appl);
+    service::Service s(std::move(setup));
+    const std::string subscribe =
+        R"({"jsonrpc":"2.0","id":1,"method":"subscribe","params":{"names":["COUNTER"]}})";
+    for (std::size_t i = 0; i <= service::kMaxSubscriptions; ++i) {
+        s.HandleLine(1, subscribe);
+    }
+    s.HandleLine(2, subscribe);
+    EXPECT_EQ(watches, service::kMaxSubscriptions + 1);
+    const std::string out = s.TakeOutput(1);
+    EXPECT_NE(out.find(R"("message":"A client has at most 64 subscriptions")"), std::string::npos);
+}
+
 } // namespace

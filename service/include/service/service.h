@@ -46,6 +46,8 @@ inline constexpr std::uint64_t kMaxReadValues = 1000000;
 // A client with this many requests unanswered, or a full queue, is not read from until its
 // answers went out: what it may make the service hold is bounded.
 inline constexpr std::size_t kMaxPending = 16;
+// The most subscriptions one client may hold.
+inline constexpr std::size_t kMaxSubscriptions = 64;
 // A recording's columns are the engine's channel numbers, one byte each.
 inline constexpr std::size_t kMaxRecordNames = 255;
 
