@@ -82,6 +82,15 @@ TEST(ServiceJson, StrictTextOnlyAndTheWriterReadsBack) {
     }
 }
 
+// What the service writes is UTF-8 also when its own text is not (a unit in a single-byte code
+// page, or cut in the middle of a character).
+TEST(ServiceJson, TheWriterGivesUtf8Only) {
+    EXPECT_EQ(service::WriteJson(Json("\xb0"
+                                      "C \xc2\xb5m \xc2")),
+              "\"\xef\xbf\xbd"
+              "C \xc2\xb5m \xef\xbf\xbd\"");
+}
+
 // A client of the service's Unix socket.
 class Client {
 public:
