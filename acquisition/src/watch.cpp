@@ -86,9 +86,10 @@ void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t i
             Sample s;
             s.channel = static_cast<std::uint8_t>(i + 1);
             s.typed = *scan.values[i];
-            // The lowest byte, as a channel's sample of a wider type carries it; a float beyond
-            // the 64-bit integers, or NaN, has none (converting it would be undefined).
-            s.value = std::fabs(s.typed) < 9.2e18
+            // The lowest byte, as a channel's sample of a wider type carries it. A float beyond
+            // any integer (or NaN, as uninitialised RAM may hold) has none: converting it would
+            // be undefined.
+            s.value = std::isfinite(s.typed) && std::fabs(s.typed) < 9.0e18
                           ? static_cast<std::uint8_t>(static_cast<std::int64_t>(s.typed) & 0xFF)
                           : 0;
             s.arrivalUs = scan.arrivalUs;

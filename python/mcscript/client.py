@@ -20,6 +20,9 @@ import threading
 import time
 
 MAX_LINE = 65536
+# The service's own lines may be longer than a request: a read of many scans is one reply.
+# Its largest (the most values a read may ask for) stays well below this.
+MAX_REPLY_LINE = 64 << 20
 
 PARSE_ERROR = -32700
 INVALID_REQUEST = -32600
@@ -235,11 +238,11 @@ class Client:
         reason = ConnectionClosed("the service closed the connection")
         try:
             while True:
-                line = self._rfile.readline(MAX_LINE + 2)
+                line = self._rfile.readline(MAX_REPLY_LINE + 2)
                 if not line:
                     break
-                if len(line) > MAX_LINE + 1 or not line.endswith(b"\n"):
-                    if len(line) > MAX_LINE:
+                if len(line) > MAX_REPLY_LINE + 1 or not line.endswith(b"\n"):
+                    if len(line) > MAX_REPLY_LINE:
                         reason = ProtocolError("the service sent a line longer than the limit")
                     break
                 self._dispatch(line)
@@ -303,9 +306,10 @@ class Client:
             sub._end(self._closed)
 
     # Calls.
-    def call(self, method, params=None, on_result=None, timeout=None):
+    def call(self, method, params=None, on_result=None, timeout=None, on_late=None):
         """Sends one request and waits for its reply; on_result runs on the reader thread
-        before any later message is taken."""
+        before any later message is taken, on_late instead when the reply comes after the
+        call timed out."""
         rid = next(self._ids)
         msg = {"jsonrpc": "2.0", "id": rid, "method": method}
         if params is not None:
@@ -327,7 +331,11 @@ class Client:
         wait = self.timeout if timeout is None else timeout
         if not slot[0].wait(wait):
             with self._lock:
-                self._pending.pop(rid, None)
+                if on_late is not None and rid in self._pending:
+                    # The reply may still come; what it started must then be undone.
+                    slot[2] = on_late
+                else:
+                    self._pending.pop(rid, None)
             raise TimeoutError(f"no reply to {method} in {wait} s")
         if isinstance(slot[1], Exception):
             raise slot[1]
@@ -366,8 +374,26 @@ class Client:
             holder["sub"] = sub
             return result
 
-        self.call("subscribe", {"names": names}, on_result=register)
+        def abandon(result):
+            # A subscription whose caller gave up: its samples would pile up unread.
+            sid = result["subscription"]
+            with self._lock:
+                self._gone.add(sid)
+                self._early.pop(sid, None)
+            # Not sent from the reader itself: a write may wait for the service, which may
+            # wait for this reader to take its answers first.
+            threading.Thread(target=self._notify, args=("unsubscribe", {"subscription": sid}),
+                             daemon=True).start()
+
+        self.call("subscribe", {"names": names}, on_result=register, on_late=abandon)
         return holder["sub"]
+
+    def _notify(self, method, params):
+        """A request nobody answers (no id); a broken connection is the reader's to report."""
+        msg = {"jsonrpc": "2.0", "method": method, "params": params}
+        with contextlib.suppress(OSError, ValueError), self._send_lock:
+            self._wfile.write(json.dumps(msg, separators=(",", ":")).encode() + b"\n")
+            self._wfile.flush()
 
     def _forget(self, sub):
         with self._lock:

@@ -6,6 +6,7 @@ import os
 import socket
 import tempfile
 import threading
+import time
 
 import pytest
 
@@ -90,6 +91,37 @@ def test_an_error_carries_the_code_and_the_text_and_the_connection_goes_on(code,
             c.write("SINE", 3)
         assert (e.value.code, e.value.text) == (code, text)
         assert c.status() == {"subscriptions": 0}
+
+
+def test_a_long_reply_is_taken_and_a_subscription_given_up_on_ends_when_its_reply_comes():
+    many = [{"scan": k, "t": k / 100, "values": [k]} for k in range(5000)]
+    late = []
+
+    def answer(req):
+        if "id" not in req:
+            return []
+        if req["method"] == "subscribe":
+            late.append(req)  # answered only after the caller gave up, samples around it
+            return []
+        if req["method"] == "status":
+            return [samples(7, 0, 1), reply(late.pop(), {"subscription": 7, "names": ["X"]}),
+                    samples(7, 0, 2), reply(req, {})]
+        return [reply(req, {"names": ["X"], "samples": many})]
+
+    svc = FakeService(answer)
+    with mcscript.connect(path=svc.path) as c:
+        assert [s.scan for s in c.read("X", n=5000)] == list(range(5000))
+        c.timeout = 0.2
+        with pytest.raises(TimeoutError):
+            c.subscribe("X")
+        c.timeout = 5
+        assert c.status() == {}
+        deadline = time.monotonic() + 5
+        while len(svc.lines) < 4 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        last = json.loads(svc.lines[-1])
+        assert (last["method"], last["params"], "id" in last) == \
+            ("unsubscribe", {"subscription": 7}, False)
 
 
 def subscribed(before, after, limit=100000):

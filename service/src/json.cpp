@@ -28,6 +28,38 @@ Json& Json::Set(std::string key, Json value) {
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence text starts with (no overlong forms, no
+// surrogates, nothing above U+10FFFF); 0 when it is not one.
+std::size_t Utf8Length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(0);
+    std::size_t length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 class Parser {
 public:
     explicit Parser(std::string_view text) : text_(text) {}
@@ -210,6 +242,16 @@ private:
             if (c < 0x20) {
                 return Fail("control character in a string");
             }
+            if (c >= 0x80) {
+                // Text is UTF-8: what a reply echoes (a name, an id) must read back as such.
+                const std::size_t length = Utf8Length(text_.substr(at_ - 1));
+                if (length == 0) {
+                    return Fail("invalid UTF-8");
+                }
+                out.append(text_.substr(at_ - 1, length));
+                at_ += length - 1;
+                continue;
+            }
             if (c != '\\') {
                 out += static_cast<char>(c);
                 continue;
@@ -318,8 +360,21 @@ private:
 
 void AppendString(const std::string& s, std::string& out) {
     out += '"';
-    for (const char ch : s) {
+    for (std::size_t at = 0; at < s.size(); ++at) {
+        const char ch = s[at];
         const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            // Text of our own files (a unit in a table's .cvt, cut at its length, or written in
+            // a single-byte code page) may not be UTF-8: a reader would refuse the whole line.
+            const std::size_t length = Utf8Length(std::string_view(s).substr(at));
+            if (length == 0) {
+                out += "\xef\xbf\xbd"; // U+FFFD, the replacement character
+            } else {
+                out.append(s, at, length);
+                at += length - 1;
+            }
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";

@@ -188,6 +188,10 @@ void Server::Accept() {
     while (true) {
         const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            // Out of descriptors the waiting client stays in the backlog, and the listening
+            // socket would wake poll() at once, again and again: it waits for a client's end.
+            acceptPaused_ =
+                errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
             return;
         }
         Connection c;
@@ -208,33 +212,42 @@ bool Server::ReadFrom(Connection& c) {
         c.inEnded = true;
         return true;
     }
+    c.input.append(buffer, static_cast<std::size_t>(n));
+    TakeLines(c);
+    return true;
+}
+
+void Server::TakeLines(Connection& c) {
+    // Lines wait here while the service is busy with the client's earlier ones (and the client
+    // is not read from meanwhile): a client that asks faster than it reads fills its socket,
+    // not our memory.
     std::size_t from = 0;
-    const auto size = static_cast<std::size_t>(n);
-    while (from < size) {
-        const char* newline =
-            static_cast<const char*>(std::memchr(buffer + from, '\n', size - from));
-        const std::size_t end =
-            newline != nullptr ? static_cast<std::size_t>(newline - buffer) : size;
-        if (!c.discarding) {
-            c.input.append(buffer + from, end - from);
-            if (c.input.size() > kMaxLine + 1) {
-                // Answered once, then the rest of the line is passed over.
-                service_.LineTooLong(c.id);
-                c.input.clear();
-                c.discarding = true;
-            }
-        }
-        if (newline == nullptr) {
+    while (!service_.Busy(c.id)) {
+        const std::size_t newline = c.input.find('\n', from);
+        if (newline == std::string::npos) {
             break;
         }
-        if (!c.discarding) {
-            service_.HandleLine(c.id, c.input);
+        if (c.discarding) {
+            c.discarding = false;
+        } else if (newline - from > kMaxLine + 1) {
+            service_.LineTooLong(c.id);
+        } else {
+            service_.HandleLine(c.id, std::string_view(c.input).substr(from, newline - from));
         }
-        c.input.clear();
-        c.discarding = false;
-        from = end + 1;
+        from = newline + 1;
     }
-    return true;
+    c.input.erase(0, from);
+    if (c.input.find('\n') != std::string::npos) {
+        return;
+    }
+    if (!c.discarding && c.input.size() > kMaxLine + 1) {
+        // Answered once, then the rest of the line is passed over up to its "\n".
+        service_.LineTooLong(c.id);
+        c.discarding = true;
+    }
+    if (c.discarding) {
+        c.input.clear();
+    }
 }
 
 bool Server::WriteTo(Connection& c) {
@@ -253,6 +266,7 @@ void Server::Close(Connection& c) {
         return;
     }
     service_.Disconnect(c.id);
+    acceptPaused_ = false;
     if (!c.stream) {
         ::close(c.in);
     }
@@ -267,6 +281,9 @@ void Server::Run() {
     bool streamDone = false;
     while (!stop_.load() && !streamDone) {
         for (Connection& c : connections_) {
+            if (c.in >= 0) {
+                TakeLines(c);
+            }
             if (c.output.empty()) {
                 c.output = service_.TakeOutput(c.id);
             }
@@ -278,7 +295,8 @@ void Server::Run() {
             // A client whose input ended (a socket half-closed, standard input at its end) gets
             // the answers to what it asked, then the connection ends; the stream's end is the
             // server's.
-            if (c.in >= 0 && c.inEnded && c.output.empty() && !service_.Pending(c.id)) {
+            if (c.in >= 0 && c.inEnded && c.output.empty() && !service_.Pending(c.id) &&
+                c.input.find('\n') == std::string::npos) {
                 c.output = service_.TakeOutput(c.id);
                 if (c.output.empty() || !WriteTo(c)) {
                     Close(c);
@@ -293,14 +311,15 @@ void Server::Run() {
         fds.clear();
         fds.push_back({wake_, POLLIN, 0});
         if (listen_ >= 0) {
-            fds.push_back({listen_, POLLIN, 0});
+            fds.push_back({acceptPaused_ ? -1 : listen_, POLLIN, 0});
         }
         for (const Connection& c : connections_) {
             const short wantOut = c.output.empty() ? 0 : POLLOUT;
+            const bool wantIn = !c.inEnded && !service_.Busy(c.id);
             if (c.in == c.out) {
-                fds.push_back({c.in, static_cast<short>((c.inEnded ? 0 : POLLIN) | wantOut), 0});
+                fds.push_back({c.in, static_cast<short>((wantIn ? POLLIN : 0) | wantOut), 0});
             } else {
-                fds.push_back({c.inEnded ? -1 : c.in, POLLIN, 0});
+                fds.push_back({wantIn ? c.in : -1, POLLIN, 0});
                 fds.push_back({c.out, wantOut, 0});
             }
         }
@@ -326,6 +345,8 @@ void Server::Run() {
             const short inEvents = fds[at].revents;
             const short outEvents = c.in == c.out ? inEvents : fds[at + 1].revents;
             at += c.in == c.out ? 1 : 2;
+            // POLLIN comes only when asked for; a hang-up is read even from a busy client, as
+            // what its socket still holds is all it will ever send.
             if ((inEvents & (POLLIN | POLLHUP | POLLERR)) != 0 && !c.inEnded) {
                 if (!ReadFrom(c)) {
                     Close(c);

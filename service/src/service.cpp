@@ -5,6 +5,7 @@
 #include "foundation/text.h"
 #include "recorder/mcrec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -23,10 +24,12 @@ double Shown(double value, mcu::VarType type) {
     if (type != mcu::VarType::F32) {
         return value;
     }
+    // from_chars, not strtod: the window's locale may write its decimals with a comma.
     char text[32];
     const auto [end, ec] = std::to_chars(text, text + sizeof text, static_cast<float>(value));
-    *end = '\0';
-    return std::strtod(text, nullptr);
+    double shown = value;
+    std::from_chars(text, end, shown);
+    return shown;
 }
 
 const char* ReasonName(acq::LinkReason reason) {
@@ -199,6 +202,19 @@ std::string Service::TakeOutput(ClientId client) {
     return text;
 }
 
+bool Service::Busy(ClientId client) const {
+    std::lock_guard lock(mutex_);
+    std::size_t requests = 0;
+    for (const PendingRead& r : reads_) {
+        requests += r.client == client ? 1 : 0;
+    }
+    for (const PendingWrite& w : writes_) {
+        requests += w.client == client ? 1 : 0;
+    }
+    const auto found = out_.find(client);
+    return requests >= kMaxPending || (found != out_.end() && found->second.bytes >= kOutputLimit);
+}
+
 bool Service::Pending(ClientId client) const {
     std::lock_guard lock(mutex_);
     for (const PendingRead& r : reads_) {
@@ -215,19 +231,20 @@ bool Service::Pending(ClientId client) const {
 }
 
 void Service::LineTooLong(ClientId client) {
-    std::function<void()> notify;
-    {
-        std::lock_guard lock(mutex_);
-        Error(client, Json(), kInvalidRequest, "Line too long");
-        notify = notify_;
-    }
-    if (notify) {
-        notify();
+    std::lock_guard lock(mutex_);
+    Error(client, Json(), kInvalidRequest, "Line too long");
+    Notify();
+}
+
+void Service::Notify() {
+    // Under the lock: SetNotify(nullptr) then returns only when no call of the old callback
+    // runs, so the host that goes away is never woken after its end.
+    if (notified_ && notify_) {
+        notify_();
     }
 }
 
 void Service::HandleLine(ClientId client, std::string_view line) {
-    std::function<void()> notify;
     {
         std::lock_guard lock(mutex_);
         notified_ = false;
@@ -258,12 +275,7 @@ void Service::HandleLine(ClientId client, std::string_view line) {
                 silent_ = false;
             }
         }
-        if (notified_) {
-            notify = notify_;
-        }
-    }
-    if (notify) {
-        notify();
+        Notify();
     }
 }
 
@@ -392,9 +404,14 @@ void Service::Read(ClientId client, const Json& id, const Json* params) {
     }
     read.wanted = 1;
     const Json* n = params->Find("n");
-    if (n != nullptr && !WholeCount(*n, kMaxReadScans, read.wanted)) {
-        Fail(client, id, kInvalidParams,
-             "n: a whole number of scans from 1 to " + std::to_string(kMaxReadScans));
+    // The answer is held until its last scan: its size is bounded, not only its scans.
+    const std::uint64_t most =
+        std::min<std::uint64_t>(kMaxReadScans, kMaxReadValues / resolved.size());
+    if (n != nullptr && !WholeCount(*n, most, read.wanted)) {
+        Fail(
+            client, id, kInvalidParams,
+            "n: a whole number of scans from 1 to " + std::to_string(most) +
+                (most < kMaxReadScans ? " for " + std::to_string(resolved.size()) + " names" : ""));
         return;
     }
     if (!LinkUp(client, id)) {
@@ -453,6 +470,16 @@ void Service::Subscribe(ClientId client, const Json& id, const Json* params) {
     std::vector<Resolved> resolved;
     Subscription s;
     if (!Names(params, client, id, resolved, s.names)) {
+        return;
+    }
+    // Every subscription is read in every scan: a client may not grind the engine down.
+    std::size_t own = 0;
+    for (const auto& [number, other] : subscriptions_) {
+        own += other.client == client ? 1 : 0;
+    }
+    if (own >= kMaxSubscriptions) {
+        Fail(client, id, kInvalidParams,
+             "A client has at most " + std::to_string(kMaxSubscriptions) + " subscriptions");
         return;
     }
     s.client = client;
@@ -582,7 +609,6 @@ Json Service::SampleJson(const acq::WatchedScan& scan,
 }
 
 void Service::OnBatch(const acq::Batch& batch) {
-    std::function<void()> notify;
     {
         std::lock_guard lock(mutex_);
         notified_ = false;
@@ -643,7 +669,7 @@ void Service::OnBatch(const acq::Batch& batch) {
                         break;
                     }
                     ++r->got;
-                    r->samples.Push(SampleJson(*s, r->types));
+                    r->scans.push_back(*s);
                     for (std::size_t i = 0; i < s->values.size() && i < r->anyValue.size(); ++i) {
                         r->anyValue[i] = r->anyValue[i] || s->values[i].has_value();
                     }
@@ -666,7 +692,12 @@ void Service::OnBatch(const acq::Batch& batch) {
                         names.Push(n);
                     }
                     result.Set("names", std::move(names));
-                    result.Set("samples", std::move(r->samples));
+                    Json samples(Json::Array{});
+                    for (const acq::WatchedScan& scan : r->scans) {
+                        samples.Push(SampleJson(scan, r->types));
+                    }
+                    r->scans.clear();
+                    result.Set("samples", std::move(samples));
                     Answer(r->client, r->id, std::move(result));
                 }
             } else if (status_.link == acq::LinkState::Down) {
@@ -693,12 +724,7 @@ void Service::OnBatch(const acq::Batch& batch) {
                 recording_->writer->Feed(rows);
             }
         }
-        if (notified_) {
-            notify = notify_;
-        }
-    }
-    if (notify) {
-        notify();
+        Notify();
     }
 }
 

@@ -10,14 +10,19 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +55,14 @@ TEST(ServiceJson, StrictTextOnlyAndTheWriterReadsBack) {
         {"\"\x01\"", false, ""},
         {R"("\ud800")", false, ""},
         {"{'a':1}", false, ""},
+        // Text is UTF-8, so what a reply echoes reads back: malformed, overlong, surrogate,
+        // beyond U+10FFFF and cut-off sequences are refused.
+        {"\"\xe2\x82\xac\xf0\x9f\x98\x80\"", true, "\"\xe2\x82\xac\xf0\x9f\x98\x80\""},
+        {"\"\xff\"", false, ""},
+        {"\"\xc0\xaf\"", false, ""},
+        {"\"\xed\xa0\x80\"", false, ""},
+        {"\"\xf4\x90\x80\x80\"", false, ""},
+        {"\"\xe2\x82\"", false, ""},
         {"[1] x", false, ""},
         {"", false, ""},
         {std::string(service::kMaxDepth, '[') + std::string(service::kMaxDepth, ']'), true,
@@ -67,6 +80,15 @@ TEST(ServiceJson, StrictTextOnlyAndTheWriterReadsBack) {
             EXPECT_NE(error, "") << c.text;
         }
     }
+}
+
+// What the service writes is UTF-8 also when its own text is not (a unit in a single-byte code
+// page, or cut in the middle of a character).
+TEST(ServiceJson, TheWriterGivesUtf8Only) {
+    EXPECT_EQ(service::WriteJson(Json("\xb0"
+                                      "C \xc2\xb5m \xc2")),
+              "\"\xef\xbf\xbd"
+              "C \xc2\xb5m \xef\xbf\xbd\"");
 }
 
 // A client of the service's Unix socket.
@@ -184,6 +206,14 @@ private:
     int lastId_ = 0;
 };
 
+std::string Repeated(const std::string& item, int times) {
+    std::string list = item;
+    for (int i = 1; i < times; ++i) {
+        list += "," + item;
+    }
+    return list;
+}
+
 double Code(const Json& reply) {
     const Json* error = reply.Find("error");
     return error == nullptr ? 0 : error->Find("code")->AsNumber();
@@ -254,6 +284,9 @@ TEST_F(ServiceProgram, EveryErrorIsAnsweredAndTheServiceGoesOn) {
         {request + R"("read","params":{}})", -32602, "names: a list of 1 to 1200 variable names"},
         {request + R"("read","params":{"names":["COUNTER"],"n":0}})", -32602,
          "n: a whole number of scans from 1 to 100000"},
+        {request + R"("read","params":{"names":[)" + Repeated("\"SAW\"", 20) + R"(],"n":100000}})",
+         -32602, "n: a whole number of scans from 1 to 50000 for 20 names"},
+        {request + "\"read\",\"params\":{\"names\":[\"\xff\"]}}", -32700, "Parse error"},
         {request + R"("read","params":{"names":["FOLOW"]}})", -32602,
          "Var FOLOW not defined (close: FOLLOW, SLOW)"},
         {request + R"("subscribe","params":{"names":[3]}})", -32602,
@@ -290,6 +323,39 @@ TEST_F(ServiceProgram, EveryErrorIsAnsweredAndTheServiceGoesOn) {
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.err.find("is in use"), std::string::npos) << second.err;
     EXPECT_NE(c.Call("status").Find("result"), nullptr);
+}
+
+// Out of descriptors, a client waits in the socket's backlog and the server sleeps until a client
+// ends (a listening socket it cannot accept from would wake it at once, again and again).
+TEST_F(ServiceProgram, OutOfDescriptorsTheServerSleepsUntilAClientEnds) {
+    server = std::make_unique<ChildProcess>(
+        "/bin/sh",
+        std::vector<std::string>{"-c", "ulimit -n 24; exec \"$0\" --listen \"$1\" --port \"$2\"",
+                                 tree.path() + "/bin/mcctl", Socket(), Link()});
+    ASSERT_EQ(server->FirstLine(), Socket());
+    // More than it may accept, fewer than it and its backlog hold (a connect would wait).
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<Client>(Socket()));
+        ASSERT_TRUE(clients.back()->Connected());
+    }
+    auto cpuTicks = [&] {
+        std::ifstream stat("/proc/" + std::to_string(server->Pid()) + "/stat");
+        std::string field;
+        long ticks = 0;
+        for (int i = 1; i <= 15 && stat >> field; ++i) {
+            ticks += i >= 14 ? std::stol(field) : 0; // utime, stime
+        }
+        return ticks;
+    };
+    const long before = cpuTicks();
+    pollfd none{-1, 0, 0};
+    ::poll(&none, 1, 1000);
+    EXPECT_LT(cpuTicks() - before, ::sysconf(_SC_CLK_TCK) / 4);
+    // Once clients ended, the next is served.
+    clients.clear();
+    Client last(Socket());
+    EXPECT_NE(last.Call("status").Find("result"), nullptr);
 }
 
 TEST_F(ServiceProgram, EveryMethodAnswersAsDocumented) {
@@ -641,6 +707,124 @@ TEST(ServiceQueue, AClientThatDoesNotReadLosesWholeBatchesAndIsToldTheGap) {
     // A client gone ends its subscription in the engine.
     s.Disconnect(1);
     EXPECT_EQ(std::get<acq::Unwatch>(posted.back()).id, 1u);
+}
+
+// A client that asks faster than it reads is read no further while kMaxPending of its requests
+// wait: what it makes the service hold stays bounded, and every request is answered, in order.
+TEST(ServiceQueue, AClientThatAsksAheadWaitsForItsAnswersBeforeMoreIsRead) {
+    mcu::MCAppl appl;
+    appl.vars.push_back({"COUNTER", 0x33});
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::uint64_t> watches;
+    service::ServiceSetup setup;
+    setup.post = [&](acq::Command c) {
+        std::lock_guard lock(mutex);
+        if (const auto* w = std::get_if<acq::Watch>(&c)) {
+            watches.push_back(w->id);
+            changed.notify_all();
+        }
+        return std::uint64_t{1};
+    };
+    setup.variables = acq::VariableTable(appl);
+    service::Service s(std::move(setup));
+    acq::Batch up;
+    up.status.link = acq::LinkState::Up;
+    s.OnBatch(up);
+    testing_support::TempDir dir;
+    service::Server server(s);
+    std::string error;
+    ASSERT_TRUE(server.Listen(dir.path() + "/s.sock", error)) << error;
+    std::thread serving([&] { server.Run(); });
+    struct Stop {
+        service::Server& server;
+        std::thread& thread;
+        ~Stop() {
+            server.Stop();
+            thread.join();
+        }
+    } stop{server, serving};
+
+    constexpr int kRequests = 200;
+    std::string requests;
+    for (int i = 1; i <= kRequests; ++i) {
+        requests += (i > 1 ? "\n" : "") + std::string(R"({"jsonrpc":"2.0","id":)") +
+                    std::to_string(i) + R"(,"method":"read","params":{"names":["COUNTER"]}})";
+    }
+    Client asker(dir.path() + "/s.sock");
+    asker.Send(requests);
+    // Another client's answer: the server has taken what the first one sent by then.
+    Client other(dir.path() + "/s.sock");
+    ASSERT_NE(other.Call("status").Find("result"), nullptr);
+    std::size_t answered = 0;
+    std::uint64_t scan = 0;
+    while (answered < kRequests) {
+        acq::Batch b;
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                         [&] { return watches.size() > answered; }));
+            ASSERT_LE(watches.size() - answered, service::kMaxPending);
+            for (; answered < watches.size(); ++answered) {
+                b.watched.push_back({watches[answered], ++scan, 0, {1.0}});
+            }
+        }
+        b.status.link = acq::LinkState::Up;
+        s.OnBatch(b);
+    }
+    for (int i = 1; i <= kRequests; ++i) {
+        const Json reply = asker.Next();
+        ASSERT_NE(reply.Find("result"), nullptr) << i;
+        EXPECT_EQ(reply.Find("id")->AsNumber(), i);
+    }
+}
+
+// A float goes out with its own shortest digits also where the host's locale (the window's, as
+// Qt sets it from the environment) writes decimals with a comma.
+TEST(ServiceQueue, AFloatIsSentWithItsOwnDigitsWhateverTheLocale) {
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here";
+    }
+    mcu::MCAppl appl;
+    appl.vars.push_back({"COUNTER", 0x33});
+    service::ServiceSetup setup;
+    setup.post = [](acq::Command) { return std::uint64_t{1}; };
+    setup.variables = acq::VariableTable(appl);
+    service::Service s(std::move(setup));
+    acq::Batch b;
+    b.status.link = acq::LinkState::Up;
+    s.OnBatch(b);
+    s.HandleLine(1,
+                 R"({"jsonrpc":"2.0","id":1,"method":"read","params":{"names":["COUNTER:f32"]}})");
+    b.watched.push_back({1, 1, 0, {static_cast<double>(0.1f)}});
+    s.OnBatch(b);
+    const std::string reply = s.TakeOutput(1);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_NE(reply.find(R"("values":[0.1])"), std::string::npos) << reply;
+}
+
+// Every subscription is read in every scan: one client's are bounded, another's are its own.
+TEST(ServiceQueue, AClientHoldsABoundedNumberOfSubscriptions) {
+    mcu::MCAppl appl;
+    appl.vars.push_back({"COUNTER", 0x33});
+    std::size_t watches = 0;
+    service::ServiceSetup setup;
+    setup.post = [&](acq::Command c) {
+        watches += std::holds_alternative<acq::Watch>(c) ? 1 : 0;
+        return std::uint64_t{1};
+    };
+    setup.variables = acq::VariableTable(appl);
+    service::Service s(std::move(setup));
+    const std::string subscribe =
+        R"({"jsonrpc":"2.0","id":1,"method":"subscribe","params":{"names":["COUNTER"]}})";
+    for (std::size_t i = 0; i <= service::kMaxSubscriptions; ++i) {
+        s.HandleLine(1, subscribe);
+    }
+    s.HandleLine(2, subscribe);
+    EXPECT_EQ(watches, service::kMaxSubscriptions + 1);
+    const std::string out = s.TakeOutput(1);
+    EXPECT_NE(out.find(R"("message":"A client has at most 64 subscriptions")"), std::string::npos);
 }
 
 } // namespace

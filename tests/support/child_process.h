@@ -26,6 +26,7 @@ public:
     Outcome Wait(int limitS = 60);
     // Sends signal, then waits as Wait does.
     Outcome Stop(int signal);
+    int Pid() const { return pid_; }
 
 private:
     int pid_ = -1;

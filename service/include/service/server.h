@@ -58,6 +58,7 @@ private:
     void Wake();
     void Accept();
     bool ReadFrom(Connection& c);
+    void TakeLines(Connection& c);
     bool WriteTo(Connection& c);
     void Close(Connection& c);
 
@@ -67,6 +68,7 @@ private:
     std::string path_;
     std::vector<Connection> connections_;
     ClientId nextClient_ = 1;
+    bool acceptPaused_ = false;
     std::atomic<bool> stop_{false};
 };
 

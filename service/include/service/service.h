@@ -41,6 +41,13 @@ inline constexpr std::size_t kOutputLimit = 4u << 20;
 // The most scans one read may ask for, and the most names a request may carry.
 inline constexpr std::uint64_t kMaxReadScans = 100000;
 inline constexpr std::size_t kMaxNames = 1200;
+// The most values (scans times names) one read may ask for: its answer is held whole.
+inline constexpr std::uint64_t kMaxReadValues = 1000000;
+// A client with this many requests unanswered, or a full queue, is not read from until its
+// answers went out: what it may make the service hold is bounded.
+inline constexpr std::size_t kMaxPending = 16;
+// The most subscriptions one client may hold.
+inline constexpr std::size_t kMaxSubscriptions = 64;
 // A recording's columns are the engine's channel numbers, one byte each.
 inline constexpr std::size_t kMaxRecordNames = 255;
 
@@ -105,6 +112,9 @@ public:
     std::string TakeOutput(ClientId client);
     // The client still waits for answers to requests it sent.
     bool Pending(ClientId client) const;
+    // The host takes no more lines of the client for now (kMaxPending requests unanswered, or
+    // kOutputLimit bytes queued).
+    bool Busy(ClientId client) const;
 
     // Ends a running recording (the host's end).
     void Shutdown();
@@ -124,7 +134,7 @@ private:
         std::vector<std::string> names;
         std::vector<mcu::VarType> types;
         std::uint64_t wanted = 0;
-        Json samples = Json(Json::Array{});
+        std::vector<acq::WatchedScan> scans; // kept raw: far smaller than their JSON
         std::uint64_t got = 0;
         std::vector<bool> anyValue;
         bool silent = false;
@@ -147,6 +157,8 @@ private:
         std::unique_ptr<acq::CsvRecorder> writer;
     };
 
+    // Calls the notify callback when lines were queued (under the lock).
+    void Notify();
     void Dispatch(ClientId client, const Json& id, const std::string& method, const Json* params);
     void Reply(ClientId client, const Json& id, Json result);
     void Error(ClientId client, const Json& id, int code, const std::string& message);
