@@ -188,6 +188,12 @@ bool ResolveChannelName(const VariableTable& table, const std::string& text,
         mask = named.suffixMask;
         own = mcu::VarType::Bit;
     }
+    // ".b" asks for a bit and a type for bytes: say so rather than guess which was meant (a
+    // bit variable of the table with a type is read as the bytes the type says).
+    if (named.suffixMask != 0 && explicitType && type != mcu::VarType::Bit) {
+        error = "A bit takes no type but bit: " + body;
+        return false;
+    }
     const mcu::VarType chosen = explicitType ? type : own;
     if (chosen == mcu::VarType::Bit && mask == 0) {
         error = "Type bit needs a bit: " + body + ".b";

@@ -150,6 +150,12 @@ bool ParseTypedName(const MCAppl& appl, const std::string& text, TypedName& type
         mask = suffixMask;
         own = VarType::Bit;
     }
+    // ".b" asks for a bit and a type for bytes: say so rather than guess which was meant (a
+    // bit variable of the table with a type is read as the bytes the type says).
+    if (suffixMask != 0 && explicitType && type != VarType::Bit) {
+        error = "A bit takes no type but bit: " + shown;
+        return false;
+    }
     result.type = explicitType ? type : own;
     if (result.type == VarType::Bit) {
         if (mask == 0) {

@@ -153,6 +153,7 @@ TEST(ChannelNameTest, TypedNamesMembersAndElementsOfADebugFile) {
         {"NOSUCH", "Var NOSUCH not defined"},
         {"ZONE", "Var ZONE not defined"},
         {"LEVEL:BIT", "Type bit needs a bit: LEVEL.b"},
+        {"LEVEL.3:U16", "A bit takes no type but bit: LEVEL.3"},
         {"$7FF:U16", "$7FF lies beyond the link's memory"},
         {"SAMPLES[256]", "Bad name SAMPLES[256]"},
     };

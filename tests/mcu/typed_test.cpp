@@ -59,6 +59,7 @@ TEST(TypedNames, NamesAddressesSuffixesAndTypes) {
         {"DEEP", "Var DEEP cannot be read: indirect RAM above $7F"},
         {"CURVE[1]", "Var CURVE[1] cannot be read: code memory"},
         {"LEVEL:bit", "Type bit needs a bit: LEVEL.b"},
+        {"LEVEL.3:u16", "A bit takes no type but bit: LEVEL.3"},
         {"$7FF:u16", "$7FF lies beyond the link's memory"},
         {"$800", "Var $800 not defined"},
     };
