@@ -345,8 +345,16 @@ private:
             }
         }
         double n = 0;
-        const auto [end, ec] = std::from_chars(text_.data() + start, text_.data() + at_, n);
-        if (ec != std::errc{} || end != text_.data() + at_ || !std::isfinite(n)) {
+        const std::string_view number = text_.substr(start, at_ - start);
+        auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), n);
+        // A number too small for a double is as good as zero (1e-400); one too large is not.
+        const std::size_t exponent = number.find_first_of("eE");
+        if (ec == std::errc::result_out_of_range && exponent != std::string_view::npos &&
+            exponent + 1 < number.size() && number[exponent + 1] == '-') {
+            n = number.front() == '-' ? -0.0 : 0.0;
+            ec = std::errc{};
+        }
+        if (ec != std::errc{} || end != number.data() + number.size() || !std::isfinite(n)) {
             return Fail("number out of range");
         }
         value = Json(n);

@@ -445,7 +445,12 @@ void Service::Write(ClientId client, const Json& id, const Json* params) {
         Fail(client, id, kInvalidParams, error);
         return;
     }
-    const std::string shown = Upper(name->AsString());
+    // The name as the user's texts show it: upper case, its type as the type names are written.
+    std::string shown = Upper(name->AsString());
+    if (const std::size_t colon = shown.find(':'); colon != std::string::npos) {
+        shown = shown.substr(0, colon + 1) +
+                mcu::TypeName(r.item.mask != 0 ? mcu::VarType::Bit : r.item.type);
+    }
     if (!Settable(setup_.variables, r)) {
         Fail(client, id, kWriteFailed, "Var " + shown + " outside the settable window");
         return;
