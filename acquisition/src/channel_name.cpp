@@ -4,45 +4,6 @@
 
 namespace acq {
 
-namespace {
-
-int DigitValue(char c, bool hex) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (hex && c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (hex && c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-} // namespace
-
-bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value) {
-    const bool hex = !text.empty() && text[0] == '$';
-    const std::size_t first = hex ? 1 : 0;
-    if (text.size() == first) {
-        return false;
-    }
-    const std::uint32_t base = hex ? 16 : 10;
-    std::uint64_t result = 0;
-    for (std::size_t i = first; i < text.size(); ++i) {
-        const int digit = DigitValue(text[i], hex);
-        if (digit < 0) {
-            return false;
-        }
-        result = result * base + static_cast<std::uint32_t>(digit);
-        if (result > limit) {
-            return false;
-        }
-    }
-    value = static_cast<std::uint32_t>(result);
-    return true;
-}
-
 bool SplitChannelName(const std::string& text, ChannelName& name) {
     name = ChannelName{};
     std::string copy = text;
@@ -87,51 +48,6 @@ namespace {
 // The link reads addresses up to the last byte of page 7; a value read whole must end there.
 constexpr std::uint32_t kLastLinkAddress = 0x7FF;
 
-// What a text names before its type is applied: a variable of the table or a bare address,
-// and the suffixes taken off it.
-struct Named {
-    const mcu::MCVar* variable = nullptr;
-    std::uint32_t address = 0;
-    std::uint8_t suffixMask = 0;
-    std::uint32_t index = 0;
-};
-
-// Takes suffixes off the end, as mcu::ParseTypedName does, until what is left is a name the
-// table lists whole (ZONE.TEMP, BUF[3]) or an address, so that a member takes suffixes too
-// (ZONE.TEMP[1], ZONE.HIST[1].2). An index is at most 255, as the boxes have always had it.
-bool Peel(const VariableTable& table, std::string body, Named& named, std::string& error) {
-    const std::string shown = body;
-    named = Named{};
-    bool indexed = false;
-    for (int suffixes = 0;; ++suffixes) {
-        named.variable = table.Find(body);
-        if (named.variable != nullptr) {
-            return true;
-        }
-        if (ParseNameInteger(body, 0xFFFF, named.address)) {
-            return true;
-        }
-        const std::size_t n = body.size();
-        if (suffixes < 2 && n > 2 && body[n - 2] == '.' && body[n - 1] >= '0' &&
-            body[n - 1] <= '7' && named.suffixMask == 0) {
-            named.suffixMask = static_cast<std::uint8_t>(1u << (body[n - 1] - '0'));
-            body.erase(n - 2);
-        } else if (suffixes < 2 && n > 0 && body[n - 1] == ']' && !indexed) {
-            const auto open = body.rfind('[');
-            if (open == std::string::npos ||
-                !ParseNameInteger(body.substr(open + 1, n - open - 2), 255, named.index)) {
-                error = "Bad name " + shown;
-                return false;
-            }
-            indexed = true;
-            body.erase(open);
-        } else {
-            error = "Var " + shown + " not defined";
-            return false;
-        }
-    }
-}
-
 } // namespace
 
 bool ResolveChannelName(const VariableTable& table, const std::string& text,
@@ -139,18 +55,14 @@ bool ResolveChannelName(const VariableTable& table, const std::string& text,
     std::string body = text;
     bool explicitType = false;
     mcu::VarType type = mcu::VarType::U8;
-    const auto colon = body.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string typeText = body.substr(colon + 1);
-        if (!mcu::ParseTypeName(typeText, type)) {
-            error = "Unknown type " + typeText;
-            return false;
-        }
-        explicitType = true;
-        body.erase(colon);
+    if (!mcu::SplitTypeSuffix(body, type, explicitType, error)) {
+        return false;
     }
-    Named named;
-    if (!Peel(table, body, named, error)) {
+    // The boxes' limits: any 16-bit address for a byte, an index up to 255.
+    mcu::PeeledName named;
+    if (!mcu::PeelName(
+            body, [&table](const std::string& name) { return table.Find(name); }, 0xFFFF, 255,
+            named, error)) {
         // What the boxes took before members existed: the first "." with its digit, whatever
         // follows it up to an index (CTR.3X is CTR.3).
         ChannelName parts;
@@ -158,7 +70,7 @@ bool ResolveChannelName(const VariableTable& table, const std::string& text,
         if (!SplitChannelName(body, parts)) {
             return false;
         }
-        named = Named{table.Find(parts.base), 0, parts.suffixMask, parts.arrayIndex};
+        named = mcu::PeeledName{table.Find(parts.base), 0, parts.suffixMask, parts.arrayIndex};
         if (named.variable == nullptr && !ParseNameInteger(parts.base, 0xFFFF, bare)) {
             return false;
         }

@@ -1,8 +1,8 @@
 // mcctl: the script service from the command line, without a window.
+#include "foundation/stop_signals.h"
 #include "mcctl/mcctl.h"
 #include "mcu/startup.h"
 
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,21 +11,6 @@ namespace {
 
 void OnStopSignal(int) {
     mcctl::RequestStop();
-}
-
-void InstallStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous {};
-        sigaction(signal, nullptr, &previous);
-        if (previous.sa_handler != SIG_IGN) {
-            sigaction(signal, &action, nullptr);
-        }
-    }
-    // A client gone away is an error of one write, never the service's end.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace
@@ -45,7 +30,7 @@ int main(int argc, char** argv) {
     if (options.mode == mcctl::Mode::Find) {
         return mcctl::Run(options, std::cout, std::cerr);
     }
-    InstallStopSignals();
+    foundation::InstallStopSignals(OnStopSignal);
     mcu::StartOptions start;
     start.port = options.port;
     mcu::StartModules(start);

@@ -16,33 +16,6 @@ namespace {
 // The link reads addresses up to the last byte of page 7.
 constexpr std::uint32_t kLastLinkAddress = 0x7FF;
 
-bool ParseInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value) {
-    const bool hex = !text.empty() && text[0] == '$';
-    const std::size_t first = hex ? 1 : 0;
-    if (text.size() == first || text.size() > first + 8) {
-        return false;
-    }
-    std::uint64_t result = 0;
-    for (std::size_t i = first; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (hex && c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        }
-        if (digit < 0) {
-            return false;
-        }
-        result = result * (hex ? 16 : 10) + static_cast<unsigned>(digit);
-    }
-    if (result > limit) {
-        return false;
-    }
-    value = static_cast<std::uint32_t>(result);
-    return true;
-}
-
 const MCVar* FindWhole(const MCAppl& appl, const std::string& name) {
     const std::string wanted = name.substr(0, kMaxVarName);
     const auto found = std::find_if(appl.vars.begin(), appl.vars.end(),
@@ -75,46 +48,71 @@ ByteOrder ApplicationByteOrder(const std::string& applName) {
     return ByteOrder::Little;
 }
 
-bool ParseTypedName(const MCAppl& appl, const std::string& text, TypedName& typed,
-                    std::string& error) {
-    std::string body = text;
-    bool explicitType = false;
-    VarType type = VarType::U8;
-    const auto colon = body.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string typeText = body.substr(colon + 1);
-        if (!ParseTypeName(typeText, type)) {
-            error = "Unknown type " + typeText;
+bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value) {
+    const bool hex = !text.empty() && text[0] == '$';
+    const std::size_t first = hex ? 1 : 0;
+    if (text.size() == first) {
+        return false;
+    }
+    std::uint64_t result = 0;
+    for (std::size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        }
+        if (digit < 0) {
             return false;
         }
-        explicitType = true;
-        body.erase(colon);
+        result = result * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+        if (result > limit) {
+            return false;
+        }
     }
-    foundation::UpperCaseText(body);
-    const std::string shown = body;
+    value = static_cast<std::uint32_t>(result);
+    return true;
+}
 
-    // The suffixes come off from the end until what is left names a variable of the table as
-    // a whole, or an address.
-    std::uint8_t suffixMask = 0;
-    std::uint32_t index = 0;
+bool SplitTypeSuffix(std::string& body, VarType& type, bool& typed, std::string& error) {
+    typed = false;
+    const auto colon = body.rfind(':');
+    if (colon == std::string::npos) {
+        return true;
+    }
+    const std::string typeText = body.substr(colon + 1);
+    if (!ParseTypeName(typeText, type)) {
+        error = "Unknown type " + typeText;
+        return false;
+    }
+    typed = true;
+    body.erase(colon);
+    return true;
+}
+
+bool PeelName(std::string body, const std::function<const MCVar*(const std::string&)>& find,
+              std::uint32_t addressLimit, std::uint32_t indexLimit, PeeledName& peeled,
+              std::string& error) {
+    const std::string shown = body;
+    peeled = PeeledName{};
     bool indexed = false;
-    const MCVar* var = FindWhole(appl, body);
-    std::uint32_t bare = 0;
-    bool isAddress = false;
-    for (int suffixes = 0; var == nullptr; ++suffixes) {
-        if (ParseInteger(body, kLastLinkAddress, bare)) {
-            isAddress = true;
-            break;
+    for (int suffixes = 0;; ++suffixes) {
+        peeled.variable = find(body);
+        if (peeled.variable != nullptr || ParseNameInteger(body, addressLimit, peeled.address)) {
+            return true;
         }
         const std::size_t n = body.size();
         if (suffixes < 2 && n > 2 && body[n - 2] == '.' && body[n - 1] >= '0' &&
-            body[n - 1] <= '7' && suffixMask == 0) {
-            suffixMask = static_cast<std::uint8_t>(1u << (body[n - 1] - '0'));
+            body[n - 1] <= '7' && peeled.suffixMask == 0) {
+            peeled.suffixMask = static_cast<std::uint8_t>(1u << (body[n - 1] - '0'));
             body.erase(n - 2);
         } else if (suffixes < 2 && n > 0 && body[n - 1] == ']' && !indexed) {
             const auto open = body.rfind('[');
             if (open == std::string::npos ||
-                !ParseInteger(body.substr(open + 1, n - open - 2), 0xFFFF, index)) {
+                !ParseNameInteger(body.substr(open + 1, n - open - 2), indexLimit, peeled.index)) {
                 error = "Bad name " + shown;
                 return false;
             }
@@ -124,14 +122,34 @@ bool ParseTypedName(const MCAppl& appl, const std::string& text, TypedName& type
             error = "Var " + shown + " not defined";
             return false;
         }
-        var = FindWhole(appl, body);
     }
+}
+
+bool ParseTypedName(const MCAppl& appl, const std::string& text, TypedName& typed,
+                    std::string& error) {
+    std::string body = text;
+    bool explicitType = false;
+    VarType type = VarType::U8;
+    if (!SplitTypeSuffix(body, type, explicitType, error)) {
+        return false;
+    }
+    foundation::UpperCaseText(body);
+    const std::string shown = body;
+    PeeledName peeled;
+    if (!PeelName(
+            body, [&appl](const std::string& name) { return FindWhole(appl, name); },
+            kLastLinkAddress, 0xFFFF, peeled, error)) {
+        return false;
+    }
+    const MCVar* var = peeled.variable;
+    const std::uint8_t suffixMask = peeled.suffixMask;
+    const std::uint32_t index = peeled.index;
 
     TypedName result;
     std::uint8_t mask = 0;
     VarType own = VarType::U8;
-    if (isAddress) {
-        result.address = static_cast<std::uint16_t>(bare);
+    if (var == nullptr) {
+        result.address = static_cast<std::uint16_t>(peeled.address);
     } else {
         if (!var->reachable) {
             error = "Var " + shown + " cannot be read: " + var->reason;

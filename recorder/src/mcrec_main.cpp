@@ -1,10 +1,10 @@
 // mcrec: MC variables to a CSV file from the command line, without a window.
+#include "foundation/stop_signals.h"
 #include "link/link_port.h"
 #include "mcu/startup.h"
 #include "recorder/mcrec.h"
 
 #include <atomic>
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -19,24 +19,6 @@ std::atomic<bool> stopRequested{false};
 void OnStopSignal(int) {
     stopRequested.store(true);
     comlink::RequestLinkStop();
-}
-
-void InstallStopSignals() {
-    // The link's stop state exists before a handler can touch it.
-    comlink::LinkStopRequested();
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous {};
-        sigaction(signal, nullptr, &previous);
-        // A signal ignored by whoever started us (nohup) stays ignored.
-        if (previous.sa_handler != SIG_IGN) {
-            sigaction(signal, &action, nullptr);
-        }
-    }
-    // A reader of standard output that went away is a write error, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace
@@ -54,7 +36,9 @@ int main(int argc, char** argv) {
         std::cout << McrecUsage() << McrecHelp();
         return kExitOk;
     }
-    InstallStopSignals();
+    // The link's stop state exists before a handler can touch it.
+    comlink::LinkStopRequested();
+    foundation::InstallStopSignals(OnStopSignal);
 
     // Start-up as the scope's; a missing applid.inc ends the program through the default fatal
     // handler (the message on standard error, exit code 1).

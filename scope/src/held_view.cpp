@@ -106,21 +106,24 @@ TimeWindow PanBy(const TimeWindow& view, double dx, int w, const ViewLimits& lim
     return ClampWindow(moved, limits);
 }
 
-std::vector<ColumnSpan> Decimate(const acq::ChannelTrace& trace, const TimeWindow& view, int w) {
-    std::vector<ColumnSpan> columns;
-    const auto& times = trace.times;
-    if (times.empty()) {
-        return columns;
-    }
+ViewSamples SamplesOfView(const std::vector<std::int64_t>& times, const TimeWindow& view) {
     const auto begin = std::lower_bound(times.begin(), times.end(), view.startUs);
     const auto end = std::upper_bound(begin, times.end(), view.startUs + view.spanUs);
-    std::size_t from = static_cast<std::size_t>(begin - times.begin());
-    std::size_t to = static_cast<std::size_t>(end - times.begin());
-    from = from > 0 ? from - 1 : 0;
-    to = to < times.size() ? to + 1 : to;
-    for (std::size_t k = from; k < to; ++k) {
-        const double x = std::floor(ColumnOfTime(times[k], view, w));
-        const int column = static_cast<int>(std::clamp(x, -1.0, static_cast<double>(w)));
+    const auto from = static_cast<std::size_t>(begin - times.begin());
+    const auto to = static_cast<std::size_t>(end - times.begin());
+    return {from > 0 ? from - 1 : 0, to < times.size() ? to + 1 : to};
+}
+
+int DecimationColumn(std::int64_t t, const TimeWindow& view, int w) {
+    const double x = std::floor(ColumnOfTime(t, view, w));
+    return static_cast<int>(std::clamp(x, -1.0, static_cast<double>(w)));
+}
+
+std::vector<ColumnSpan> Decimate(const acq::ChannelTrace& trace, const TimeWindow& view, int w) {
+    std::vector<ColumnSpan> columns;
+    const ViewSamples samples = SamplesOfView(trace.times, view);
+    for (std::size_t k = samples.from; k < samples.to; ++k) {
+        const int column = DecimationColumn(trace.times[k], view, w);
         const std::uint8_t v = trace.values[k];
         if (columns.empty() || columns.back().column != column) {
             columns.push_back({column, v, v, v, v, v, v});

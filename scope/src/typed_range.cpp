@@ -160,19 +160,12 @@ BarSpan SetterSpan(VarType type, double around) {
 std::vector<TypedColumn> DecimateTyped(const acq::ChannelTrace& trace, const TimeWindow& view,
                                        int w) {
     std::vector<TypedColumn> columns;
-    const auto& times = trace.times;
-    if (times.empty() || trace.typed.size() != times.size()) {
+    if (trace.typed.size() != trace.times.size()) {
         return columns;
     }
-    const auto begin = std::lower_bound(times.begin(), times.end(), view.startUs);
-    const auto end = std::upper_bound(begin, times.end(), view.startUs + view.spanUs);
-    std::size_t from = static_cast<std::size_t>(begin - times.begin());
-    std::size_t to = static_cast<std::size_t>(end - times.begin());
-    from = from > 0 ? from - 1 : 0;
-    to = to < times.size() ? to + 1 : to;
-    for (std::size_t k = from; k < to; ++k) {
-        const double x = std::floor(ColumnOfTime(times[k], view, w));
-        const int column = static_cast<int>(std::clamp(x, -1.0, static_cast<double>(w)));
+    const ViewSamples samples = SamplesOfView(trace.times, view);
+    for (std::size_t k = samples.from; k < samples.to; ++k) {
+        const int column = DecimationColumn(trace.times[k], view, w);
         const double v = trace.typed[k];
         if (columns.empty() || columns.back().column != column) {
             columns.push_back({column, v, v, v, v});

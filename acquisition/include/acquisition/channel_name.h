@@ -8,6 +8,7 @@
 #pragma once
 
 #include "acquisition/variable_table.h"
+#include "mcu/typed.h"
 #include "mcu/var_type.h"
 
 #include <cstdint>
@@ -29,9 +30,9 @@ struct ChannelName {
 // later "]", or an index that is not an integer up to 255.
 bool SplitChannelName(const std::string& text, ChannelName& name);
 
-// The integers of a channel text: decimal digits, or hexadecimal digits after a "$". Nothing
-// else (no sign, no blanks). False as well when the value exceeds limit.
-bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value);
+// The integers of a channel text: decimal digits, or hexadecimal digits after a "$", up to a
+// limit (mcu/typed.h).
+using mcu::ParseNameInteger;
 
 // What a channel reads for an upper-case box text: the address with the index (in elements of
 // the variable's type) added, the bit mask (the variable's own, else the suffix's), the type,

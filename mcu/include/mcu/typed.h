@@ -7,6 +7,7 @@
 #include "mcu/var_type.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace mcu {
@@ -20,6 +21,31 @@ inline constexpr const char* kBigEndianKey = "BIG_ENDIAN";
 ByteOrder ApplicationByteOrder(const std::string& applName);
 
 // What a typed name reads: bytes from address on, the bit of bitMask for a bit.
+// The integers of a name: decimal digits, or hexadecimal digits after a "$". Nothing else (no
+// sign, no blanks). False as well when the value exceeds limit.
+bool ParseNameInteger(const std::string& text, std::uint32_t limit, std::uint32_t& value);
+
+// Takes a type after the last ":" off body: typed is false without one. False with "Unknown
+// type T".
+bool SplitTypeSuffix(std::string& body, VarType& type, bool& typed, std::string& error);
+
+// What a name is before its type applies: a variable (or else an address) and the suffixes
+// taken off it.
+struct PeeledName {
+    const MCVar* variable = nullptr;
+    std::uint32_t address = 0;
+    std::uint8_t suffixMask = 0; // 1 << b for ".b"
+    std::uint32_t index = 0;     // i for "[i]"
+};
+// Takes a ".b" and an "[i]" suffix (each at most once, in either order) off the end of an
+// upper-case body until what is left is a variable find knows as a whole (ZONE.TEMP, BUF[3]) or
+// an address up to addressLimit, so that a member takes suffixes too (ZONE.TEMP[1]). An index
+// is at most indexLimit. False with "Bad name BODY" or "Var BODY not defined". The channel
+// boxes and the engine's names share it, each with the limits it has always had.
+bool PeelName(std::string body, const std::function<const MCVar*(const std::string&)>& find,
+              std::uint32_t addressLimit, std::uint32_t indexLimit, PeeledName& peeled,
+              std::string& error);
+
 struct TypedName {
     std::string name; // the table's variable, empty for a bare address
     std::uint16_t address = 0;

@@ -75,6 +75,15 @@ struct ColumnSpan {
 // the view and the first after it (at column -1 and w at most), so the trace runs to the edges.
 std::vector<ColumnSpan> Decimate(const acq::ChannelTrace& trace, const TimeWindow& view, int w);
 
+// What a decimation walks: the samples [from, to) of the view with one either side, and the
+// column (-1..w) of each, for the byte values here and the typed ones (typed_range.h) alike.
+struct ViewSamples {
+    std::size_t from = 0;
+    std::size_t to = 0;
+};
+ViewSamples SamplesOfView(const std::vector<std::int64_t>& times, const TimeWindow& view);
+int DecimationColumn(std::int64_t t, const TimeWindow& view, int w);
+
 // "100 ms/div" for a span over the grid's divisions.
 std::string TimeScaleText(std::int64_t spanUs, int divisions);
 
