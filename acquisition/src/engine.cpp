@@ -499,15 +499,15 @@ void Engine::PollXSynchronous() {
         NoteLink(true);
         return;
     }
+    // A failure has ended the streaming mode; the next burst starts it anew. What this burst
+    // read is drawn all the same, and a burst that read nothing counts as one without answer.
+    bool streaming = true;
     do {
         ++scan_;
         for (int i = 1; i <= 3; ++i) {
             const ChannelSetup& c = channels_[static_cast<std::size_t>(i)];
             if (!Sampled(i)) {
                 continue;
-            }
-            if (!appl_.streamingMode) {
-                return;
             }
             // The MC pairs one byte with its x value per request, so a wider value cannot be
             // read whole here: its lowest byte is taken (a one-byte type keeps its sign).
@@ -517,9 +517,9 @@ void Engine::PollXSynchronous() {
                 static_cast<std::uint8_t>(whole && order_ == mcu::ByteOrder::Big ? size - 1 : 0);
             std::uint8_t byte = 0;
             std::uint8_t x = 0;
-            // A failure has ended the streaming mode; the next burst starts it anew.
-            if (!mcu::ReadDebugSample(appl_, c.address, lowest, byte, x)) {
-                return;
+            if (!appl_.streamingMode || !mcu::ReadDebugSample(appl_, c.address, lowest, byte, x)) {
+                streaming = false;
+                break;
             }
             CountRead();
             ++successes;
@@ -530,11 +530,13 @@ void Engine::PollXSynchronous() {
             }
             StoreXSample(i, x + 1, value, typed);
         }
-        if (comlink::LinkStopRequested() || commands_.Waiting()) {
+        if (!streaming || comlink::LinkStopRequested() || commands_.Waiting()) {
             break;
         }
     } while (Now() - start <= kXBurstMs);
-    mcu::EndDebugAddress(appl_);
+    if (streaming) {
+        mcu::EndDebugAddress(appl_);
+    }
     // A read of its own would end the streaming in every scan: the watches get one scan of
     // their own after the burst.
     if (Watching()) {

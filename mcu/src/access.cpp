@@ -413,6 +413,14 @@ bool ReadDebugSample(MCAppl& appl, std::uint16_t address, std::uint8_t offset, s
     if (first != Reply::Taken) {
         value = 0;
         appl.errorText = "Error during reading MC variable";
+        if (first == Reply::Doubtful) {
+            // An MC that answers sooner than learned (it, or the PC, was busy before) sends
+            // pairs that all look early, and a pair's second byte always follows its first:
+            // the quiet line is awaited after the pair, not after the first byte, or the
+            // faster timing would never be learned and streaming would fail for good.
+            Receive(second, ReplyTimeout);
+            Settle();
+        }
         EndDebugAddress(appl);
         if (first == Reply::Missing) {
             Receive(second, ReplyTimeout);

@@ -104,6 +104,29 @@ TEST(ReplyTiming, StreamingNeverPairsAValueWithAnotherByte) {
     EXPECT_GE(samples, 300u);
 }
 
+// The reply times learned while the MC (or the PC) was slow must not hold streaming back once
+// it answers faster: every pair then comes sooner than learned, and a pair is always followed
+// by its second byte, so the timing has to be learned from the pair itself.
+TEST(ReplyTiming, StreamingGoesOnWhenTheMcAnswersFasterThanLearned) {
+    for (const bool paced : {true, false}) {
+        EngineBench bench(DemoScenario() + "latency_us 20000\n");
+        bench.Sim().Sim().SetPacing(paced);
+        bench.Use(1, "SETPOINT");
+        bench.Use(2, "LIMIT");
+        bench.RunFor(300); // time mode: the slow replies are learned
+        bench.Sim().Sim().SetLatencyUs(200);
+        bench.Use(0, "GAIN");
+        std::uint64_t samples = 0;
+        for (int burst = 0; burst < 60 && samples < 200; ++burst) {
+            for (const Sample& s : bench.Step().samples) {
+                ++samples;
+                EXPECT_EQ(s.value, kExpected.at(s.channel));
+            }
+        }
+        EXPECT_GE(samples, 200u) << (paced ? "paced" : "unpaced");
+    }
+}
+
 // A full queue drops a batch's samples only: the setters' answers, what the commands did and
 // the link's state join the newest batch the front end has yet to take.
 TEST(ReplyTiming, AFullBatchQueueLosesOnlySamples) {
