@@ -499,8 +499,23 @@ void Engine::PollXSynchronous() {
         NoteLink(true);
         return;
     }
-    // A failure has ended the streaming mode; the next burst starts it anew. What this burst
-    // read is drawn all the same, and a burst that read nothing counts as one without answer.
+    // A failure ends the streaming mode. As a plain read has three tries, a burst that has
+    // read nothing yet starts streaming anew twice before it counts as one without answer (a
+    // doubtful pair on a noisy line would show "OFFLINE"); a later failure ends the burst with
+    // what it read, and the next burst starts anew.
+    int restarts = 0;
+    auto readPair = [&](const ChannelSetup& c, std::uint8_t offset, std::uint8_t& byte,
+                        std::uint8_t& x) {
+        for (;;) {
+            if (appl_.streamingMode && mcu::ReadDebugSample(appl_, c.address, offset, byte, x)) {
+                return true;
+            }
+            if (successes > 0 || ++restarts > 2 || comlink::LinkStopRequested() ||
+                !mcu::SetDebugAddress(appl_, "COM_VARX", 0, xAddress)) {
+                return false;
+            }
+        }
+    };
     bool streaming = true;
     do {
         ++scan_;
@@ -517,7 +532,7 @@ void Engine::PollXSynchronous() {
                 static_cast<std::uint8_t>(whole && order_ == mcu::ByteOrder::Big ? size - 1 : 0);
             std::uint8_t byte = 0;
             std::uint8_t x = 0;
-            if (!appl_.streamingMode || !mcu::ReadDebugSample(appl_, c.address, lowest, byte, x)) {
+            if (!readPair(c, lowest, byte, x)) {
                 streaming = false;
                 break;
             }
