@@ -9,9 +9,7 @@
 #include "mcu/vartable.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace acq {
 
@@ -38,35 +36,6 @@ std::uint8_t LowestByte(const mcu::TypedValue& v) {
         return static_cast<std::uint8_t>(raw & 0xFF);
     }
     return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v.integer) & 0xFF);
-}
-
-// The bytes of value in type, in address order: an integer rounded and held within its type's
-// range (a setter's bar may lie beyond it), a float as the nearest float (held within the
-// float's range).
-std::array<std::uint8_t, 4> EncodeValue(mcu::VarType type, double value, mcu::ByteOrder order) {
-    std::uint32_t raw = 0;
-    if (type == mcu::VarType::F32) {
-        // A bar centred on a float near its limit reaches beyond it, where the conversion to
-        // float is undefined: the largest float is written instead.
-        constexpr double kLargest = std::numeric_limits<float>::max();
-        const auto real = static_cast<float>(
-            std::isfinite(value) ? std::clamp(value, -kLargest, kLargest) : value);
-        std::memcpy(&raw, &real, sizeof raw);
-    } else {
-        const bool sign = mcu::IsSigned(type);
-        const int bits = 8 * mcu::TypeSize(type);
-        const double high = std::ldexp(1.0, sign ? bits - 1 : bits) - 1;
-        const double low = sign ? -high - 1 : 0;
-        const double whole = std::isnan(value) ? 0 : std::clamp(std::round(value), low, high);
-        raw = static_cast<std::uint32_t>(static_cast<std::int64_t>(whole));
-    }
-    std::array<std::uint8_t, 4> bytes{};
-    const int size = mcu::TypeSize(type);
-    for (int i = 0; i < size; ++i) {
-        const int significance = order == mcu::ByteOrder::Little ? i : size - 1 - i;
-        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(raw >> (8 * significance));
-    }
-    return bytes;
 }
 
 } // namespace
@@ -190,7 +159,8 @@ void Engine::Apply(const Posted& posted) {
                 }
                 // Byte by byte from the lowest address, each echo-checked; the MC may use the
                 // value between two of them, and a failure leaves the bytes before it written.
-                const auto bytes = EncodeValue(c.type, c.typed, order_);
+                // The encoding holds the value within its type, where a setter's bar may not.
+                const auto bytes = mcu::EncodeValue(c.type, c.typed, order_);
                 bool ok = true;
                 for (int i = 0; ok && i < mcu::TypeSize(c.type); ++i) {
                     ok = mcu::SetVariable(appl_, c.name, static_cast<std::uint8_t>(i),

@@ -8,69 +8,19 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <limits>
 
 namespace acq {
 
-bool EncodeValue(mcu::VarType type, double value, bool bigEndian,
-                 std::vector<std::uint8_t>& bytes) {
-    const int size = mcu::TypeSize(type);
-    bytes.assign(static_cast<std::size_t>(size), 0);
-    std::uint32_t raw = 0;
+bool FitsType(mcu::VarType type, double value) {
     if (type == mcu::VarType::F32) {
-        // What does not round to a float (to the largest one at most: 3.4028235e38, as the
-        // largest float is written, does) would make the conversion itself undefined.
+        // What rounds to a float (to the largest one at most: 3.4028235e38, as the largest
+        // float is written, does) fits.
         constexpr double kRoundsToInfinity = 0x1.ffffffp+127;
-        if (!std::isfinite(value) || std::fabs(value) >= kRoundsToInfinity) {
-            return false;
-        }
-        const auto f = static_cast<float>(value);
-        std::memcpy(&raw, &f, sizeof raw);
-    } else {
-        if (!std::isfinite(value) || std::trunc(value) != value) {
-            return false;
-        }
-        double low = 0;
-        double high = 0;
-        switch (type) {
-        case mcu::VarType::Bit:
-            high = 1;
-            break;
-        case mcu::VarType::U8:
-            high = 255;
-            break;
-        case mcu::VarType::I8:
-            low = -128;
-            high = 127;
-            break;
-        case mcu::VarType::U16:
-            high = 65535;
-            break;
-        case mcu::VarType::I16:
-            low = -32768;
-            high = 32767;
-            break;
-        case mcu::VarType::U32:
-            high = 4294967295.0;
-            break;
-        case mcu::VarType::I32:
-            low = -2147483648.0;
-            high = 2147483647.0;
-            break;
-        case mcu::VarType::F32:
-            break;
-        }
-        if (value < low || value > high) {
-            return false;
-        }
-        raw = static_cast<std::uint32_t>(static_cast<std::int64_t>(value));
+        return std::isfinite(value) && std::fabs(value) < kRoundsToInfinity;
     }
-    for (int i = 0; i < size; ++i) {
-        const auto byte = static_cast<std::uint8_t>(raw >> (8 * i));
-        bytes[static_cast<std::size_t>(bigEndian ? size - 1 - i : i)] = byte;
-    }
-    return true;
+    const mcu::TypeLimits limits = mcu::LimitsOf(type);
+    return std::isfinite(value) && std::trunc(value) == value && value >= limits.low &&
+           value <= limits.high;
 }
 
 void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t id,
@@ -115,12 +65,13 @@ void Engine::ApplyUnwatch(const Unwatch& unwatch) {
 
 void Engine::ApplyWrite(std::uint64_t number, const WriteVariable& write) {
     WriteAnswer answer{number, false, {}};
-    std::vector<std::uint8_t> bytes;
-    if (!EncodeValue(write.type, write.value, order_ == mcu::ByteOrder::Big, bytes)) {
+    if (!FitsType(write.type, write.value)) {
         answer.reason = "value does not fit " + std::string(mcu::TypeName(write.type));
     } else {
         answer.ok = true;
-        for (std::size_t i = 0; i < bytes.size() && answer.ok; ++i) {
+        const auto bytes = mcu::EncodeValue(write.type, write.value, order_);
+        const auto size = static_cast<std::size_t>(mcu::TypeSize(write.type));
+        for (std::size_t i = 0; i < size && answer.ok; ++i) {
             answer.ok = mcu::SetVariable(appl_, write.name,
                                          static_cast<std::uint8_t>(write.offset + i), bytes[i]);
         }

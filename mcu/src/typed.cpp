@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace mcu {
 
@@ -218,6 +220,40 @@ TypedValue DecodeValue(VarType type, const std::uint8_t* bytes, ByteOrder order)
         break;
     }
     return value;
+}
+
+TypeLimits LimitsOf(VarType type) {
+    if (type == VarType::F32) {
+        return {-std::numeric_limits<float>::max(), std::numeric_limits<float>::max()};
+    }
+    if (type == VarType::Bit) {
+        return {0, 1};
+    }
+    const int bits = 8 * TypeSize(type);
+    const double high = std::ldexp(1.0, IsSigned(type) ? bits - 1 : bits) - 1;
+    return {IsSigned(type) ? -high - 1 : 0, high};
+}
+
+std::array<std::uint8_t, 4> EncodeValue(VarType type, double value, ByteOrder order) {
+    const TypeLimits limits = LimitsOf(type);
+    std::uint32_t raw = 0;
+    if (type == VarType::F32) {
+        // Beyond the float's limits the conversion to float is undefined.
+        const auto real = static_cast<float>(
+            std::isfinite(value) ? std::clamp(value, limits.low, limits.high) : value);
+        std::memcpy(&raw, &real, sizeof raw);
+    } else {
+        const double whole =
+            std::isnan(value) ? 0 : std::clamp(std::round(value), limits.low, limits.high);
+        raw = static_cast<std::uint32_t>(static_cast<std::int64_t>(whole));
+    }
+    std::array<std::uint8_t, 4> bytes{};
+    const int size = TypeSize(type);
+    for (int i = 0; i < size; ++i) {
+        const int significance = order == ByteOrder::Little ? i : size - 1 - i;
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(raw >> (8 * significance));
+    }
+    return bytes;
 }
 
 std::string FormatValue(const TypedValue& value) {

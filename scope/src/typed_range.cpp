@@ -1,5 +1,7 @@
 #include "scope/typed_range.h"
 
+#include "mcu/typed.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -17,25 +19,8 @@ bool IsInteger(VarType type) {
 }
 
 ValueRange TypeRange(VarType type) {
-    switch (type) {
-    case VarType::I8:
-        return {-128, 127};
-    case VarType::U16:
-        return {0, 65535};
-    case VarType::I16:
-        return {-32768, 32767};
-    case VarType::U32:
-        return {0, 4294967295.0};
-    case VarType::I32:
-        return {-2147483648.0, 2147483647.0};
-    case VarType::F32:
-        return {-std::numeric_limits<float>::max(), std::numeric_limits<float>::max()};
-    case VarType::Bit:
-        return {0, 1};
-    case VarType::U8:
-        break;
-    }
-    return {0, 255};
+    const mcu::TypeLimits limits = mcu::LimitsOf(type);
+    return {limits.low, limits.high};
 }
 
 ValueRange FitRange(double lo, double hi, VarType type) {

@@ -456,8 +456,7 @@ void Service::Write(ClientId client, const Json& id, const Json* params) {
         return;
     }
     const double v = value->IsBool() ? (value->AsBool() ? 1 : 0) : value->AsNumber();
-    std::vector<std::uint8_t> bytes;
-    if (!acq::EncodeValue(r.item.type, v, false, bytes)) {
+    if (!acq::FitsType(r.item.type, v)) {
         Fail(client, id, kInvalidParams,
              "Var " + shown + " cannot hold " + WriteJson(*value) + " as " +
                  mcu::TypeName(r.item.type));

@@ -210,11 +210,11 @@ TEST(TypedChannels, SetterReadsWholeAndWritesByteByByteLowestAddressFirst) {
 // A float at and beyond its limits, as a script writes it and as mcrec records it: refused
 // beyond the largest float, a NaN or huge float recorded whole without a byte made of it.
 TEST(TypedChannels, FloatsBeyondTheirLimitsAreRefusedAndRecordedWhole) {
-    std::vector<std::uint8_t> bytes;
     // The largest float as its shortest text gives it, a little above it as a double.
-    EXPECT_TRUE(EncodeValue(mcu::VarType::F32, -3.4028235e38, false, bytes));
-    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0xFF, 0xFF, 0x7F, 0xFF}));
-    EXPECT_FALSE(EncodeValue(mcu::VarType::F32, 1e39, false, bytes));
+    EXPECT_TRUE(FitsType(mcu::VarType::F32, -3.4028235e38));
+    EXPECT_EQ(mcu::EncodeValue(mcu::VarType::F32, -3.4028235e38, mcu::ByteOrder::Little),
+              (std::array<std::uint8_t, 4>{0xFF, 0xFF, 0x7F, 0xFF}));
+    EXPECT_FALSE(FitsType(mcu::VarType::F32, 1e39));
 
     std::vector<Sample> samples;
     AppendWatchedSamples({{7, 1, 5, {std::nan(""), 3e38, 258}}}, 7, samples);

@@ -65,8 +65,8 @@ struct Sample;
 void AppendWatchedSamples(const std::vector<WatchedScan>& scans, std::uint64_t id,
                           std::vector<Sample>& samples);
 
-// The bytes of value in the type's width, in address order, for a write; false when the value
-// does not fit the type (out of range, not whole for an integer type).
-bool EncodeValue(mcu::VarType type, double value, bool bigEndian, std::vector<std::uint8_t>& bytes);
+// Whether a script's write of value fits the type: whole and within its limits for an integer
+// type, rounding to a finite float for f32. mcu::EncodeValue makes its bytes.
+bool FitsType(mcu::VarType type, double value);
 
 } // namespace acq

@@ -6,6 +6,7 @@
 #include "mcu/appl.h"
 #include "mcu/var_type.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -72,6 +73,16 @@ struct TypedValue {
 
 // The value of TypeSize(type) bytes, given in address order.
 TypedValue DecodeValue(VarType type, const std::uint8_t* bytes, ByteOrder order);
+
+// The least and the greatest value a type holds (a float's: the largest finite floats).
+struct TypeLimits {
+    double low = 0;
+    double high = 0;
+};
+TypeLimits LimitsOf(VarType type);
+// The TypeSize(type) bytes of value, in address order: an integer rounded and held within its
+// type's limits (NaN gives 0), a float as the nearest float held within the float's limits.
+std::array<std::uint8_t, 4> EncodeValue(VarType type, double value, ByteOrder order);
 // Integers in decimal with their sign; floats with the shortest digits that give the same
 // float back ("1.5", "0.1", "-3.4028235e+38").
 std::string FormatValue(const TypedValue& value);
