@@ -17,6 +17,7 @@
 #include <algorithm>
 
 using namespace scope;
+using scope_testing::CountPixels;
 using scope_testing::ScopeBench;
 
 namespace {
@@ -35,15 +36,6 @@ protected:
         Q_EMIT box->UserChanged();
     }
     void Key(QWidget* widget, Qt::Key key) { QTest::keyClick(widget, key); }
-    int Count(const QImage& image, int x0, int y0, int x1, int y1, QRgb colour) const {
-        int n = 0;
-        for (int x = std::max(x0, 0); x <= std::min(x1, image.width() - 1); ++x) {
-            for (int y = std::max(y0, 0); y <= std::min(y1, image.height() - 1); ++y) {
-                n += image.pixel(x, y) == colour ? 1 : 0;
-            }
-        }
-        return n;
-    }
     void Send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
         QMouseEvent event(type, at, Ctl<TPaintBox>(form, "PaintBox1")->mapToGlobal(at), button,
                           buttons, Qt::NoModifier);
@@ -83,10 +75,10 @@ TEST_F(InspectTest, HeldViewDrawsTheHistoryAndCursorsAndStaysStillWhileAcquiring
 
     const QImage shown = Held().image;
     // The cursors' dotted lines, the red HOLD mark, and SINE where its history puts it.
-    EXPECT_GT(Count(shown, 100, 60, 100, H - 40, kCursor), 100);
-    EXPECT_GT(Count(shown, 400, 60, 400, H - 40, kCursor), 100);
-    EXPECT_EQ(Count(shown, 250, 60, 250, H - 40, kCursor), 0);
-    EXPECT_GT(Count(shown, W - 60, 0, W - 1, 20, kRed), 10);
+    EXPECT_GT(CountPixels(shown, 100, 60, 100, H - 40, kCursor), 100);
+    EXPECT_GT(CountPixels(shown, 400, 60, 400, H - 40, kCursor), 100);
+    EXPECT_EQ(CountPixels(shown, 250, 60, 250, H - 40, kCursor), 0);
+    EXPECT_GT(CountPixels(shown, W - 60, 0, W - 1, 20, kRed), 10);
     const QRgb blue = form.Channel(1).colour;
     const acq::ChannelTrace& sine = Held().traces[1];
     const double newest = ColumnOfTime(sine.times.back(), Held().view, W);
@@ -95,7 +87,7 @@ TEST_F(InspectTest, HeldViewDrawsTheHistoryAndCursorsAndStaysStillWhileAcquiring
         const auto v = ValueAt(sine, TimeOfColumn(x, Held().view, W));
         ASSERT_TRUE(v) << x;
         const int row = AnalogueRow(*v, H);
-        EXPECT_GT(Count(shown, x - 1, row - 3, x + 1, row + 3, blue), 0) << x;
+        EXPECT_GT(CountPixels(shown, x - 1, row - 3, x + 1, row + 3, blue), 0) << x;
     }
 
     // The acquisition goes on: the history and the live bitmap move, the screen does not.
@@ -203,7 +195,7 @@ TEST_F(InspectTest, XYHoldFreezesThePictureAndAnEndedSingleSweepIsInspected) {
     EXPECT_NE(form.TraceBitmap(), frozen);
     // The picture as it was, with the mark.
     EXPECT_EQ(Held().image.copy(0, 30, W, H - 30), frozen.copy(0, 30, W, H - 30));
-    EXPECT_GT(Count(Held().image, W - 60, 0, W - 1, 20, kRed), 10);
+    EXPECT_GT(CountPixels(Held().image, W - 60, 0, W - 1, 20, kRed), 10);
     Key(Ctl<TPaintBox>(form, "PaintBox1"), Qt::Key_Space);
 
     Ctl<TCheckBox>(form, "VarSelectedX")->SetChecked(false);

@@ -6,6 +6,7 @@
 #include "persistence/serializers.h"
 #include "scope/startup.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +21,16 @@ std::string ReadFile(const std::string& path) {
 
 std::string DemoScenario() {
     return ReadFile(std::string(DEMO_DIR) + "/demo.scenario");
+}
+
+int CountPixels(const QImage& image, int x0, int y0, int x1, int y1, QRgb colour) {
+    int n = 0;
+    for (int x = std::max(x0, 0); x <= std::min(x1, image.width() - 1); ++x) {
+        for (int y = std::max(y0, 0); y <= std::min(y1, image.height() - 1); ++y) {
+            n += image.pixel(x, y) == colour ? 1 : 0;
+        }
+    }
+    return n;
 }
 
 ScopeBench::ScopeBench(const std::string& scenario, const std::string& filePath,

@@ -10,6 +10,7 @@
 #include "sim_link.h"
 #include "temp_dir.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,6 +28,8 @@ template <class T> T* Ctl(const QObject& window, const char* name) {
 
 std::string ReadFile(const std::string& path);
 std::string DemoScenario();
+// The pixels of colour from (x0, y0) to (x1, y1), both included, as far as the image reaches.
+int CountPixels(const QImage& image, int x0, int y0, int x1, int y1, QRgb colour);
 
 class ScopeBench {
 public:

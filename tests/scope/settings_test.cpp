@@ -22,6 +22,7 @@
 #include <optional>
 
 using namespace scope;
+using scope_testing::CountPixels;
 using scope_testing::ReadFile;
 using scope_testing::ScopeBench;
 namespace fs = std::filesystem;
@@ -355,13 +356,7 @@ TEST_F(MenuTest, ClipboardGetsTheTraceImageWithTheLegendAndNoText) {
     ASSERT_EQ(image.size(), QSize(704, 442));
 
     auto count = [](const QImage& img, QRect area, QRgb colour) {
-        int n = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x) {
-                n += img.pixel(x, y) == colour ? 1 : 0;
-            }
-        }
-        return n;
+        return CountPixels(img, area.left(), area.top(), area.right(), area.bottom(), colour);
     };
     const QFontMetrics metrics(QFont{});
     const int line = metrics.height() + 1;

@@ -27,6 +27,7 @@ using namespace scope;
 using scope_testing::ReadFile;
 using scope_testing::ScopeBench;
 using Bytes = std::vector<std::uint8_t>;
+using scope_testing::CountPixels;
 
 namespace {
 
@@ -48,16 +49,6 @@ std::vector<std::pair<QString, QStringList>> Tree(const ScopeWindow& form) {
         tree.emplace_back(node->text(0), Children(node));
     }
     return tree;
-}
-
-int Count(const ScopeWindow& form, int x0, int y0, int x1, int y1, QRgb colour) {
-    int n = 0;
-    for (int x = x0; x <= x1; ++x) {
-        for (int y = y0; y <= y1; ++y) {
-            n += form.TraceBitmap().pixel(x, y) == colour ? 1 : 0;
-        }
-    }
-    return n;
 }
 
 QStringList Items(TComboBox* box) {
@@ -323,12 +314,12 @@ TEST(StartupTest, ChannelsWithoutAVariableReadNothingAndTheOthersRunOn) {
 
     // In x-y mode the screen is cleared for every redraw although channel 1 draws nothing:
     // the time-mode grid's columns are gone, ANGLE's twelve divisions drawn.
-    ASSERT_GT(Count(form, 88, 0, 88, 50, kGridColour), 20);
+    ASSERT_GT(CountPixels(form.TraceBitmap(), 88, 0, 88, 50, kGridColour), 20);
     Ctl<TComboBox>(form, "VarNameX")->SetText("ANGLE");
     Q_EMIT Ctl<TComboBox>(form, "VarNameX")->UserChanged();
     ASSERT_FALSE(pass().empty());
-    EXPECT_EQ(Count(form, 88, 0, 88, 50, kGridColour), 0);
-    EXPECT_GT(Count(form, 59, 0, 59, 50, kGridColour), 20);
+    EXPECT_EQ(CountPixels(form.TraceBitmap(), 88, 0, 88, 50, kGridColour), 0);
+    EXPECT_GT(CountPixels(form.TraceBitmap(), 59, 0, 59, 50, kGridColour), 20);
 
     // Running with no channel to read: nothing on the wire, and the steps slow down.
     Ctl<TComboBox>(form, "VarName2")->SetText("");

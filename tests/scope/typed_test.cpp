@@ -16,6 +16,7 @@
 
 using namespace scope;
 using mcu::VarType;
+using scope_testing::CountPixels;
 using scope_testing::ScopeBench;
 
 namespace {
@@ -214,15 +215,6 @@ protected:
         }
         form.ShowBatch(batch);
     }
-    int Count(int x0, int y0, int x1, int y1, QRgb colour) const {
-        int n = 0;
-        for (int x = x0; x <= x1; ++x) {
-            for (int y = y0; y <= y1; ++y) {
-                n += form.TraceBitmap().pixel(x, y) == colour ? 1 : 0;
-            }
-        }
-        return n;
-    }
 
     ScopeBench bench;
     ScopeWindow& form;
@@ -291,11 +283,13 @@ TEST_F(OvenTest, TypedChannelFitsItsSweepsShowsItsRangeAndTypedStatistics) {
     const QRgb purple = kChannel2Colour;
     const int W = kTraceWidth;
     const int H = kTraceHeight;
-    EXPECT_GT(Count(W - 40, 10, W - 1, 40, purple), 10);
-    EXPECT_GT(Count(W - 40, H - 50, W - 1, H - 10, purple), 10);
-    EXPECT_EQ(Count(W - 40, 100, W - 1, H - 100, purple), 0);
+    EXPECT_GT(CountPixels(form.TraceBitmap(), W - 40, 10, W - 1, 40, purple), 10);
+    EXPECT_GT(CountPixels(form.TraceBitmap(), W - 40, H - 50, W - 1, H - 10, purple), 10);
+    EXPECT_EQ(CountPixels(form.TraceBitmap(), W - 40, 100, W - 1, H - 100, purple), 0);
     // 1100 drawn at its row of the range fitted to take it (column 7 is 20 ms in).
-    EXPECT_GT(Count(6, TypedRow(1100, first, H) - 1, 8, TypedRow(1100, first, H) + 1, purple), 0);
+    EXPECT_GT(CountPixels(form.TraceBitmap(), 6, TypedRow(1100, first, H) - 1, 8,
+                          TypedRow(1100, first, H) + 1, purple),
+              0);
 
     // The sweep ends: statistics in TICKS' own values; the next sweep is drawn over the range
     // the first showed (with room for its rise of 100), whatever it brings, and is fitted to at

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace scope;
+using scope_testing::CountPixels;
 using scope_testing::ScopeBench;
 
 namespace {
@@ -25,15 +26,6 @@ protected:
     void Select(TComboBox* box, const char* text) {
         box->SetText(text);
         Q_EMIT box->UserChanged();
-    }
-    int Count(int x0, int y0, int x1, int y1, QRgb colour) const {
-        int n = 0;
-        for (int x = x0; x <= x1; ++x) {
-            for (int y = y0; y <= y1; ++y) {
-                n += form.TraceBitmap().pixel(x, y) == colour ? 1 : 0;
-            }
-        }
-        return n;
     }
 
     ScopeBench bench;
@@ -51,9 +43,9 @@ TEST_F(ViewTest, ConstantByteDrawsALineAtItsRowAndTheSweepRestartsAfter2000Ms) {
     const int row = AnalogueRow(0xA5, H);
     const std::uint64_t start = bench.Sim().Clock().NowUs();
     bench.RunFor(1000);
-    EXPECT_GE(Count(0, row, 340, row, blue), 340);
-    EXPECT_EQ(Count(0, 0, W - 1, row - 1, blue), 0);
-    EXPECT_EQ(Count(0, row + 1, W - 1, H - 1, blue), 0);
+    EXPECT_GE(CountPixels(form.TraceBitmap(), 0, row, 340, row, blue), 340);
+    EXPECT_EQ(CountPixels(form.TraceBitmap(), 0, 0, W - 1, row - 1, blue), 0);
+    EXPECT_EQ(CountPixels(form.TraceBitmap(), 0, row + 1, W - 1, H - 1, blue), 0);
     const std::uint32_t firstOrigin = form.SweepOrigin();
 
     bench.RunFor(1500);
@@ -61,8 +53,8 @@ TEST_F(ViewTest, ConstantByteDrawsALineAtItsRowAndTheSweepRestartsAfter2000Ms) {
     // left edge on a cleared screen.
     EXPECT_GE(form.SweepOrigin() - firstOrigin, 2000u);
     EXPECT_LE(form.SweepOrigin() - firstOrigin, 2030u);
-    EXPECT_GT(Count(0, row, 100, row, blue), 95);
-    EXPECT_EQ(Count(250, row, W - 1, row, blue), 0);
+    EXPECT_GT(CountPixels(form.TraceBitmap(), 0, row, 100, row, blue), 95);
+    EXPECT_EQ(CountPixels(form.TraceBitmap(), 250, row, W - 1, row, blue), 0);
     // The finished sweep's statistics and the rate of the reads.
     EXPECT_EQ(Ctl<QLineEdit>(form, "Min1")->text(), "165");
     EXPECT_EQ(Ctl<QLineEdit>(form, "Max1")->text(), "165");
