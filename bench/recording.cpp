@@ -52,16 +52,7 @@ McrecRun RunMcrec(const std::string& program, const std::vector<std::string>& ar
                   const std::string& file) {
     McrecRun run;
     const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
+    const pid_t pid = Spawn(program, args);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);

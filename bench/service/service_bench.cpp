@@ -6,11 +6,8 @@
 //     of the same names, and their ratio (goal >= 0.98).
 //
 //   service_bench [--seconds N]   N s per phase (default 10)
-#include "link/link_port.h"
-#include "mcu/access.h"
-#include "mcu/ident.h"
+#include "bench_common.h"
 #include "mcu/startup.h"
-#include "mcu/vartable.h"
 #include "service/json.h"
 #include "sim/mcsim_process.h"
 
@@ -32,38 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int* out) {
-    int pipeFds[2] = {-1, -1};
-    if (out != nullptr && ::pipe(pipeFds) != 0) {
-        return -1;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (out != nullptr) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::close(pipeFds[0]);
-            ::close(pipeFds[1]);
-        }
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    if (out != nullptr) {
-        ::close(pipeFds[1]);
-        *out = pipeFds[0];
-    }
-    return pid;
-}
+using namespace bench_support;
 
 // One client connection: lines out, lines in.
 class Line {
@@ -114,19 +80,12 @@ int main(int argc, char** argv) {
             seconds = std::max(1.0, std::atof(argv[++i]));
         }
     }
-    std::string pattern = "/tmp/ombrix-svcbench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string root = MakeBenchRoot("ombrix-svcbench", DEMO_DIR);
+    if (root.empty()) {
         return 1;
     }
-    const std::string root = pattern;
-    fs::create_directories(root + "/bin");
-    fs::create_directories(root + "/config");
     fs::copy_file(MCCTL_PATH, root + "/bin/mcctl");
     fs::copy_file(MCREC_PATH, root + "/bin/mcrec");
-    std::ofstream(root + "/config/param.ini") << "[COM]\n"
-                                              << root << "/mc\n[FILE_PATH]\n"
-                                              << DEMO_DIR << "\n";
     sim::McsimProcess mcsim;
     if (!mcsim.Start(MCSIM_PATH, {DEMO_DIR "/demo.scenario", root + "/mc"})) {
         std::fprintf(stderr, "service_bench: %s\n", mcsim.Error().c_str());
@@ -137,22 +96,8 @@ int main(int argc, char** argv) {
     mcu::StartOptions start;
     start.executablePath = root + "/bin/service_bench";
     mcu::StartModules(start);
-    double direct = 0;
-    if (comlink::StartLink()) {
-        mcu::MCAppl appl;
-        std::uint16_t address = 0;
-        std::uint8_t mask = 0;
-        if (mcu::OpenMCAppl(appl) && mcu::FindVariable(appl, "SINE", address, mask)) {
-            int ok = 0;
-            const auto t0 = Clock::now();
-            while (Seconds(Clock::now() - t0) < seconds) {
-                std::uint8_t value = 0;
-                ok += mcu::ReadVariable(appl, address, 0, value) ? 1 : 0;
-            }
-            direct = Seconds(Clock::now() - t0) / ok;
-        }
-        comlink::CloseLink();
-    }
+    const double readRate = ReadLoopRate(seconds);
+    const double direct = readRate > 0 ? 1 / readRate : 0;
 
     // Through the service.
     const std::string socket = root + "/mcctl.sock";
